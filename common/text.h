@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tarnis {
+
+/// The separator that ends every folder text and sits between a folder and a name.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+/// `text` without its last `count` characters, counted as Unicode characters of the UTF-8 text (a
+/// Japanese character is one, not three), or nothing when the text has fewer characters than that.
+[[nodiscard]] std::optional<std::string_view> dropLastCharacters(std::string_view text, std::size_t count);
+
+/// A UTF-8 text as a path of the platform, so that any Unicode name reaches the file system intact.
+[[nodiscard]] std::filesystem::path pathFromUtf8(std::string_view text);
+
+/// The opposite of pathFromUtf8.
+[[nodiscard]] std::string utf8FromPath(const std::filesystem::path& path);
+
+} // namespace tarnis

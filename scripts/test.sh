@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Sets the machine up, builds Tarnis and runs every test. With "sanitize" as its argument it does
+# the same in the AddressSanitizer and UndefinedBehaviorSanitizer build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+preset="${1:-default}"
+scripts/setup.sh
+cmake --preset "$preset"
+cmake --build --preset "$preset"
+ctest --preset "$preset" -j2

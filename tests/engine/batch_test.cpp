@@ -1,0 +1,321 @@
+#include "engine/batch.h"
+
+#include "common/error.h"
+#include "engine/repair.h"
+#include "tests/support/child_process.h"
+#include "tests/support/files.h"
+#include "tests/support/memory_file_list.h"
+#include "tests/support/scratch_dir.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+
+namespace tarnis {
+namespace {
+
+using test::Bytes;
+using test::MemoryFileList;
+using test::ScratchDir;
+using ::testing::HasSubstr;
+
+const std::string kDone(kCompletionMessage);
+
+// -- Output names ----------------------------------------------------------------------------
+
+struct NameCase {
+    std::string input;
+    std::string output; // empty: the name is too short
+};
+
+class OutputName : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(OutputName, drops_four_characters_and_appends_the_suffix)
+{
+    const NameCase& c = GetParam();
+    if (c.output.empty()) {
+        try {
+            (void)outputFileName(c.input, "/data/" + c.input);
+            FAIL() << "no error for " << c.input;
+        } catch (const Error& error) {
+            EXPECT_THAT(error.what(), HasSubstr("/data/" + c.input));
+            EXPECT_THAT(error.what(), HasSubstr("4 文字より短い"));
+        }
+    } else {
+        EXPECT_EQ(outputFileName(c.input, "/data/" + c.input), c.output);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Batch, OutputName,
+                         ::testing::Values(NameCase{"img01.fit", "img01_R.fit"},
+                                           NameCase{"IMG01.FIT", "IMG01_R.fit"},
+                                           NameCase{"img01.fits", "img01._R.fit"},
+                                           NameCase{"画像.fit", "画像_R.fit"},
+                                           NameCase{"ファイル", "_R.fit"},
+                                           NameCase{"ｵﾘｵﾝ座.fit", "ｵﾘｵﾝ座_R.fit"},
+                                           NameCase{"M 42.fit", "M 42_R.fit"},
+                                           NameCase{"🌌.fit", "🌌_R.fit"},
+                                           NameCase{"a.fi", "_R.fit"},
+                                           NameCase{"画像", ""},
+                                           NameCase{"abc", ""},
+                                           NameCase{"", ""}));
+
+// -- Runs on real files ----------------------------------------------------------------------
+
+class BatchRun : public ::testing::Test {
+protected:
+    Bytes input(const std::string& name) const { return test::readFile(scratch.file(name)); }
+    void put(const std::string& name, const Bytes& bytes) const { test::writeFile(scratch.file(name), bytes); }
+
+    void select(const std::vector<std::string>& names)
+    {
+        list.entries = names;
+        selection = {scratch.dirPath(), static_cast<std::int32_t>(names.size() + 1)};
+    }
+
+    // Runs the batch and returns the error's description, or an empty text when it succeeded.
+    std::string run()
+    {
+        try {
+            runBatch(list, selection, values, slot);
+            return {};
+        } catch (const Error& error) {
+            return error.what();
+        }
+    }
+
+    static Bytes repaired(Bytes bytes)
+    {
+        repairDropouts(bytes, static_cast<std::int64_t>(bytes.size()));
+        return bytes;
+    }
+
+    ScratchDir scratch;
+    MemoryFileList list;
+    SelectionState selection;
+    RunValues values;
+    FileSlot slot;
+};
+
+TEST_F(BatchRun, repairs_every_selected_file_beside_it_and_ends_with_the_completion_message)
+{
+    const Bytes first = test::imageWithDropouts(4, {15040, 15040 + 12160, 2880 + 3 * 12160 + 8}, 1);
+    const Bytes second = test::imageWithDropouts(3, {20000, 2880}, 2);
+    put("星雲 M42.fit", first);
+    put("画像.FIT", second);
+    select({"星雲 M42.fit", "画像.FIT"});
+
+    EXPECT_EQ(run(), "");
+
+    EXPECT_EQ(input("星雲 M42_R.fit"), repaired(first));
+    EXPECT_EQ(input("画像_R.fit"), repaired(second));
+    EXPECT_NE(input("星雲 M42_R.fit"), first);
+    EXPECT_EQ(input("星雲 M42.fit"), first);
+    EXPECT_EQ(list.entries, std::vector<std::string>{kDone});
+    EXPECT_EQ(list.repaints, 2);
+    EXPECT_EQ(test::namesIn(scratch.path()),
+              (std::set<std::string>{"星雲 M42.fit", "星雲 M42_R.fit", "画像.FIT", "画像_R.fit"}));
+    EXPECT_EQ(values.fileName, "画像.FIT");
+    EXPECT_EQ(values.fileLength, static_cast<std::int64_t>(second.size()));
+    EXPECT_FALSE(slot.isOpen());
+}
+
+TEST_F(BatchRun, short_and_empty_files_are_copied_unchanged)
+{
+    const std::vector<Bytes> contents = {{}, {0x80}, Bytes(2880, 0x80), Bytes(2879, 0x80)};
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < contents.size(); ++i) {
+        names.push_back("short" + std::to_string(i) + ".fit");
+        put(names.back(), contents[i]);
+    }
+    select(names);
+
+    EXPECT_EQ(run(), "");
+
+    for (std::size_t i = 0; i < contents.size(); ++i)
+        EXPECT_EQ(input("short" + std::to_string(i) + "_R.fit"), contents[i]);
+}
+
+TEST_F(BatchRun, existing_longer_output_is_replaced_whole)
+{
+    const Bytes image = test::imageWithDropouts(2, {15040});
+    put("a.fit", image);
+    put("a_R.fit", Bytes(image.size() * 2, 0xEE));
+    ::chmod(scratch.file("a_R.fit").c_str(), 0640);
+    select({"a.fit"});
+
+    EXPECT_EQ(run(), "");
+
+    EXPECT_EQ(input("a_R.fit"), repaired(image));
+    struct stat status {};
+    ::stat(scratch.file("a_R.fit").c_str(), &status);
+    EXPECT_EQ(status.st_mode & 0777, 0640u);
+}
+
+TEST_F(BatchRun, a_four_character_name_gives_the_bare_suffix)
+{
+    put("ファイル", Bytes(100, 1));
+    select({"ファイル"});
+
+    EXPECT_EQ(run(), "");
+
+    EXPECT_EQ(input("_R.fit"), Bytes(100, 1));
+}
+
+TEST_F(BatchRun, without_a_selection_each_run_only_appends_the_completion_message)
+{
+    EXPECT_EQ(run(), "");
+    EXPECT_EQ(run(), "");
+
+    EXPECT_EQ(list.entries, (std::vector<std::string>{kDone, kDone}));
+    EXPECT_EQ(list.repaints, 0);
+}
+
+TEST_F(BatchRun, second_run_after_one_selection_fails_on_the_completion_message)
+{
+    put("a.fit", Bytes(3000, 1));
+    select({"a.fit"});
+    ASSERT_EQ(run(), "");
+
+    const std::string error = run();
+
+    EXPECT_THAT(error, HasSubstr(scratch.dirPath() + kDone));
+    EXPECT_THAT(error, HasSubstr("見つかりません"));
+    EXPECT_EQ(list.entries, std::vector<std::string>{kDone});
+    EXPECT_EQ(selection.entryCount, 2);
+}
+
+TEST_F(BatchRun, cancelled_selection_reads_an_empty_name_and_fails_on_the_folder)
+{
+    put("a.fit", Bytes(3000, 1));
+    select({"a.fit", "b.fit"});
+    list.clear(); // what a cancelled selection leaves: an empty list, the old count
+
+    const std::string error = run();
+
+    EXPECT_THAT(error, HasSubstr(scratch.dirPath()));
+    EXPECT_THAT(error, HasSubstr("フォルダ"));
+    EXPECT_TRUE(list.entries.empty());
+    EXPECT_EQ(test::namesIn(scratch.path()), std::set<std::string>{"a.fit"});
+}
+
+// A failure in the middle of a batch: each case makes the second of three files fail its own way.
+struct MidBatchFailure {
+    std::string label;
+    std::string name;
+    std::function<void(const ScratchDir&)> prepare;
+    std::string cause;
+    std::string pathInError = {}; // defaults to the input's path
+    bool retrySucceeds = true;     // a name too short stays too short
+};
+
+class BatchFailure : public BatchRun, public ::testing::WithParamInterface<MidBatchFailure> {};
+
+TEST_P(BatchFailure, keeps_earlier_outputs_and_leaves_the_failing_entry_on_top)
+{
+    const MidBatchFailure& c = GetParam();
+    const Bytes good = test::imageWithDropouts(2, {15040});
+    put("first.fit", good);
+    put("third.fit", good);
+    c.prepare(scratch);
+    const std::set<std::string> before = test::namesIn(scratch.path());
+    Bytes failingInput;
+    const bool failingIsFile = std::filesystem::is_regular_file(scratch.file(c.name));
+    if (failingIsFile)
+        failingInput = input(c.name);
+    select({"first.fit", c.name, "third.fit"});
+
+    const std::string error = run();
+
+    EXPECT_THAT(error, HasSubstr(c.cause));
+    EXPECT_THAT(error, HasSubstr(scratch.dirPath() + (c.pathInError.empty() ? c.name : c.pathInError)));
+    EXPECT_EQ(list.entries, (std::vector<std::string>{c.name, "third.fit"}));
+    std::set<std::string> expected = before;
+    expected.insert("first_R.fit");
+    EXPECT_EQ(test::namesIn(scratch.path()), expected) << "only the first output, and no temporary file";
+    if (failingIsFile) {
+        EXPECT_EQ(input(c.name), failingInput);
+    }
+    EXPECT_FALSE(slot.isOpen());
+
+    // The program goes on: once the cause is gone, the same list runs to its end.
+    if (!c.retrySucceeds)
+        return;
+    std::filesystem::remove_all(scratch.file(c.name));
+    std::filesystem::remove_all(scratch.file("long_R.fit"));
+    put(c.name, good);
+    selection.entryCount = 3;
+    EXPECT_EQ(run(), "");
+    EXPECT_EQ(list.entries, std::vector<std::string>{kDone});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Batch, BatchFailure,
+    ::testing::Values(
+        MidBatchFailure{"missing_file", "gone.fit", [](const ScratchDir&) {}, "ファイルが見つかりません"},
+        MidBatchFailure{"folder_as_input", "folder.fit",
+                        [](const ScratchDir& s) { std::filesystem::create_directory(s.file("folder.fit")); },
+                        "フォルダです"},
+        MidBatchFailure{"odd_length", "cut.fit",
+                        [](const ScratchDir& s) { test::writeFile(s.file("cut.fit"), Bytes(2881 + 12160 * 2, 0x80)); },
+                        "長さが奇数"},
+        MidBatchFailure{"name_too_short", "abc",
+                        [](const ScratchDir& s) { test::writeFile(s.file("abc"), Bytes(3000, 0x80)); },
+                        "4 文字より短い", "abc", false},
+        MidBatchFailure{"output_name_taken_by_a_folder", "long.fit",
+                        [](const ScratchDir& s) {
+                            test::writeFile(s.file("long.fit"), Bytes(4000, 0x80));
+                            std::filesystem::create_directory(s.file("long_R.fit"));
+                        },
+                        "同じ名前のフォルダ", "long_R.fit"}),
+    [](const auto& info) { return info.param.label; });
+
+// -- Write failures, in a child process that cannot override them ------------------------------
+
+struct WriteFailure {
+    std::string label;
+    test::ChildLimits limits;
+    std::function<void(const ScratchDir&)> prepare;
+    std::string cause;
+};
+
+class BatchWriteFailure : public BatchRun, public ::testing::WithParamInterface<WriteFailure> {};
+
+TEST_P(BatchWriteFailure, leaves_the_existing_output_intact_and_no_temporary_file)
+{
+    const WriteFailure& c = GetParam();
+    const Bytes image = test::imageWithDropouts(200, {15040, 30000}); // about 2.4 MB
+    const Bytes oldOutput(5000, 0x55);
+    put("a.fit", image);
+    put("a_R.fit", oldOutput);
+    c.prepare(scratch);
+    select({"a.fit"});
+
+    const test::ChildOutcome outcome = test::runInChild(c.limits, [this] { runBatch(list, selection, values, slot); });
+
+    EXPECT_FALSE(outcome.succeeded);
+    EXPECT_THAT(outcome.errorText, HasSubstr(c.cause));
+    EXPECT_THAT(outcome.errorText, HasSubstr(scratch.dirPath() + "a"));
+    EXPECT_EQ(input("a_R.fit"), oldOutput);
+    EXPECT_EQ(input("a.fit"), image);
+    EXPECT_EQ(test::namesIn(scratch.path()), (std::set<std::string>{"a.fit", "a_R.fit"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Batch, BatchWriteFailure,
+    ::testing::Values(
+        WriteFailure{"read_only_folder", {.dropPrivileges = true, .fileSizeLimit = std::nullopt},
+                     [](const ScratchDir& s) { ::chmod(s.path().c_str(), 0555); }, "権限がありません"},
+        WriteFailure{"file_size_limit", {.dropPrivileges = false, .fileSizeLimit = 1 << 20}, [](const ScratchDir&) {}, "上限を超えます"},
+        WriteFailure{"unreadable_input", {.dropPrivileges = true, .fileSizeLimit = std::nullopt},
+                     [](const ScratchDir& s) { ::chmod(s.file("a.fit").c_str(), 0600); }, "権限がありません"}),
+    [](const auto& info) { return info.param.label; });
+
+} // namespace
+} // namespace tarnis

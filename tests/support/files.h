@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tarnis::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void writeFile(const std::filesystem::path& path, const Bytes& bytes);
+[[nodiscard]] Bytes readFile(const std::filesystem::path& path);
+/// The names (UTF-8) of everything in a folder.
+[[nodiscard]] std::set<std::string> namesIn(const std::filesystem::path& folder);
+/// An image of `rows` rows after the header, in which no sample is a dropout, with dropouts put at
+/// `dropouts` (byte positions).
+[[nodiscard]] Bytes imageWithDropouts(int rows, const std::vector<std::int64_t>& dropouts, std::uint32_t seed = 1);
+
+} // namespace tarnis::test

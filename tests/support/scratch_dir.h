@@ -1,0 +1,28 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace tarnis::test {
+
+/// A fresh folder of the test's own under the system's temporary folder, removed with everything in
+/// it when the test ends. Readable and searchable by everybody, so that a child process that gave up
+/// root can still reach the files the test put there.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+    /// The folder as the selection leaves it: UTF-8, ending with the separator.
+    [[nodiscard]] std::string dirPath() const;
+    /// The full path of `name` (UTF-8) in the folder.
+    [[nodiscard]] std::filesystem::path file(const std::string& name) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+} // namespace tarnis::test
