@@ -1,0 +1,107 @@
+// The batch over 20 full frames, side by side with copying the same 20 files and syncing each
+// copy: what any tool that writes a durable copy has to pay at least.
+#include "bench/images.h"
+#include "engine/batch.h"
+#include "tests/support/memory_file_list.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace tarnis::bench {
+namespace {
+
+constexpr int kFiles = 20;
+
+// The 20 input files, written once for all benchmarks and removed at exit.
+class Inputs {
+public:
+    static const Inputs& get()
+    {
+        static const Inputs inputs;
+        return inputs;
+    }
+
+    std::string folder;
+    std::vector<std::string> names;
+
+private:
+    Inputs()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tarnis-bench-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            std::abort();
+        folder = pattern + "/";
+        for (int i = 0; i < kFiles; ++i) {
+            const auto frame = skyFrame(0.0001, static_cast<std::uint32_t>(i));
+            names.push_back("frame" + std::to_string(i) + ".fit");
+            std::ofstream(folder + names.back(), std::ios::binary)
+                .write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
+        }
+    }
+
+public:
+    ~Inputs() { std::filesystem::remove_all(folder); }
+};
+
+void syncFile(const std::string& path)
+{
+    const int descriptor = ::open(path.c_str(), O_RDONLY);
+    ::fsync(descriptor);
+    ::close(descriptor);
+}
+
+void BM_batch(benchmark::State& state)
+{
+    const Inputs& inputs = Inputs::get();
+    RunValues run; // kept across runs, as the window keeps it
+    FileSlot slot;
+    for (auto _ : state) {
+        test::MemoryFileList list(inputs.names);
+        runBatch(list, {inputs.folder, kFiles + 1}, run, slot);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kFiles * kFrameBytes));
+}
+
+// The same work with a buffer that is new for every file: what reusing the buffer saves.
+void BM_batchFreshBufferPerFile(benchmark::State& state)
+{
+    const Inputs& inputs = Inputs::get();
+    FileSlot slot;
+    for (auto _ : state) {
+        for (const std::string& name : inputs.names) {
+            RunValues run;
+            test::MemoryFileList list({name});
+            runBatch(list, {inputs.folder, 2}, run, slot);
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kFiles * kFrameBytes));
+}
+
+void BM_copyAndSync(benchmark::State& state)
+{
+    const Inputs& inputs = Inputs::get();
+    for (auto _ : state) {
+        for (const std::string& name : inputs.names) {
+            const std::string target = inputs.folder + "copy-" + name;
+            std::filesystem::copy_file(inputs.folder + name, target,
+                                       std::filesystem::copy_options::overwrite_existing);
+            syncFile(target);
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kFiles * kFrameBytes));
+}
+
+BENCHMARK(BM_copyAndSync)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_batch)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_batchFreshBufferPerFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+} // namespace
+} // namespace tarnis::bench

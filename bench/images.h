@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace tarnis::bench {
+
+// A full frame of the camera: 6080 x 4000 samples after the 2880-byte header, about 48 MB.
+inline constexpr std::size_t kHeaderBytes = 2880;
+inline constexpr std::size_t kRowBytes = 12160;
+inline constexpr std::size_t kFrameBytes = kHeaderBytes + 4000 * kRowBytes;
+
+/// A frame of sky background in which the given share of samples are dropouts. No byte is 0xFF,
+/// so that memchr for 0xFF runs over the whole frame as the baseline.
+inline std::vector<std::uint8_t> skyFrame(double dropoutShare, std::uint32_t seed = 42)
+{
+    std::vector<std::uint8_t> frame(kFrameBytes, ' ');
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> high(0x81, 0x8F);
+    std::uniform_int_distribution<int> low(0x00, 0xFE);
+    std::bernoulli_distribution dropout(dropoutShare);
+    for (std::size_t pos = kHeaderBytes; pos < frame.size(); pos += 2) {
+        const bool isDropout = dropoutShare > 0 && dropout(random);
+        frame[pos] = isDropout ? 0x80 : static_cast<std::uint8_t>(high(random));
+        frame[pos + 1] = isDropout ? 0x00 : static_cast<std::uint8_t>(low(random));
+    }
+    return frame;
+}
+
+/// The hardest frame for a scan that looks for the byte 0x80: every high byte is 0x80, the low
+/// bytes are random, so about one sample in 256 is a dropout, scattered everywhere.
+inline std::vector<std::uint8_t> adversarialFrame(std::uint32_t seed = 7)
+{
+    std::vector<std::uint8_t> frame(kFrameBytes, ' ');
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> low(0x00, 0xFE);
+    for (std::size_t pos = kHeaderBytes; pos < frame.size(); pos += 2) {
+        frame[pos] = 0x80;
+        frame[pos + 1] = static_cast<std::uint8_t>(low(random));
+    }
+    return frame;
+}
+
+} // namespace tarnis::bench
