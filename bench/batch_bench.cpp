@@ -58,12 +58,27 @@ void syncFile(const std::string& path)
     ::close(descriptor);
 }
 
+// Every iteration starts from the same state: no outputs yet, and nothing left to write back from
+// the iteration before.
+void startAfresh(benchmark::State& state, const Inputs& inputs)
+{
+    state.PauseTiming();
+    for (const auto& entry : std::filesystem::directory_iterator(inputs.folder)) {
+        if (entry.path().filename().string().starts_with("frame"))
+            continue;
+        std::filesystem::remove(entry.path());
+    }
+    ::sync();
+    state.ResumeTiming();
+}
+
 void BM_batch(benchmark::State& state)
 {
     const Inputs& inputs = Inputs::get();
     RunValues run; // kept across runs, as the window keeps it
     FileSlot slot;
     for (auto _ : state) {
+        startAfresh(state, inputs);
         test::MemoryFileList list(inputs.names);
         runBatch(list, {inputs.folder, kFiles + 1}, run, slot);
     }
@@ -76,6 +91,7 @@ void BM_batchFreshBufferPerFile(benchmark::State& state)
     const Inputs& inputs = Inputs::get();
     FileSlot slot;
     for (auto _ : state) {
+        startAfresh(state, inputs);
         for (const std::string& name : inputs.names) {
             RunValues run;
             test::MemoryFileList list({name});
@@ -89,6 +105,7 @@ void BM_copyAndSync(benchmark::State& state)
 {
     const Inputs& inputs = Inputs::get();
     for (auto _ : state) {
+        startAfresh(state, inputs);
         for (const std::string& name : inputs.names) {
             const std::string target = inputs.folder + "copy-" + name;
             std::filesystem::copy_file(inputs.folder + name, target,
@@ -99,9 +116,9 @@ void BM_copyAndSync(benchmark::State& state)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kFiles * kFrameBytes));
 }
 
-BENCHMARK(BM_copyAndSync)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK(BM_batch)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK(BM_batchFreshBufferPerFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_copyAndSync)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_batch)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_batchFreshBufferPerFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 } // namespace
 } // namespace tarnis::bench
