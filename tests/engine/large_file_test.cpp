@@ -1,0 +1,89 @@
+// Files past the 2 GiB that a 32-bit length could hold, made sparse so that they cost no disk.
+#include "engine/batch.h"
+
+#include "common/error.h"
+#include "tests/support/files.h"
+#include "tests/support/memory_file_list.h"
+#include "tests/support/scratch_dir.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace tarnis {
+namespace {
+
+constexpr std::int64_t kOver2GiB = (std::int64_t{1} << 31) + 12160 * 3;
+constexpr std::int64_t kRow = 12160;
+
+void writeBytesAt(const std::filesystem::path& path, std::int64_t offset, const test::Bytes& bytes)
+{
+    const int descriptor = ::open(path.c_str(), O_WRONLY);
+    ASSERT_GE(descriptor, 0);
+    ASSERT_EQ(::pwrite(descriptor, bytes.data(), bytes.size(), offset), static_cast<ssize_t>(bytes.size()));
+    ::close(descriptor);
+}
+
+test::Bytes readBytesAt(const std::filesystem::path& path, std::int64_t offset, std::size_t count)
+{
+    test::Bytes bytes(count);
+    const int descriptor = ::open(path.c_str(), O_RDONLY);
+    EXPECT_GE(descriptor, 0);
+    EXPECT_EQ(::pread(descriptor, bytes.data(), count, offset), static_cast<ssize_t>(count));
+    ::close(descriptor);
+    return bytes;
+}
+
+void makeSparseFile(const std::filesystem::path& path, std::int64_t length)
+{
+    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(descriptor, 0);
+    ASSERT_EQ(::ftruncate(descriptor, length), 0);
+    ::close(descriptor);
+}
+
+TEST(LargeFiles, file_over_2_gib_is_repaired_beyond_the_2_gib_mark)
+{
+    test::ScratchDir scratch;
+    const auto input = scratch.file("big.fit");
+    makeSparseFile(input, kOver2GiB);
+    // A dropout past 2 GiB, with neighbours above and below it.
+    const std::int64_t pos = kOver2GiB - 2 * kRow + 100;
+    writeBytesAt(input, pos - kRow - 1, {0x11, 0x40});
+    writeBytesAt(input, pos, {0x80, 0x00});
+    writeBytesAt(input, pos + kRow - 1, {0x21, 0x60});
+
+    test::MemoryFileList list({"big.fit"});
+    RunValues run;
+    FileSlot slot;
+    runBatch(list, {scratch.dirPath(), 2}, run, slot);
+
+    EXPECT_EQ(run.fileLength, kOver2GiB);
+    EXPECT_EQ(std::filesystem::file_size(scratch.file("big_R.fit")), static_cast<std::uintmax_t>(kOver2GiB));
+    EXPECT_EQ(readBytesAt(scratch.file("big_R.fit"), pos, 2), (test::Bytes{0x50, 0x19}));
+    EXPECT_EQ(readBytesAt(input, pos, 2), (test::Bytes{0x80, 0x00}));
+}
+
+TEST(LargeFiles, odd_length_over_2_gib_fails_without_output)
+{
+    test::ScratchDir scratch;
+    makeSparseFile(scratch.file("big.fit"), kOver2GiB + 1);
+
+    test::MemoryFileList list({"big.fit"});
+    RunValues run;
+    FileSlot slot;
+    try {
+        runBatch(list, {scratch.dirPath(), 2}, run, slot);
+        FAIL() << "no error";
+    } catch (const Error& error) {
+        EXPECT_THAT(error.what(), ::testing::HasSubstr("長さが奇数"));
+    }
+    EXPECT_EQ(test::namesIn(scratch.path()), std::set<std::string>{"big.fit"});
+}
+
+} // namespace
+} // namespace tarnis
