@@ -1,0 +1,110 @@
+#include "ui/form1.h"
+
+#include "ui/selection.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QListWidget>
+#include <QPushButton>
+
+#include <exception>
+
+namespace tarnis {
+namespace {
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QRect& geometry)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(geometry);
+    // A plain window has no default button: Enter presses only the button that has the focus.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+QListWidget* makeListBox(QWidget* parent)
+{
+    auto* list = new QListWidget(parent);
+    list->setObjectName(QStringLiteral("List1"));
+    list->setGeometry(8, 40, 225, 328);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setSortingEnabled(false); // the order of the entries is the order of the run
+    return list;
+}
+
+} // namespace
+
+// Positions and sizes are in device-independent pixels, so that the window scales on high-DPI
+// screens. There is no layout manager on purpose: resizing the window moves nothing.
+Form1::Form1(std::unique_ptr<OpenFileDialog> dialog, std::unique_ptr<ErrorMessageBox> messageBox)
+    : Command1(makeButton(this, "Command1", QStringLiteral("ﾌｧｲﾙ選択"), {8, 8, 65, 25})),
+      Command2(makeButton(this, "Command2", QStringLiteral("実行・保存"), {80, 8, 65, 25})),
+      Command3(makeButton(this, "Command3", QStringLiteral("終了"), {160, 8, 73, 25})),
+      List1(makeListBox(this)),
+      CommonDialog1(dialog ? std::move(dialog) : std::make_unique<QtOpenFileDialog>(this)),
+      messageBox_(messageBox ? std::move(messageBox) : std::make_unique<QtErrorMessageBox>(this)),
+      fileList_(*List1)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Tarnis Ver3.0"));
+    resize(245, 378);
+
+    setTabOrder(Command1, Command2);
+    setTabOrder(Command2, List1);
+    setTabOrder(List1, Command3);
+    Command1->setFocus();
+
+    connect(Command1, &QPushButton::clicked, this, &Form1::selectFiles);
+    connect(Command2, &QPushButton::clicked, this, &Form1::runBatch);
+    connect(Command3, &QPushButton::clicked, this, &Form1::closeApplication);
+
+    load();
+}
+
+Form1::~Form1() = default;
+
+void Form1::load()
+{
+    fileList_.clear();
+}
+
+void Form1::selectFiles()
+{
+    fileList_.clear();
+    // Whatever goes wrong from here on, a cancel above all, ends the selection without a word:
+    // the list stays empty and the previous folder and count stay as they were.
+    try {
+        const std::string result = CommonDialog1->showOpen();
+        parseSelection(result, fileList_, selection_, splitParts_);
+    } catch (...) {
+    }
+}
+
+void Form1::runBatch()
+{
+    try {
+        tarnis::runBatch(fileList_, selection_, runValues_, fileSlot_);
+    } catch (const std::exception& error) {
+        messageBox_->show(windowTitle(), QString::fromStdString(error.what()));
+    }
+}
+
+void Form1::closeApplication()
+{
+    fileSlot_.close();
+    close();
+    QCoreApplication::exit(0);
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    QWidget::closeEvent(event);
+    if (!event->isAccepted())
+        return;
+    // A file left open by a failed run is let go here too when the close box ends the program.
+    fileSlot_.close();
+    QCoreApplication::exit(0);
+}
+
+} // namespace tarnis

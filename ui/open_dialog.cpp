@@ -1,0 +1,88 @@
+#include "ui/open_dialog.h"
+
+#include "ui/selection.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
+
+#include <algorithm>
+
+namespace tarnis {
+namespace {
+
+// Qt reads the pattern "*.*" literally, as "names with a dot", and the dialog hands the selected
+// filter's patterns to its file model whenever the filter changes. Under the all-files entry the
+// model is told to filter nothing instead, so that names without a dot (darks, flats and raw frames
+// often have none) show as well. The dialog's own handling of the change runs first: it is
+// connected to the filter box before filterSelected is.
+void applyNameFilter(QFileDialog& dialog)
+{
+    auto* model = dialog.findChild<QFileSystemModel*>();
+    if (model == nullptr)
+        return;
+    if (dialog.selectedNameFilter() == kAllFilesFilter)
+        model->setNameFilters({});
+}
+
+bool isInside(const QString& folder, const QString& path)
+{
+    const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+    return path.startsWith(prefix);
+}
+
+} // namespace
+
+void configureOpenDialog(QFileDialog& dialog)
+{
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    // Patterns match in any letter case, so that IMG01.FIT shows under "*.fit".
+    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+    dialog.setNameFilters({kAllFilesFilter, kFitFilesFilter});
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&dialog](const QString&) { applyNameFilter(dialog); });
+    dialog.selectNameFilter(kFitFilesFilter);
+    applyNameFilter(dialog);
+}
+
+std::string resultText(const QStringList& chosenFiles)
+{
+    if (chosenFiles.isEmpty())
+        throw DialogCancelled();
+    QStringList paths;
+    for (const QString& file : chosenFiles)
+        paths.append(QDir::cleanPath(QFileInfo(file).absoluteFilePath()));
+    if (paths.size() == 1)
+        return QDir::toNativeSeparators(paths.front()).toStdString();
+
+    QString folder = QFileInfo(paths.front()).absolutePath();
+    while (!QDir(folder).isRoot()
+           && !std::all_of(paths.cbegin(), paths.cend(), [&](const QString& path) { return isInside(folder, path); }))
+        folder = QFileInfo(folder).absolutePath();
+
+    const QDir dir(folder);
+    std::string result = QDir::toNativeSeparators(folder).toStdString();
+    for (const QString& path : paths) {
+        result += kResultSeparator;
+        result += QDir::toNativeSeparators(dir.relativeFilePath(path)).toStdString();
+    }
+    return result;
+}
+
+std::string QtOpenFileDialog::showOpen()
+{
+    QFileDialog dialog(parent_);
+    configureOpenDialog(dialog);
+    if (!lastFolder_.isEmpty())
+        dialog.setDirectory(lastFolder_);
+    if (dialog.exec() != QDialog::Accepted)
+        throw DialogCancelled();
+    std::string result = resultText(dialog.selectedFiles());
+    lastFolder_ = dialog.directory().absolutePath();
+    return result;
+}
+
+} // namespace tarnis

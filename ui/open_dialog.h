@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <stdexcept>
+#include <string>
+
+class QFileDialog;
+class QWidget;
+
+namespace tarnis {
+
+/// Raised by an open-file dialog that the user cancelled. The selection expects it and ends
+/// quietly; nothing else is meant to see it.
+class DialogCancelled : public std::runtime_error {
+public:
+    DialogCancelled() : std::runtime_error("the open-file dialog was cancelled") {}
+};
+
+/// The open-file dialog as the selection sees it: shown modally, answering with one full path, or
+/// with the folder and then the chosen names in the dialog's order, all joined by U+0000 (UTF-8).
+/// Cancelling throws DialogCancelled.
+class OpenFileDialog {
+public:
+    virtual ~OpenFileDialog() = default;
+    [[nodiscard]] virtual std::string showOpen() = 0;
+};
+
+/// The filter list, all files first; the .fit entry is the one selected when the dialog opens.
+inline const QString kAllFilesFilter = QStringLiteral("すべてのファイル (*.*)");
+inline const QString kFitFilesFilter = QStringLiteral("fit ファイル (*.fit)");
+
+/// Sets up Qt's own file dialog to choose several existing files with the two filters above.
+///
+/// Qt's own dialog is used rather than the desktop's: GTK's filters are case-sensitive, so that
+/// IMG01.FIT would not show under "*.fit", and it reads several typed names as one. And "*.*" is
+/// made to mean every file, as users of this tool know it from other systems, rather than Qt's
+/// literal reading, which would hide names without a dot.
+void configureOpenDialog(QFileDialog& dialog);
+
+/// The dialog's chosen files (absolute paths) in the answer's form described at OpenFileDialog.
+/// Files from several folders (possible by typing full paths) are named relative to the deepest
+/// folder they share, so that the folder followed by each name is still the file's path.
+[[nodiscard]] std::string resultText(const QStringList& chosenFiles);
+
+/// The real dialog, modal over `parent`. It opens in the folder of the previous selection.
+class QtOpenFileDialog : public OpenFileDialog {
+public:
+    explicit QtOpenFileDialog(QWidget* parent) : parent_(parent) {}
+    [[nodiscard]] std::string showOpen() override;
+
+private:
+    QWidget* parent_;
+    QString lastFolder_;
+};
+
+} // namespace tarnis

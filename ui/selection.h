@@ -1,0 +1,29 @@
+#pragma once
+
+#include "common/file_list.h"
+#include "common/selection_state.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnis {
+
+/// Separates the folder from the names, and the names from each other, in the open-file dialog's
+/// answer when several files were chosen.
+inline constexpr char kResultSeparator = '\0';
+
+/// Turns the open-file dialog's answer into the next run's queue.
+///
+/// `result` is either one file's full path, or the folder followed by the chosen names, all joined
+/// by kResultSeparator. It is cut at every separator into `splitParts` (every part is kept, empty
+/// ones too); the bare names are appended to `fileList` in the answer's order, and `selection`
+/// gets the folder, ending with exactly the one separator a name is appended to, and one more than
+/// the number of names. Neither an extension nor the files' existence is checked: the run reports
+/// whatever it cannot read. The list is expected to have been emptied before the dialog was shown.
+///
+/// Standard C++ only, so that it can be exercised without a window system.
+void parseSelection(std::string_view result, FileList& fileList, SelectionState& selection,
+                    std::vector<std::string>& splitParts);
+
+} // namespace tarnis
