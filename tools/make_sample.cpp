@@ -1,0 +1,170 @@
+// Writes the sample image that a new user can try Tarnis on: a small strip of a star field, 6080
+// samples wide like the camera's frames, with dropouts (samples stored as 0x8000) scattered below
+// its first row. The same file comes out on every run, so that the committed sample can be checked
+// against it.
+//
+// Usage: tarnis_make_sample OUTPUT.fit
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kWidth = 6080;
+constexpr int kRows = 8;
+constexpr int kBlock = 2880;
+constexpr std::int32_t kZero = 32768;
+
+// A FITS header card: exactly 80 characters, a value right-aligned to column 30.
+std::string card(const std::string& key, const std::string& value, const std::string& comment = {})
+{
+    std::string text = key;
+    text.resize(8, ' ');
+    if (!value.empty()) {
+        text += "= ";
+        text += std::string(20 > value.size() ? 20 - value.size() : 0, ' ') + value;
+        if (!comment.empty())
+            text += " / " + comment;
+    } else if (!comment.empty()) {
+        text += comment;
+    }
+    text.resize(80, ' ');
+    return text;
+}
+
+// A string value, padded to the eight characters that readers expect at least.
+std::string quoted(std::string text)
+{
+    if (text.size() < 8)
+        text.resize(8, ' ');
+    return "'" + text + "'";
+}
+
+// A string value starts in column 11 and is left-aligned, unlike numbers.
+std::string stringCard(const std::string& key, const std::string& text, const std::string& comment)
+{
+    std::string line = key;
+    line.resize(8, ' ');
+    line += "= " + quoted(text);
+    if (!comment.empty()) {
+        if (line.size() < 30)
+            line.resize(30, ' ');
+        line += " / " + comment;
+    }
+    line.resize(80, ' ');
+    return line;
+}
+
+// A fixed linear congruential generator: std::mt19937 would do, but the distributions are not
+// specified to give the same numbers on every standard library.
+class Noise {
+public:
+    std::uint32_t next()
+    {
+        state_ = state_ * 1664525u + 1013904223u;
+        return state_ >> 8;
+    }
+    // Roughly normal, mean 0 and deviation 1, from twelve uniform numbers.
+    double normal()
+    {
+        double sum = 0;
+        for (int i = 0; i < 12; ++i)
+            sum += static_cast<double>(next() & 0xFFFF) / 65536.0;
+        return sum - 6.0;
+    }
+
+private:
+    std::uint32_t state_ = 42;
+};
+
+struct Star {
+    double x;
+    double y;
+    double peak;
+    double width;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUTPUT.fit\n", argv[0]);
+        return 2;
+    }
+
+    std::string header;
+    header += card("SIMPLE", "T", "conforms to FITS standard");
+    header += card("BITPIX", "16", "16-bit samples");
+    header += card("NAXIS", "2", "an image");
+    header += card("NAXIS1", std::to_string(kWidth), "samples a row");
+    header += card("NAXIS2", std::to_string(kRows), "rows");
+    header += card("BZERO", std::to_string(kZero), "unsigned samples stored signed");
+    header += card("BSCALE", "1");
+    header += stringCard("OBJECT", "M42", "a strip across the Orion Nebula, made up");
+    header += card("COMMENT", "", "Sample for Tarnis: samples that read 0 (stored 0x8000) are dropouts.");
+    header += card("END", "");
+    header.resize(kBlock, ' ');
+
+    // Sky, a faint glow across the middle, a few stars; never 0, so that only the dropouts put in
+    // below read as dropouts.
+    Noise noise;
+    const std::array<Star, 6> stars{{{512.5, 3.2, 30000, 1.6},
+                                     {1800.0, 5.5, 12000, 1.3},
+                                     {2950.3, 1.8, 45000, 2.0},
+                                     {3100.7, 6.4, 8000, 1.1},
+                                     {4420.2, 4.1, 20000, 1.5},
+                                     {5705.9, 2.6, 15000, 1.4}}};
+    std::vector<std::uint16_t> samples(static_cast<std::size_t>(kWidth) * kRows);
+    for (int y = 0; y < kRows; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            const double glow = 1800.0 * std::exp(-std::pow((x - 3000.0) / 900.0, 2));
+            double value = 1000.0 + glow + 25.0 * noise.normal();
+            for (const Star& star : stars) {
+                const double dx = x - star.x;
+                const double dy = y - star.y;
+                value += star.peak * std::exp(-(dx * dx + dy * dy) / (2 * star.width * star.width));
+            }
+            if (value < 1)
+                value = 1;
+            if (value > 65535)
+                value = 65535;
+            samples[static_cast<std::size_t>(y) * kWidth + static_cast<std::size_t>(x)] =
+                static_cast<std::uint16_t>(std::lround(value));
+        }
+    }
+
+    // Dropouts: single samples and short runs, none in the first row (which is left as it is).
+    for (int y = 1; y < kRows; ++y) {
+        for (int i = 0; i < 12; ++i) {
+            const int x = static_cast<int>(noise.next() % (kWidth - 4));
+            const int run = 1 + static_cast<int>(noise.next() % 3);
+            for (int k = 0; k < run; ++k)
+                samples[static_cast<std::size_t>(y) * kWidth + static_cast<std::size_t>(x + k)] = 0;
+        }
+    }
+
+    std::string data;
+    data.reserve(samples.size() * 2);
+    for (const std::uint16_t sample : samples) {
+        // Stored value = sample - BZERO, big-endian two's complement: the top bit flips.
+        const auto stored = static_cast<std::uint16_t>(sample ^ 0x8000u);
+        data += static_cast<char>(stored >> 8);
+        data += static_cast<char>(stored & 0xFF);
+    }
+    data.resize((data.size() + kBlock - 1) / kBlock * kBlock, '\0');
+
+    std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
+    out << header << data;
+    out.close();
+    if (!out) {
+        std::fprintf(stderr, "cannot write %s\n", argv[1]);
+        return 1;
+    }
+    return 0;
+}
