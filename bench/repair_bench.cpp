@@ -2,6 +2,7 @@
 // and memcpy over a buffer of the same size, and a plain sample-by-sample loop.
 #include "bench/images.h"
 #include "engine/repair.h"
+#include "tests/support/plain_repair.h"
 
 #include <benchmark/benchmark.h>
 
@@ -32,20 +33,6 @@ const std::vector<std::uint8_t>& frame(Data data)
     return found->second;
 }
 
-// The rules applied one sample at a time, with no scan ahead: the speed to beat on hard data.
-void repairSampleBySample(std::uint8_t* d, std::int64_t length)
-{
-    const auto combine = [](unsigned below, unsigned above) {
-        return static_cast<std::uint8_t>(below > 0 && above > 0 ? (below + above) / 2 : below + above);
-    };
-    for (std::int64_t pos = 15040; pos + 1 < length; pos += 2) {
-        if (d[pos] != 0x80 || d[pos + 1] != 0x00)
-            continue;
-        d[pos] = combine(pos + 12160 < length ? d[pos + 12160] : 0, d[pos - 12160]);
-        d[pos + 1] = combine(pos + 12159 < length ? d[pos + 12159] : 0, d[pos - 12161]);
-    }
-}
-
 // Each iteration repairs a fresh copy of the frame; the copy is not timed.
 template <typename Repair>
 void runRepair(benchmark::State& state, Data data, Repair repair)
@@ -72,7 +59,7 @@ void BM_repairDropouts(benchmark::State& state, Data data)
 void BM_sampleBySample(benchmark::State& state, Data data)
 {
     runRepair(state, data, [](std::vector<std::uint8_t>& work) {
-        repairSampleBySample(work.data(), static_cast<std::int64_t>(work.size()));
+        test::repairPlainly(work, static_cast<std::int64_t>(work.size()));
     });
 }
 

@@ -18,10 +18,12 @@ namespace tarnis {
 /// without commit() abandons the write and removes the temporary file.
 ///
 /// Paths are UTF-8 texts. Every failure is an Error whose description names the file and cause.
+///
+/// Reading is virtual so that tests can change a file at the moments another program might.
 class FileSlot {
 public:
     FileSlot() = default;
-    ~FileSlot();
+    virtual ~FileSlot();
     FileSlot(const FileSlot&) = delete;
     FileSlot& operator=(const FileSlot&) = delete;
 
@@ -29,12 +31,12 @@ public:
 
     /// Opens a regular file for binary reading. A special file such as a FIFO is refused rather
     /// than waited on.
-    void openForReading(const std::string& path);
+    virtual void openForReading(const std::string& path);
     /// The length in bytes of the file open for reading.
     [[nodiscard]] std::int64_t length() const;
     /// Fills `buffer` from the file's first byte. A file that turns out longer or shorter than the
     /// buffer, because another program changed it meanwhile, is an error.
-    void readAll(std::span<std::uint8_t> buffer);
+    virtual void readAll(std::span<std::uint8_t> buffer);
 
     /// Prepares a write that will replace `path` (or create it). Fails at once when `path` names a
     /// folder or a special file.

@@ -2,7 +2,6 @@
 
 #include "common/error.h"
 #include "engine/repair.h"
-#include "tests/support/child_process.h"
 #include "tests/support/files.h"
 #include "tests/support/memory_file_list.h"
 #include "tests/support/scratch_dir.h"
@@ -204,118 +203,6 @@ TEST_F(BatchRun, cancelled_selection_reads_an_empty_name_and_fails_on_the_folder
     EXPECT_TRUE(list.entries.empty());
     EXPECT_EQ(test::namesIn(scratch.path()), std::set<std::string>{"a.fit"});
 }
-
-// A failure in the middle of a batch: each case makes the second of three files fail its own way.
-struct MidBatchFailure {
-    std::string label;
-    std::string name;
-    std::function<void(const ScratchDir&)> prepare;
-    std::string cause;
-    std::string pathInError = {}; // defaults to the input's path
-    bool retrySucceeds = true;     // a name too short stays too short
-};
-
-class BatchFailure : public BatchRun, public ::testing::WithParamInterface<MidBatchFailure> {};
-
-TEST_P(BatchFailure, keeps_earlier_outputs_and_leaves_the_failing_entry_on_top)
-{
-    const MidBatchFailure& c = GetParam();
-    const Bytes good = test::imageWithDropouts(2, {15040});
-    put("first.fit", good);
-    put("third.fit", good);
-    c.prepare(scratch);
-    const std::set<std::string> before = test::namesIn(scratch.path());
-    Bytes failingInput;
-    const bool failingIsFile = std::filesystem::is_regular_file(scratch.file(c.name));
-    if (failingIsFile)
-        failingInput = input(c.name);
-    select({"first.fit", c.name, "third.fit"});
-
-    const std::string error = run();
-
-    EXPECT_THAT(error, HasSubstr(c.cause));
-    EXPECT_THAT(error, HasSubstr(scratch.dirPath() + (c.pathInError.empty() ? c.name : c.pathInError)));
-    EXPECT_EQ(list.entries, (std::vector<std::string>{c.name, "third.fit"}));
-    std::set<std::string> expected = before;
-    expected.insert("first_R.fit");
-    EXPECT_EQ(test::namesIn(scratch.path()), expected) << "only the first output, and no temporary file";
-    if (failingIsFile) {
-        EXPECT_EQ(input(c.name), failingInput);
-    }
-    EXPECT_FALSE(slot.isOpen());
-
-    // The program goes on: once the cause is gone, the same list runs to its end.
-    if (!c.retrySucceeds)
-        return;
-    std::filesystem::remove_all(scratch.file(c.name));
-    std::filesystem::remove_all(scratch.file("long_R.fit"));
-    put(c.name, good);
-    selection.entryCount = 3;
-    EXPECT_EQ(run(), "");
-    EXPECT_EQ(list.entries, std::vector<std::string>{kDone});
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Batch, BatchFailure,
-    ::testing::Values(
-        MidBatchFailure{"missing_file", "gone.fit", [](const ScratchDir&) {}, "ファイルが見つかりません"},
-        MidBatchFailure{"folder_as_input", "folder.fit",
-                        [](const ScratchDir& s) { std::filesystem::create_directory(s.file("folder.fit")); },
-                        "フォルダです"},
-        MidBatchFailure{"odd_length", "cut.fit",
-                        [](const ScratchDir& s) { test::writeFile(s.file("cut.fit"), Bytes(2881 + 12160 * 2, 0x80)); },
-                        "長さが奇数"},
-        MidBatchFailure{"name_too_short", "abc",
-                        [](const ScratchDir& s) { test::writeFile(s.file("abc"), Bytes(3000, 0x80)); },
-                        "4 文字より短い", "abc", false},
-        MidBatchFailure{"output_name_taken_by_a_folder", "long.fit",
-                        [](const ScratchDir& s) {
-                            test::writeFile(s.file("long.fit"), Bytes(4000, 0x80));
-                            std::filesystem::create_directory(s.file("long_R.fit"));
-                        },
-                        "同じ名前のフォルダ", "long_R.fit"}),
-    [](const auto& info) { return info.param.label; });
-
-// -- Write failures, in a child process that cannot override them ------------------------------
-
-struct WriteFailure {
-    std::string label;
-    test::ChildLimits limits;
-    std::function<void(const ScratchDir&)> prepare;
-    std::string cause;
-};
-
-class BatchWriteFailure : public BatchRun, public ::testing::WithParamInterface<WriteFailure> {};
-
-TEST_P(BatchWriteFailure, leaves_the_existing_output_intact_and_no_temporary_file)
-{
-    const WriteFailure& c = GetParam();
-    const Bytes image = test::imageWithDropouts(200, {15040, 30000}); // about 2.4 MB
-    const Bytes oldOutput(5000, 0x55);
-    put("a.fit", image);
-    put("a_R.fit", oldOutput);
-    c.prepare(scratch);
-    select({"a.fit"});
-
-    const test::ChildOutcome outcome = test::runInChild(c.limits, [this] { runBatch(list, selection, values, slot); });
-
-    EXPECT_FALSE(outcome.succeeded);
-    EXPECT_THAT(outcome.errorText, HasSubstr(c.cause));
-    EXPECT_THAT(outcome.errorText, HasSubstr(scratch.dirPath() + "a"));
-    EXPECT_EQ(input("a_R.fit"), oldOutput);
-    EXPECT_EQ(input("a.fit"), image);
-    EXPECT_EQ(test::namesIn(scratch.path()), (std::set<std::string>{"a.fit", "a_R.fit"}));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Batch, BatchWriteFailure,
-    ::testing::Values(
-        WriteFailure{"read_only_folder", {.dropPrivileges = true, .fileSizeLimit = std::nullopt},
-                     [](const ScratchDir& s) { ::chmod(s.path().c_str(), 0555); }, "権限がありません"},
-        WriteFailure{"file_size_limit", {.dropPrivileges = false, .fileSizeLimit = 1 << 20}, [](const ScratchDir&) {}, "上限を超えます"},
-        WriteFailure{"unreadable_input", {.dropPrivileges = true, .fileSizeLimit = std::nullopt},
-                     [](const ScratchDir& s) { ::chmod(s.file("a.fit").c_str(), 0600); }, "権限がありません"}),
-    [](const auto& info) { return info.param.label; });
 
 } // namespace
 } // namespace tarnis

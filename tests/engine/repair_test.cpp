@@ -1,5 +1,7 @@
 #include "engine/repair.h"
 
+#include "tests/support/plain_repair.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -16,38 +18,6 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::int64_t kHeader = 2880;
 constexpr std::int64_t kRow = 12160;
 constexpr std::int64_t kFiveRows = kHeader + 5 * kRow;
-
-// The rules written out plainly, one visited position at a time, to hold the fast pass against.
-// Returns false where the rules would read past the buffer: an odd length above the header.
-bool repairPlainly(Bytes& data, std::int64_t length)
-{
-    if (length > kHeader && length % 2 != 0)
-        return false;
-    const auto combine = [](unsigned below, unsigned above) {
-        return static_cast<std::uint8_t>(below > 0 && above > 0 ? (below + above) / 2 : below + above);
-    };
-    for (std::int64_t pos = kHeader; pos <= length - 1; pos += 2) {
-        if (!(data[pos] == 0x80 && data[pos + 1] == 0x00))
-            continue;
-        if (pos - kHeader < kRow)
-            continue;
-        unsigned below = 0;
-        unsigned above = 0;
-        if (pos + kRow < length)
-            below = data[pos + kRow];
-        if (pos - kRow > 0)
-            above = data[pos - kRow];
-        data[pos] = combine(below, above);
-        below = 0;
-        above = 0;
-        if (pos + kRow - 1 < length)
-            below = data[pos + kRow - 1];
-        if (pos - kRow - 1 > 0)
-            above = data[pos - kRow - 1];
-        data[pos + 1] = combine(below, above);
-    }
-    return true;
-}
 
 void putDropout(Bytes& data, std::int64_t pos)
 {
@@ -267,7 +237,7 @@ TEST(Repair, fast_pass_matches_the_plain_loop_on_random_buffers)
                 length += 1;
             Bytes fast = randomBuffer(random, length, shape);
             Bytes plain = fast;
-            const bool plainSucceeds = repairPlainly(plain, length);
+            const bool plainSucceeds = test::repairPlainly(plain, length);
             if (plainSucceeds) {
                 repairDropouts(fast, length);
                 ASSERT_EQ(fast, plain) << "length " << length << ", dropout share " << shape.dropoutShare;
