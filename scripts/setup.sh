@@ -9,6 +9,8 @@ packages=(
   qt6-base-dev libgl-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libcfitsio-dev
+  # fuzz targets: Clang and its libFuzzer and sanitizer runtimes
+  clang libclang-rt-14-dev
   # the program in a real X server, with a Japanese font, and its screenshot
   xvfb xauth x11-apps imagemagick fonts-ipafont-gothic
 )
