@@ -13,6 +13,9 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace tarnis::bench {
@@ -111,9 +114,41 @@ void BM_copyAndSync(benchmark::State& state)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kFiles * kFrameBytes));
 }
 
+// Peak resident memory of a batch over the 20 files, in a process of its own: it should stay near
+// one file's size, since one buffer serves every file in turn.
+void BM_batchPeakMemory(benchmark::State& state)
+{
+    const Inputs& inputs = Inputs::get();
+    long peakKiB = 0;
+    for (auto _ : state) {
+        std::vector<std::string> arguments = {TARNIS_BATCH_MEMORY, inputs.folder};
+        arguments.insert(arguments.end(), inputs.names.begin(), inputs.names.end());
+        std::vector<char*> argv;
+        for (std::string& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        pid_t child = 0;
+        if (::posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+            state.SkipWithError("cannot start tarnis_batch_memory");
+            return;
+        }
+        int status = 0;
+        rusage usage {};
+        ::wait4(child, &status, 0, &usage);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            state.SkipWithError("the batch failed");
+            return;
+        }
+        peakKiB = usage.ru_maxrss;
+    }
+    state.counters["peak_rss_MiB"] = static_cast<double>(peakKiB) / 1024.0;
+    state.counters["peak_per_file_size"] = static_cast<double>(peakKiB) * 1024.0 / static_cast<double>(kFrameBytes);
+}
+
 BENCHMARK(BM_copyAndSync)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_batch)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_batchFreshBufferPerFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_batchPeakMemory)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 } // namespace
 } // namespace tarnis::bench
