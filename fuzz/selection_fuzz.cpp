@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,9 +29,22 @@ void check(bool holds, const char* what)
         fail(what);
 }
 
-bool endsWithSeparator(const std::string& text)
+bool endsWithSeparator(std::string_view text)
 {
     return !text.empty() && text.back() == tarnis::kPathSeparator;
+}
+
+// A folder as the run appends names to it: ending with the separator, and with only one there.
+bool endsWithExactlyOneSeparator(std::string_view text)
+{
+    return endsWithSeparator(text) && !endsWithSeparator(text.substr(0, text.size() - 1));
+}
+
+std::string_view withoutTrailingSeparators(std::string_view text)
+{
+    while (endsWithSeparator(text))
+        text.remove_suffix(1);
+    return text;
 }
 
 } // namespace
@@ -45,7 +59,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tarnis::SelectionState selection{"/earlier/", 7};
     std::vector<std::string> splitParts{"earlier", ""};
 
-    tarnis::parseSelection(result, fileList, selection, splitParts);
+    bool rejected = false;
+    try {
+        tarnis::parseSelection(result, fileList, selection, splitParts);
+    } catch (const std::invalid_argument&) {
+        rejected = true;
+    }
 
     check(!splitParts.empty(), "no parts at all");
     std::string joined = splitParts.front();
@@ -58,29 +77,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(part.find(tarnis::kResultSeparator) == std::string::npos, "a part holds a separator");
 
     const std::vector<std::string>& names = fileList.entries;
+    if (rejected) {
+        // Only a single path that names no folder is refused, and it changes nothing.
+        check(splitParts.size() == 1 && splitParts.front().find(tarnis::kPathSeparator) == std::string::npos,
+              "an answer with a folder was refused");
+        check(names.empty() && selection.dirPath == "/earlier/" && selection.entryCount == 7,
+              "a refused answer changed the list or the selection");
+        return 0;
+    }
     check(selection.entryCount >= 2, "entryCount below 2 after a completed selection");
     check(static_cast<std::size_t>(selection.entryCount) == names.size() + 1,
           "entryCount is not one more than the names queued");
     check(fileList.repaints == 0, "the parsing repainted the list");
+    check(endsWithExactlyOneSeparator(selection.dirPath), "the folder does not end with exactly one separator");
+    const std::string_view folder = withoutTrailingSeparators(selection.dirPath);
 
     if (splitParts.size() == 1) {
         // One full path: cut after its last separator, the name never holding one.
         const std::string& path = splitParts.front();
         check(names.size() == 1, "one path did not queue exactly one name");
-        check(selection.dirPath + names.front() == path, "folder and name do not make the path again");
-        check(names.front().find(tarnis::kPathSeparator) == std::string::npos, "the name holds a separator");
-        const bool hasSeparator = path.find(tarnis::kPathSeparator) != std::string::npos;
-        check(hasSeparator == endsWithSeparator(selection.dirPath),
-              "the folder of a path with a separator does not end with one");
-        check(hasSeparator || selection.dirPath.empty(), "a path without a separator got a folder");
+        const std::string& name = names.front();
+        check(name.find(tarnis::kPathSeparator) == std::string::npos, "the name holds a separator");
+        check(path.size() > name.size() && path.ends_with(name), "the name is not the end of the path");
+        check(withoutTrailingSeparators(std::string_view(path).substr(0, path.size() - name.size())) == folder,
+              "the folder is not the path before the name");
     } else {
         // The folder, then the names, in the answer's order, empty ones too.
         check(std::vector<std::string>(splitParts.begin() + 1, splitParts.end()) == names,
               "the names queued are not the parts after the folder, in order");
-        check(endsWithSeparator(selection.dirPath), "the folder does not end with the separator");
-        const std::string& folder = splitParts.front();
-        const std::string expected = endsWithSeparator(folder) ? folder : folder + tarnis::kPathSeparator;
-        check(selection.dirPath == expected, "the folder is not the first part with one separator added");
+        check(withoutTrailingSeparators(splitParts.front()) == folder, "the folder is not the first part");
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "common/text.h"
 
 #include <cstdint>
+#include <stdexcept>
 
 namespace tarnis {
 namespace {
@@ -22,6 +23,17 @@ std::vector<std::string> splitAtSeparators(std::string_view text)
     }
 }
 
+// The folder with exactly one separator at its end: the dialog may hand back "/data//" or a root
+// "/", and a name is appended to the folder directly.
+std::string withOneTrailingSeparator(std::string_view folder)
+{
+    while (!folder.empty() && folder.back() == kPathSeparator)
+        folder.remove_suffix(1);
+    std::string result(folder);
+    result += kPathSeparator;
+    return result;
+}
+
 } // namespace
 
 void parseSelection(std::string_view result, FileList& fileList, SelectionState& selection,
@@ -30,21 +42,21 @@ void parseSelection(std::string_view result, FileList& fileList, SelectionState&
     splitParts = splitAtSeparators(result);
 
     if (splitParts.size() == 1) {
-        // One file: its full path. The folder is everything up to the last separator; a path
-        // without one (never given by the dialog) counts as a bare name in an unnamed folder.
+        // One file: its full path. The folder is everything up to the last separator. A path
+        // without one names no folder: the dialog never answers so, and queuing it would make the
+        // run look for the file wherever the program happens to run.
         const std::string& path = splitParts.front();
         const std::size_t last = path.rfind(kPathSeparator);
-        const std::size_t nameStart = last == std::string::npos ? 0 : last + 1;
-        selection.dirPath = path.substr(0, nameStart);
-        fileList.append(path.substr(nameStart));
+        if (last == std::string::npos)
+            throw std::invalid_argument("the open-file dialog's answer names no folder");
+        selection.dirPath = withOneTrailingSeparator(std::string_view(path).substr(0, last + 1));
+        fileList.append(path.substr(last + 1));
         selection.entryCount = 2;
         return;
     }
 
-    // Several files: the folder, then the names. A root folder already ends with the separator.
-    selection.dirPath = splitParts.front();
-    if (selection.dirPath.empty() || selection.dirPath.back() != kPathSeparator)
-        selection.dirPath += kPathSeparator;
+    // Several files: the folder, then the names.
+    selection.dirPath = withOneTrailingSeparator(splitParts.front());
     for (std::size_t i = 1; i < splitParts.size(); ++i)
         fileList.append(splitParts[i]);
     selection.entryCount = static_cast<std::int32_t>(splitParts.size());
