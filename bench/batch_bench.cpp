@@ -6,6 +6,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -114,6 +115,38 @@ void BM_copyAndSync(benchmark::State& state)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kFiles * kFrameBytes));
 }
 
+// Both in every iteration, so that their ratio holds however busy the machine is:
+// time_over_copy is the batch's time over the copy's.
+void BM_batchAgainstCopy(benchmark::State& state)
+{
+    using Clock = std::chrono::steady_clock;
+    const Inputs& inputs = Inputs::get();
+    RunValues run;
+    FileSlot slot;
+    Clock::duration batchTime{};
+    Clock::duration copyTime{};
+    for (auto _ : state) {
+        ::sync();
+        const auto copyStart = Clock::now();
+        for (const std::string& name : inputs.names) {
+            const std::string target = inputs.folder + "copy-" + name;
+            std::filesystem::copy_file(inputs.folder + name, target, std::filesystem::copy_options::overwrite_existing);
+            syncFile(target);
+        }
+        copyTime += Clock::now() - copyStart;
+
+        ::sync();
+        const auto batchStart = Clock::now();
+        test::MemoryFileList list(inputs.names);
+        runBatch(list, {inputs.folder, kFiles + 1}, run, slot);
+        const auto batchEnd = Clock::now();
+        batchTime += batchEnd - batchStart;
+        state.SetIterationTime(std::chrono::duration<double>(batchEnd - batchStart).count());
+    }
+    state.counters["time_over_copy"] =
+        std::chrono::duration<double>(batchTime).count() / std::chrono::duration<double>(copyTime).count();
+}
+
 // Peak resident memory of a batch over the 20 files, in a process of its own: it should stay near
 // one file's size, since one buffer serves every file in turn.
 void BM_batchPeakMemory(benchmark::State& state)
@@ -148,6 +181,7 @@ void BM_batchPeakMemory(benchmark::State& state)
 BENCHMARK(BM_copyAndSync)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_batch)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_batchFreshBufferPerFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_batchAgainstCopy)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
 BENCHMARK(BM_batchPeakMemory)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 } // namespace

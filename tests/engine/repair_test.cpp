@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <map>
+#include <span>
 #include <random>
 #include <string>
 #include <vector>
@@ -235,16 +237,22 @@ TEST(Repair, fast_pass_matches_the_plain_loop_on_random_buffers)
         for (std::int64_t length : lengths) {
             if (shape.oddLength)
                 length += 1;
-            Bytes fast = randomBuffer(random, length, shape);
-            Bytes plain = fast;
+            const Bytes original = randomBuffer(random, length, shape);
+            Bytes plain = original;
             const bool plainSucceeds = test::repairPlainly(plain, length);
-            if (plainSucceeds) {
-                repairDropouts(fast, length);
-                ASSERT_EQ(fast, plain) << "length " << length << ", dropout share " << shape.dropoutShare;
-            } else {
-                const Bytes before = fast;
-                EXPECT_THROW(repairDropouts(fast, length), TruncatedImageError) << "length " << length;
-                ASSERT_EQ(fast, before);
+            // The buffer at addresses of every kind: aligned, odd, and even but not aligned.
+            for (const std::size_t offset : {0, 1, 2, 6}) {
+                Bytes storage(offset, 0xEE);
+                storage.insert(storage.end(), original.begin(), original.end());
+                const std::span<std::uint8_t> fast = std::span(storage).subspan(offset);
+                if (plainSucceeds) {
+                    repairDropouts(fast, length);
+                    ASSERT_TRUE(std::equal(fast.begin(), fast.end(), plain.begin(), plain.end()))
+                        << "length " << length << ", dropout share " << shape.dropoutShare << ", offset " << offset;
+                } else {
+                    EXPECT_THROW(repairDropouts(fast, length), TruncatedImageError) << "length " << length;
+                    ASSERT_TRUE(std::equal(fast.begin(), fast.end(), original.begin(), original.end()));
+                }
             }
         }
     }
