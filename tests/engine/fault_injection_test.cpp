@@ -74,8 +74,9 @@ struct Fault {
     test::ChildLimits limits = {};
     Tamper tamper = Tamper::None;
     std::string pathInError = {}; // the input's name unless given
-    // Undoes the fault before the next run; none where the next run fails again by nature.
+    // Before the next run the failing input is written anew; this undoes the rest of the fault.
     std::function<void(const ScratchDir&)> undo = {};
+    bool nextRunCanSucceed = true; // not for a name that is too short by nature
 };
 
 // Every regular file below `folder`, by its path relative to it.
@@ -92,6 +93,11 @@ std::map<std::string, Bytes> regularFilesIn(const std::filesystem::path& folder)
             files[entry.path().lexically_relative(folder).string()] = test::readFile(entry.path());
     }
     return files;
+}
+
+void removeFile(const ScratchDir& s, const std::string& name)
+{
+    std::filesystem::remove_all(s.file(name));
 }
 
 void writeImage(const ScratchDir& scratch, const std::string& name)
@@ -166,21 +172,17 @@ TEST_P(FaultInjection, stops_the_run_and_loses_nothing)
         }
     }
 
-    if (!fault.undo)
+    if (!fault.nextRunCanSucceed)
         return;
-    fault.undo(scratch);
+    removeFile(scratch, fault.name);
+    writeImage(scratch, fault.name);
+    if (fault.undo)
+        fault.undo(scratch);
     list.entries = {fault.name, "third.fit"};
     FileSlot plainSlot;
     runBatch(list, {selection.dirPath, 3}, values, plainSlot);
     EXPECT_EQ(list.entries, std::vector<std::string>{kDone});
     EXPECT_TRUE(std::filesystem::is_regular_file(scratch.file("third_R.fit")));
-}
-
-const auto kNoUndo = std::function<void(const ScratchDir&)>();
-
-void removeFile(const ScratchDir& s, const std::string& name)
-{
-    std::filesystem::remove_all(s.file(name));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -189,8 +191,7 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{.label = "file_removed_after_selection",
               .name = "gone.fit",
               .make = [](const ScratchDir& s) { removeFile(s, "gone.fit"); },
-              .cause = "ファイルが見つかりません",
-              .undo = [](const ScratchDir& s) { writeImage(s, "gone.fit"); }},
+              .cause = "ファイルが見つかりません"},
         Fault{.label = "folder_where_a_file_was_expected",
               .name = "folder.fit",
               .make =
@@ -198,12 +199,7 @@ INSTANTIATE_TEST_SUITE_P(
                       removeFile(s, "folder.fit");
                       std::filesystem::create_directory(s.file("folder.fit"));
                   },
-              .cause = "フォルダです",
-              .undo =
-                  [](const ScratchDir& s) {
-                      removeFile(s, "folder.fit");
-                      writeImage(s, "folder.fit");
-                  }},
+              .cause = "フォルダです"},
         Fault{.label = "no_read_permission",
               .name = "private.fit",
               .make =
@@ -212,45 +208,39 @@ INSTANTIATE_TEST_SUITE_P(
                       ::chmod(s.file("private.fit").c_str(), 0600);
                   },
               .cause = "権限がありません",
-              .limits = {.dropPrivileges = true, .fileSizeLimit = std::nullopt},
-              .undo = [](const ScratchDir&) {}},
+              .limits = {.dropPrivileges = true, .fileSizeLimit = std::nullopt}},
         // The other files' folder stays writable; this one's is root's own.
         Fault{.label = "no_write_permission_on_the_folder",
               .name = "locked/a.fit",
               .make = [](const ScratchDir& s) { giveFolderToNobody(s); },
               .cause = "権限がありません",
               .limits = {.dropPrivileges = true, .fileSizeLimit = std::nullopt},
-              .pathInError = "locked/a_R.fit",
-              .undo = [](const ScratchDir&) {}},
+              .pathInError = "locked/a_R.fit"},
         Fault{.label = "file_size_limit_while_writing",
               .name = "huge.fit",
               .make = [](const ScratchDir& s) { test::writeFile(s.file("huge.fit"), test::imageWithDropouts(100, {15040})); },
               .cause = "上限を超えます",
               .limits = {.dropPrivileges = false, .fileSizeLimit = 600000},
-              .pathInError = "huge_R.fit",
-              .undo = [](const ScratchDir&) {}},
+              .pathInError = "huge_R.fit"},
         Fault{.label = "file_grows_between_measuring_and_reading",
               .name = "growing.fit",
               .make = [](const ScratchDir&) {},
               .cause = "長さが変わりました",
-              .tamper = Tamper::GrowAfterMeasuring,
-              .undo = [](const ScratchDir& s) { writeImage(s, "growing.fit"); }},
+              .tamper = Tamper::GrowAfterMeasuring},
         Fault{.label = "file_shrinks_between_opening_and_reading",
               .name = "shrinking.fit",
               .make = [](const ScratchDir&) {},
               .cause = "長さが変わりました",
-              .tamper = Tamper::ShrinkAfterOpening,
-              .undo = [](const ScratchDir& s) { writeImage(s, "shrinking.fit"); }},
+              .tamper = Tamper::ShrinkAfterOpening},
         Fault{.label = "odd_length",
               .name = "cut.fit",
               .make = [](const ScratchDir& s) { test::writeFile(s.file("cut.fit"), Bytes(2881 + 12160 * 2, 0x80)); },
-              .cause = "長さが奇数",
-              .undo = [](const ScratchDir& s) { writeImage(s, "cut.fit"); }},
+              .cause = "長さが奇数"},
         Fault{.label = "name_too_short_for_the_output_name",
               .name = "abc",
               .make = [](const ScratchDir&) {},
               .cause = "4 文字より短い",
-              .undo = kNoUndo},
+              .nextRunCanSucceed = false},
         Fault{.label = "output_name_taken_by_a_folder",
               .name = "taken.fit",
               .make =
@@ -268,12 +258,7 @@ INSTANTIATE_TEST_SUITE_P(
                       removeFile(s, "pipe.fit");
                       ::mkfifo(s.file("pipe.fit").c_str(), 0644);
                   },
-              .cause = "通常のファイルではありません",
-              .undo =
-                  [](const ScratchDir& s) {
-                      removeFile(s, "pipe.fit");
-                      writeImage(s, "pipe.fit");
-                  }}),
+              .cause = "通常のファイルではありません"}),
     [](const auto& info) { return info.param.label; });
 
 // A cancelled selection leaves an empty list and the previous count: the first cycle reads an empty
