@@ -114,6 +114,18 @@ void giveFolderToNobody(const ScratchDir& scratch)
     ASSERT_EQ(::chown(scratch.path().c_str(), nobody->pw_uid, nobody->pw_gid), 0);
 }
 
+// The description of the error that the run must end with.
+std::string descriptionOfFailingRun(FileList& list, const SelectionState& selection, RunValues& values, FileSlot& slot)
+{
+    try {
+        runBatch(list, selection, values, slot);
+    } catch (const Error& error) {
+        return error.what();
+    }
+    ADD_FAILURE() << "the run did not fail";
+    return {};
+}
+
 class FaultInjection : public ::testing::TestWithParam<Fault> {};
 
 TEST_P(FaultInjection, stops_the_run_and_loses_nothing)
@@ -272,13 +284,9 @@ TEST(FaultInjection, empty_name_after_a_cancelled_selection_fails_on_the_folder_
     RunValues values;
     FileSlot slot;
 
-    try {
-        runBatch(list, selection, values, slot);
-        FAIL() << "no error";
-    } catch (const Error& error) {
-        EXPECT_THAT(error.what(), HasSubstr(scratch.dirPath() + "\n"));
-        EXPECT_THAT(error.what(), HasSubstr("フォルダです"));
-    }
+    const std::string description = descriptionOfFailingRun(list, selection, values, slot);
+    EXPECT_THAT(description, HasSubstr(scratch.dirPath() + "\n"));
+    EXPECT_THAT(description, HasSubstr("フォルダです"));
     EXPECT_TRUE(list.entries.empty());
     EXPECT_FALSE(slot.isOpen());
     EXPECT_EQ(test::namesIn(scratch.path()), std::set<std::string>{"a.fit"});
@@ -309,13 +317,9 @@ TEST(FaultInjection, full_disk_keeps_the_earlier_output_and_leaves_no_temporary_
     RunValues values;
     FileSlot slot;
 
-    try {
-        runBatch(list, selection, values, slot);
-        FAIL() << "no error";
-    } catch (const Error& error) {
-        EXPECT_THAT(error.what(), HasSubstr("空き容量が足りません"));
-        EXPECT_THAT(error.what(), HasSubstr(selection.dirPath + "a_R.fit"));
-    }
+    const std::string description = descriptionOfFailingRun(list, selection, values, slot);
+    EXPECT_THAT(description, HasSubstr("空き容量が足りません"));
+    EXPECT_THAT(description, HasSubstr(selection.dirPath + "a_R.fit"));
     EXPECT_EQ(test::readFile(disk / "a_R.fit"), kOldOutput);
     EXPECT_EQ(test::readFile(disk / "a.fit"), image);
     EXPECT_EQ(test::namesIn(disk), (std::set<std::string>{"a.fit", "a_R.fit"}));
