@@ -10,7 +10,6 @@ namespace tarnis {
 
 namespace {
 
-constexpr std::int64_t kHeaderSize = 2880;
 constexpr std::size_t kDroppedCharacters = 4;
 
 // However a run ends, nothing stays open in the slot: an open file would make every later run fail
@@ -48,9 +47,12 @@ void runCycle(FileList& fileList, const SelectionState& selection, RunValues& ru
     slot.readAll(run.fileData.bytes());
     slot.close();
 
-    if (run.fileLength > kHeaderSize && run.fileLength % 2 != 0)
-        throw fileError(FileAction::Read, inputPath, "画像データの長さが奇数です。ファイルが途中で切れているか、16 ビットの画像ではありません。");
-    repairDropouts(run.fileData.bytes(), run.fileLength);
+    try {
+        repairDropouts(run.fileData.bytes(), run.fileLength);
+    } catch (const TruncatedImageError& error) {
+        // The repair knows the cause, not the file; the user needs both.
+        throw fileError(FileAction::Read, inputPath, error.what());
+    }
 
     const std::string outputPath = selection.dirPath + outputFileName(run.fileName, inputPath);
     slot.openForWriting(outputPath);
