@@ -12,7 +12,7 @@ packages=(
   # fuzz targets: Clang and its libFuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
   # the program in a real X server, with a Japanese font, and its screenshot
-  xvfb xauth x11-apps imagemagick fonts-ipafont-gothic
+  xvfb xauth x11-utils imagemagick fontconfig fonts-ipafont-gothic
 )
 
 missing=()
