@@ -16,8 +16,10 @@ namespace tarnis {
 
 namespace {
 
-// One read or write call moves at most this much, well below the 2 GiB that Linux handles in one.
-constexpr std::size_t kChunkBytes = std::size_t{1} << 30;
+// One read or write call moves at most 4 MiB. Writing a 48 MB image in one call made the kernel's
+// copy into newly allocated cache pages several times slower (150 ms against 25 ms per image, on the
+// first run after start); small calls also stay far below the 2 GiB that Linux moves in one.
+constexpr std::size_t kChunkBytes = std::size_t{1} << 22;
 
 constexpr std::string_view kNotRegularFile = "通常のファイルではありません（デバイスやパイプなど）。";
 constexpr std::string_view kFolderInTheWay = "同じ名前のフォルダがあるため、ファイルを作れません。";
