@@ -1,60 +1,97 @@
 #include "common/error.h"
 
+#include "common/texts.h"
+
 #include <cerrno>
-#include <cstring>
+#include <utility>
 
 namespace tarnis {
 
-Error fileError(FileAction action, std::string_view path, std::string_view cause)
+Error::Error(FileAction action, std::string path, Cause cause, std::string detail)
+    : std::runtime_error(describe(action, path, cause, detail)),
+      action_(action),
+      path_(std::move(path)),
+      cause_(cause),
+      detail_(std::move(detail))
 {
-    std::string text = action == FileAction::Read ? "ファイルを読み込めませんでした。\n"
-                                                  : "ファイルを書き込めませんでした。\n";
-    text += path;
-    text += '\n';
-    text += cause;
-    return Error(text);
 }
 
-Error fileError(FileAction action, std::string_view path, int errorNumber)
-{
-    return fileError(action, path, describeErrorNumber(errorNumber));
-}
-
-std::string describeErrorNumber(int errorNumber)
+Cause causeOfErrorNumber(int errorNumber) noexcept
 {
     switch (errorNumber) {
     case ENOENT:
     case ENOTDIR:
-        return "ファイルが見つかりません。";
+        return Cause::NotFound;
     case EISDIR:
-        return "ファイルではなくフォルダです。";
+        return Cause::IsFolder;
     case EACCES:
     case EPERM:
-        return "アクセスする権限がありません。";
+        return Cause::NoPermission;
     case ENOSPC:
 #ifdef EDQUOT
     case EDQUOT:
 #endif
-        return "ディスクの空き容量が足りません。";
+        return Cause::DiskFull;
     case EFBIG:
-        return "ファイルの大きさが上限を超えます。";
+        return Cause::FileSizeLimit;
     case EROFS:
-        return "読み取り専用の場所には書き込めません。";
+        return Cause::ReadOnlyFileSystem;
     case ENAMETOOLONG:
-        return "ファイル名またはパスが長すぎます。";
+        return Cause::NameTooLong;
     case ENOMEM:
-        return "メモリが足りません。";
+        return Cause::OutOfMemory;
     case EIO:
-        return "ディスクの読み書きでエラーが起きました。";
+        return Cause::DeviceError;
     case EMFILE:
     case ENFILE:
-        return "開いているファイルが多すぎます。";
+        return Cause::TooManyOpenFiles;
     case EBUSY:
     case ETXTBSY:
-        return "ファイルがほかのプログラムで使われています。";
+    case EAGAIN: // a mandatory lock held by another program
+        return Cause::InUse;
+    case ELOOP:
+        return Cause::SymlinkLoop;
+    case ENODEV:
+    case ENXIO:
+        return Cause::NoDevice;
+    case EOVERFLOW:
+        return Cause::ValueTooLarge;
+#ifdef ESTALE
+    case ESTALE:
+        return Cause::StaleNetworkFile;
+#endif
+    case EXDEV:
+        return Cause::CrossDevice;
+    case ETIMEDOUT:
+        return Cause::TimedOut;
+    case ENETDOWN:
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case ECONNRESET:
+    case ECONNABORTED:
+    case ENOTCONN:
+#ifdef EHOSTDOWN
+    case EHOSTDOWN:
+#endif
+#ifdef ENOLINK
+    case ENOLINK:
+#endif
+        return Cause::NetworkUnavailable;
+    case ENOTSUP:
+#if defined(EOPNOTSUPP) && EOPNOTSUPP != ENOTSUP
+    case EOPNOTSUPP:
+#endif
+    case ENOSYS:
+        return Cause::Unsupported;
     default:
-        return std::string("予期しないエラーが起きました（") + std::strerror(errorNumber) + "）。";
+        return Cause::UnknownSystemError;
     }
+}
+
+Error systemError(FileAction action, const std::string& path, int errorNumber)
+{
+    const Cause cause = causeOfErrorNumber(errorNumber);
+    return Error(action, path, cause, cause == Cause::UnknownSystemError ? std::to_string(errorNumber) : std::string());
 }
 
 } // namespace tarnis

@@ -2,31 +2,78 @@
 
 #include <stdexcept>
 #include <string>
-#include <string_view>
 
 namespace tarnis {
 
-/// The one kind of failure that Tarnis reports to its user. Its description is Japanese, like the
-/// window's texts, and names the file and the cause; the window shows it as it stands.
-class Error : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
+/// What was being done to a file when it failed: the first line of an error's description.
+enum class FileAction { Read, Repair, Write };
+
+/// Why a file could not be read or written. Each cause has one Japanese sentence (common/texts.cpp);
+/// code and tests tell failures apart by cause, never by wording.
+enum class Cause {
+    // Reported by the operating system.
+    NotFound,
+    IsFolder,
+    NoPermission,
+    DiskFull,
+    FileSizeLimit,
+    ReadOnlyFileSystem,
+    NameTooLong,
+    OutOfMemory,
+    DeviceError,
+    TooManyOpenFiles,
+    InUse,
+    SymlinkLoop,
+    NoDevice,
+    ValueTooLarge,
+    StaleNetworkFile,
+    CrossDevice,
+    TimedOut,
+    NetworkUnavailable,
+    Unsupported,
+    UnknownSystemError, // detail: the error number
+    // Found by Tarnis itself.
+    NotRegularFile,
+    FolderInTheWay,
+    WriteProtected,
+    ChangedWhileReading,
+    SlotBusy,
+    TooLargeForMemory,
+    OddLength,
+    NameTooShort,
+    NameHasFolder,
+    OutputIsSelected, // detail: the name of the input whose output it would be
+    NotFits,          // detail, for this and the causes below: what the header holds
+    NoEndCard,
+    NotSixteenBit,
+    NoImageRows,
+    BadAxisLength,
+    ImageTooLarge,
 };
 
-/// The cause given when a file's length changes between measuring it and reading it to its end.
-inline constexpr std::string_view kFileChangedWhileReading =
-    "読み込みの途中でファイルの長さが変わりました。ほかのプログラムが書き込んでいないか確かめてください。";
+/// The one kind of failure that Tarnis reports to its user: a file, what was being done to it and
+/// why. Its description (what()) is Japanese, like the window's texts, in three lines: what could
+/// not be done, the full path, and the cause; the window shows it as it stands.
+class Error : public std::runtime_error {
+public:
+    Error(FileAction action, std::string path, Cause cause, std::string detail = {});
 
-/// What was being done to a file when it failed: the first line of a file error's description.
-enum class FileAction { Read, Write };
+    [[nodiscard]] FileAction action() const noexcept { return action_; }
+    [[nodiscard]] const std::string& path() const noexcept { return path_; }
+    [[nodiscard]] Cause cause() const noexcept { return cause_; }
+    [[nodiscard]] const std::string& detail() const noexcept { return detail_; }
 
-/// A description in three lines: what could not be done, the full path, and why.
-[[nodiscard]] Error fileError(FileAction action, std::string_view path, std::string_view cause);
+private:
+    FileAction action_;
+    std::string path_;
+    Cause cause_;
+    std::string detail_;
+};
 
-/// As above, with the cause taken from an operating-system error number.
-[[nodiscard]] Error fileError(FileAction action, std::string_view path, int errorNumber);
+/// The cause behind a C library error number (errno), UnknownSystemError for one without its own.
+[[nodiscard]] Cause causeOfErrorNumber(int errorNumber) noexcept;
 
-/// The cause of an operating-system error number as a Japanese sentence.
-[[nodiscard]] std::string describeErrorNumber(int errorNumber);
+/// An Error for a failed system call that set `errorNumber`; an unknown number is kept as detail.
+[[nodiscard]] Error systemError(FileAction action, const std::string& path, int errorNumber);
 
 } // namespace tarnis

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tarnis {
 
@@ -14,6 +15,8 @@ public:
     virtual void append(const std::string& entry) = 0;
     /// The top entry, or an empty text when the list is empty.
     [[nodiscard]] virtual std::string entry0() const = 0;
+    /// Every entry, from the top.
+    [[nodiscard]] virtual std::vector<std::string> allEntries() const = 0;
     /// Removes the top entry; does nothing when the list is empty.
     virtual void removeEntry0() = 0;
     /// Shows the list as it is now, even while the caller keeps the user-interface thread busy.

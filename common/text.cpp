@@ -11,6 +11,15 @@ bool isContinuationByte(char c)
 
 } // namespace
 
+bool containsPathSeparator(std::string_view name)
+{
+    for (const char c : name) {
+        if (isPathSeparator(c))
+            return true;
+    }
+    return false;
+}
+
 std::optional<std::string_view> dropLastCharacters(std::string_view text, std::size_t count)
 {
     std::size_t end = text.size();

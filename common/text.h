@@ -15,6 +15,19 @@ inline constexpr char kPathSeparator = '\\';
 inline constexpr char kPathSeparator = '/';
 #endif
 
+/// Whether `c` separates folders in a path: the platform's separator, and on Windows "/" as well.
+[[nodiscard]] constexpr bool isPathSeparator(char c)
+{
+#ifdef _WIN32
+    return c == '\\' || c == '/';
+#else
+    return c == kPathSeparator;
+#endif
+}
+
+/// Whether `name` holds a separator, so that it would lead into another folder.
+[[nodiscard]] bool containsPathSeparator(std::string_view name);
+
 /// `text` without its last `count` characters, counted as Unicode characters of the UTF-8 text (a
 /// Japanese character is one, not three), or nothing when the text has fewer characters than that.
 [[nodiscard]] std::optional<std::string_view> dropLastCharacters(std::string_view text, std::size_t count);

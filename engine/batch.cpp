@@ -1,9 +1,11 @@
 #include "engine/batch.h"
 
 #include "common/error.h"
+#include "common/texts.h"
 #include "common/text.h"
 #include "engine/repair.h"
 
+#include <filesystem>
 #include <limits>
 
 namespace tarnis {
@@ -25,60 +27,94 @@ private:
     FileSlot& slot_;
 };
 
-void sizeBufferFor(RunValues& run, std::int64_t length, const std::string& path)
+// The same file by its name however the path was written: "./a.fit" and "a.fit" are one.
+std::string comparablePath(const std::string& path)
 {
-    const bool fits = static_cast<std::uint64_t>(length) <= std::numeric_limits<std::size_t>::max();
-    if (!fits || !run.fileData.resize(static_cast<std::size_t>(length)))
-        throw fileError(FileAction::Read, path, "メモリが足りないため、ファイル全体を読み込めません。");
+    std::error_code ignored;
+    const std::filesystem::path absolute = std::filesystem::absolute(pathFromUtf8(path), ignored);
+    return utf8FromPath((absolute.empty() ? pathFromUtf8(path) : absolute).lexically_normal());
 }
 
-void runCycle(FileList& fileList, const SelectionState& selection, RunValues& run, FileSlot& slot)
+void readWhole(const std::string& inputPath, RunValues& run, FileSlot& slot)
 {
-    fileList.repaint();
-    run.fileName = fileList.entry0();
-    const std::string inputPath = selection.dirPath + run.fileName;
-
     const std::int64_t measuredLength = fileLengthByName(inputPath);
-    sizeBufferFor(run, measuredLength, inputPath);
+    if (static_cast<std::uint64_t>(measuredLength) > std::numeric_limits<std::size_t>::max()
+        || !run.fileData.resize(static_cast<std::size_t>(measuredLength)))
+        throw Error(FileAction::Read, inputPath, Cause::TooLargeForMemory);
     slot.openForReading(inputPath);
     run.fileLength = slot.length();
     if (run.fileLength != measuredLength)
-        throw fileError(FileAction::Read, inputPath, kFileChangedWhileReading);
+        throw Error(FileAction::Read, inputPath, Cause::ChangedWhileReading);
     slot.readAll(run.fileData.bytes());
     slot.close();
-
-    try {
-        repairDropouts(run.fileData.bytes(), run.fileLength);
-    } catch (const TruncatedImageError& error) {
-        // The repair knows the cause, not the file; the user needs both.
-        throw fileError(FileAction::Read, inputPath, error.what());
-    }
-
-    const std::string outputPath = selection.dirPath + outputFileName(run.fileName, inputPath);
-    slot.openForWriting(outputPath);
-    slot.writeAll(run.fileData.bytes());
-    slot.commit();
-
-    fileList.removeEntry0();
 }
 
 } // namespace
 
 std::string outputFileName(const std::string& fileName, const std::string& inputPath)
 {
+    // Dropping characters from a name with a folder in it could name a file beside that folder.
+    if (containsPathSeparator(fileName))
+        throw Error(FileAction::Write, inputPath, Cause::NameHasFolder);
     const auto stem = dropLastCharacters(fileName, kDroppedCharacters);
     if (!stem)
-        throw fileError(FileAction::Write, inputPath, "ファイル名が 4 文字より短いため、出力ファイルの名前を作れません。");
+        throw Error(FileAction::Write, inputPath, Cause::NameTooShort);
     return std::string(*stem) + std::string(kOutputSuffix);
+}
+
+void SelectedFiles::add(const std::string& path)
+{
+    paths_.insert(comparablePath(path));
+    if (const auto identity = fileIdentityByName(path))
+        identities_.insert(*identity);
+}
+
+void SelectedFiles::checkIsNoneOf(const std::string& outputPath, const std::string& inputName) const
+{
+    bool selected = paths_.contains(comparablePath(outputPath));
+    if (!selected && !identities_.empty()) {
+        const auto identity = fileIdentityByName(outputPath);
+        selected = identity && identities_.contains(*identity);
+    }
+    if (selected)
+        throw Error(FileAction::Write, outputPath, Cause::OutputIsSelected, inputName);
+}
+
+FileReport repairFile(const std::string& folder, const std::string& name, const SelectedFiles& selected,
+                      RunValues& run, FileSlot& slot)
+{
+    const std::string inputPath = folder + name;
+    readWhole(inputPath, run, slot);
+
+    try {
+        repairDropouts(run.fileData.bytes(), run.fileLength);
+    } catch (const TruncatedImageError&) {
+        throw Error(FileAction::Repair, inputPath, Cause::OddLength);
+    }
+
+    FileReport report;
+    report.outputPath = folder + outputFileName(name, inputPath);
+    selected.checkIsNoneOf(report.outputPath, name);
+    slot.openForWriting(report.outputPath);
+    slot.writeAll(run.fileData.bytes());
+    slot.commit();
+    return report;
 }
 
 void runBatch(FileList& fileList, const SelectionState& selection, RunValues& run, FileSlot& slot)
 {
     CloseSlotOnExit closeSlot(slot);
+    SelectedFiles selected;
+    for (const std::string& name : fileList.allEntries())
+        selected.add(selection.dirPath + name);
     // Counted once: the list changes under the run, and a second run repeats the same count.
     const std::int64_t cycles = std::int64_t{selection.entryCount} - 1;
-    for (std::int64_t cycle = 1; cycle <= cycles; ++cycle)
-        runCycle(fileList, selection, run, slot);
+    for (std::int64_t cycle = 1; cycle <= cycles; ++cycle) {
+        fileList.repaint();
+        run.fileName = fileList.entry0();
+        (void)repairFile(selection.dirPath, run.fileName, selected, run, slot);
+        fileList.removeEntry0();
+    }
     fileList.append(std::string(kCompletionMessage));
 }
 

@@ -176,7 +176,7 @@ void repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength)
         throw std::invalid_argument("repairDropouts: fileLength is negative or larger than fileData");
     // An odd length leaves half a sample at the end; the repair would run past the buffer there.
     if (fileLength > kHeaderSize && fileLength % 2 != 0)
-        throw TruncatedImageError("画像データの長さが奇数です。ファイルが途中で切れているか、16 ビットの画像ではありません。");
+        throw TruncatedImageError("repairDropouts: an odd fileLength above the header cuts the last sample in half");
 
     std::uint8_t* const data = fileData.data();
     // Dropouts in the first row after the header are never repaired, so the scan starts below it.

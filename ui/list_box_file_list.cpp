@@ -20,6 +20,14 @@ std::string ListBoxFileList::entry0() const
     return top == nullptr ? std::string() : top->text().toStdString();
 }
 
+std::vector<std::string> ListBoxFileList::allEntries() const
+{
+    std::vector<std::string> all;
+    for (int i = 0; i < listBox_.count(); ++i)
+        all.push_back(listBox_.item(i)->text().toStdString());
+    return all;
+}
+
 void ListBoxFileList::removeEntry0()
 {
     delete listBox_.takeItem(0);

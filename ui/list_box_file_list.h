@@ -14,6 +14,7 @@ public:
     void clear() override;
     void append(const std::string& entry) override;
     [[nodiscard]] std::string entry0() const override;
+    [[nodiscard]] std::vector<std::string> allEntries() const override;
     void removeEntry0() override;
     /// Lays the entries out and paints them at once: a run keeps the user-interface thread busy,
     /// so a repaint left to the event loop would only show once the run is over.

@@ -7,7 +7,7 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 
-#include <algorithm>
+#include <stdexcept>
 
 namespace tarnis {
 namespace {
@@ -24,12 +24,6 @@ void applyNameFilter(QFileDialog& dialog)
         return;
     if (dialog.selectedNameFilter() == kAllFilesFilter)
         model->setNameFilters({});
-}
-
-bool isInside(const QString& folder, const QString& path)
-{
-    const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
-    return path.startsWith(prefix);
 }
 
 } // namespace
@@ -58,16 +52,14 @@ std::string resultText(const QStringList& chosenFiles)
     if (paths.size() == 1)
         return QDir::toNativeSeparators(paths.front()).toStdString();
 
-    QString folder = QFileInfo(paths.front()).absolutePath();
-    while (!QDir(folder).isRoot()
-           && !std::all_of(paths.cbegin(), paths.cend(), [&](const QString& path) { return isInside(folder, path); }))
-        folder = QFileInfo(folder).absolutePath();
-
-    const QDir dir(folder);
+    const QString folder = QFileInfo(paths.front()).absolutePath();
     std::string result = QDir::toNativeSeparators(folder).toStdString();
     for (const QString& path : paths) {
+        const QFileInfo file(path);
+        if (file.absolutePath() != folder)
+            throw std::invalid_argument("the chosen files lie in more than one folder");
         result += kResultSeparator;
-        result += QDir::toNativeSeparators(dir.relativeFilePath(path)).toStdString();
+        result += file.fileName().toStdString();
     }
     return result;
 }

@@ -40,8 +40,8 @@ inline const QString kFitFilesFilter = QStringLiteral("fit ファイル (*.fit)"
 void configureOpenDialog(QFileDialog& dialog);
 
 /// The dialog's chosen files (absolute paths) in the answer's form described at OpenFileDialog.
-/// Files from several folders (possible by typing full paths) are named relative to the deepest
-/// folder they share, so that the folder followed by each name is still the file's path.
+/// Files from several folders (possible by typing full paths) cannot form one answer, since every
+/// output goes into its input's folder: that throws std::invalid_argument.
 [[nodiscard]] std::string resultText(const QStringList& chosenFiles);
 
 /// The real dialog, modal over `parent`. It opens in the folder of the previous selection.

@@ -55,7 +55,12 @@ void parseSelection(std::string_view result, FileList& fileList, SelectionState&
         return;
     }
 
-    // Several files: the folder, then the names.
+    // Several files: the folder, then the names. A name that leads into another folder would put
+    // its output outside its input's folder; such an answer is refused whole.
+    for (std::size_t i = 1; i < splitParts.size(); ++i) {
+        if (containsPathSeparator(splitParts[i]))
+            throw std::invalid_argument("the open-file dialog's answer names a file in another folder");
+    }
     selection.dirPath = withOneTrailingSeparator(splitParts.front());
     for (std::size_t i = 1; i < splitParts.size(); ++i)
         fileList.append(splitParts[i]);

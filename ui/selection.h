@@ -21,8 +21,9 @@ inline constexpr char kResultSeparator = '\0';
 /// gets the folder, ending with exactly the one separator a name is appended to, and one more than
 /// the number of names. Neither an extension nor the files' existence is checked: the run reports
 /// whatever it cannot read. The list is expected to have been emptied before the dialog was shown.
-/// A single path without any separator names no folder: it throws std::invalid_argument, leaving
-/// the list and `selection` as they were.
+/// A single path without any separator names no folder, and a name with a separator in it lies in
+/// another folder: either throws std::invalid_argument, leaving the list and `selection` as they
+/// were.
 ///
 /// Standard C++ only, so that it can be exercised without a window system.
 void parseSelection(std::string_view result, FileList& fileList, SelectionState& selection,

@@ -2,6 +2,7 @@
 
 #include "common/error.h"
 #include "engine/repair.h"
+#include "tests/support/errors.h"
 #include "tests/support/files.h"
 #include "tests/support/memory_file_list.h"
 #include "tests/support/scratch_dir.h"
@@ -22,15 +23,15 @@ namespace {
 using test::Bytes;
 using test::MemoryFileList;
 using test::ScratchDir;
-using ::testing::HasSubstr;
 
-const std::string kDone(kCompletionMessage);
+const std::string kDone = test::kCompletionText;
 
 // -- Output names ----------------------------------------------------------------------------
 
 struct NameCase {
     std::string input;
-    std::string output; // empty: the name is too short
+    std::string output; // empty: no output name can be formed, for `cause`
+    Cause cause = Cause::NameTooShort;
 };
 
 class OutputName : public ::testing::TestWithParam<NameCase> {};
@@ -39,13 +40,10 @@ TEST_P(OutputName, drops_four_characters_and_appends_the_suffix)
 {
     const NameCase& c = GetParam();
     if (c.output.empty()) {
-        try {
-            (void)outputFileName(c.input, "/data/" + c.input);
-            FAIL() << "no error for " << c.input;
-        } catch (const Error& error) {
-            EXPECT_THAT(error.what(), HasSubstr("/data/" + c.input));
-            EXPECT_THAT(error.what(), HasSubstr("4 文字より短い"));
-        }
+        const std::optional<Error> error = test::errorOf([&] { (void)outputFileName(c.input, "/data/" + c.input); });
+        ASSERT_TRUE(error) << c.input;
+        EXPECT_EQ(error->cause(), c.cause);
+        EXPECT_EQ(error->path(), "/data/" + c.input);
     } else {
         EXPECT_EQ(outputFileName(c.input, "/data/" + c.input), c.output);
     }
@@ -63,7 +61,8 @@ INSTANTIATE_TEST_SUITE_P(Batch, OutputName,
                                            NameCase{"a.fi", "_R.fit"},
                                            NameCase{"画像", ""},
                                            NameCase{"abc", ""},
-                                           NameCase{"", ""}));
+                                           NameCase{"", ""},
+                                           NameCase{"x/abcd.fit", "", Cause::NameHasFolder}));
 
 // -- Runs on real files ----------------------------------------------------------------------
 
@@ -78,15 +77,10 @@ protected:
         selection = {scratch.dirPath(), static_cast<std::int32_t>(names.size() + 1)};
     }
 
-    // Runs the batch and returns the error's description, or an empty text when it succeeded.
-    std::string run()
+    // Runs the batch and returns its error, if it failed.
+    std::optional<Error> run()
     {
-        try {
-            runBatch(list, selection, values, slot);
-            return {};
-        } catch (const Error& error) {
-            return error.what();
-        }
+        return test::errorOf([&] { runBatch(list, selection, values, slot); });
     }
 
     static Bytes repaired(Bytes bytes)
@@ -110,7 +104,7 @@ TEST_F(BatchRun, repairs_every_selected_file_beside_it_and_ends_with_the_complet
     put("画像.FIT", second);
     select({"星雲 M42.fit", "画像.FIT"});
 
-    EXPECT_EQ(run(), "");
+    EXPECT_FALSE(run());
 
     EXPECT_EQ(input("星雲 M42_R.fit"), repaired(first));
     EXPECT_EQ(input("画像_R.fit"), repaired(second));
@@ -135,7 +129,7 @@ TEST_F(BatchRun, short_and_empty_files_are_copied_unchanged)
     }
     select(names);
 
-    EXPECT_EQ(run(), "");
+    EXPECT_FALSE(run());
 
     for (std::size_t i = 0; i < contents.size(); ++i)
         EXPECT_EQ(input("short" + std::to_string(i) + "_R.fit"), contents[i]);
@@ -149,7 +143,7 @@ TEST_F(BatchRun, existing_longer_output_is_replaced_whole)
     ::chmod(scratch.file("a_R.fit").c_str(), 0640);
     select({"a.fit"});
 
-    EXPECT_EQ(run(), "");
+    EXPECT_FALSE(run());
 
     EXPECT_EQ(input("a_R.fit"), repaired(image));
     struct stat status {};
@@ -162,15 +156,15 @@ TEST_F(BatchRun, a_four_character_name_gives_the_bare_suffix)
     put("ファイル", Bytes(100, 1));
     select({"ファイル"});
 
-    EXPECT_EQ(run(), "");
+    EXPECT_FALSE(run());
 
     EXPECT_EQ(input("_R.fit"), Bytes(100, 1));
 }
 
 TEST_F(BatchRun, without_a_selection_each_run_only_appends_the_completion_message)
 {
-    EXPECT_EQ(run(), "");
-    EXPECT_EQ(run(), "");
+    EXPECT_FALSE(run());
+    EXPECT_FALSE(run());
 
     EXPECT_EQ(list.entries, (std::vector<std::string>{kDone, kDone}));
     EXPECT_EQ(list.repaints, 0);
@@ -180,28 +174,15 @@ TEST_F(BatchRun, second_run_after_one_selection_fails_on_the_completion_message)
 {
     put("a.fit", Bytes(3000, 1));
     select({"a.fit"});
-    ASSERT_EQ(run(), "");
+    ASSERT_FALSE(run());
 
-    const std::string error = run();
+    const std::optional<Error> error = run();
 
-    EXPECT_THAT(error, HasSubstr(scratch.dirPath() + kDone));
-    EXPECT_THAT(error, HasSubstr("見つかりません"));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->path(), scratch.dirPath() + kDone);
+    EXPECT_EQ(error->cause(), Cause::NotFound);
     EXPECT_EQ(list.entries, std::vector<std::string>{kDone});
     EXPECT_EQ(selection.entryCount, 2);
-}
-
-TEST_F(BatchRun, cancelled_selection_reads_an_empty_name_and_fails_on_the_folder)
-{
-    put("a.fit", Bytes(3000, 1));
-    select({"a.fit", "b.fit"});
-    list.clear(); // what a cancelled selection leaves: an empty list, the old count
-
-    const std::string error = run();
-
-    EXPECT_THAT(error, HasSubstr(scratch.dirPath()));
-    EXPECT_THAT(error, HasSubstr("フォルダ"));
-    EXPECT_TRUE(list.entries.empty());
-    EXPECT_EQ(test::namesIn(scratch.path()), std::set<std::string>{"a.fit"});
 }
 
 } // namespace

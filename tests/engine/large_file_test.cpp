@@ -2,6 +2,7 @@
 #include "engine/batch.h"
 
 #include "common/error.h"
+#include "tests/support/errors.h"
 #include "tests/support/files.h"
 #include "tests/support/memory_file_list.h"
 #include "tests/support/scratch_dir.h"
@@ -84,12 +85,9 @@ TEST(LargeFiles, odd_length_over_2_gib_fails_without_output)
     test::MemoryFileList list({"big.fit"});
     RunValues run;
     FileSlot slot;
-    try {
-        runBatch(list, {scratch.dirPath(), 2}, run, slot);
-        FAIL() << "no error";
-    } catch (const Error& error) {
-        EXPECT_THAT(error.what(), ::testing::HasSubstr("長さが奇数"));
-    }
+    const std::optional<Error> error = test::errorOf([&] { runBatch(list, {scratch.dirPath(), 2}, run, slot); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->cause(), Cause::OddLength);
     EXPECT_EQ(test::namesIn(scratch.path()), std::set<std::string>{"big.fit"});
 }
 

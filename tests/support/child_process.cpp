@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <exception>
 #include <string>
 
@@ -31,9 +30,15 @@ void writeAll(int descriptor, const std::string& text)
     }
 }
 
+bool setLimit(int resource, const std::optional<unsigned long>& value)
+{
+    const rlimit limit{value.value_or(0), value.value_or(0)};
+    return !value || ::setrlimit(resource, &limit) == 0;
+}
+
 [[noreturn]] void runChild(const ChildLimits& limits, const std::function<void()>& body, int reportDescriptor)
 {
-    if (limits.dropPrivileges) {
+    if (limits.unprivileged && runningAsRoot()) {
         const passwd* nobody = ::getpwnam("nobody");
         if (nobody == nullptr || ::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0
             || ::setuid(nobody->pw_uid) != 0 || ::geteuid() == 0) {
@@ -41,13 +46,9 @@ void writeAll(int descriptor, const std::string& text)
             ::_exit(kExitSetupFailed);
         }
     }
-    if (limits.fileSizeLimit) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{*limits.fileSizeLimit, *limits.fileSizeLimit};
-        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
-            writeAll(reportDescriptor, "cannot set RLIMIT_FSIZE");
-            ::_exit(kExitSetupFailed);
-        }
+    if (!setLimit(RLIMIT_FSIZE, limits.fileSizeLimit) || !setLimit(RLIMIT_NOFILE, limits.openFileLimit)) {
+        writeAll(reportDescriptor, "cannot set a resource limit");
+        ::_exit(kExitSetupFailed);
     }
     try {
         body();
@@ -59,6 +60,11 @@ void writeAll(int descriptor, const std::string& text)
 }
 
 } // namespace
+
+bool runningAsRoot()
+{
+    return ::geteuid() == 0;
+}
 
 ChildOutcome runInChild(const ChildLimits& limits, const std::function<void()>& body)
 {
@@ -82,8 +88,12 @@ ChildOutcome runInChild(const ChildLimits& limits, const std::function<void()>& 
 
     int status = 0;
     ::waitpid(child, &status, 0);
+    if (WIFSIGNALED(status)) {
+        ADD_FAILURE() << "the child process was ended by signal " << WTERMSIG(status);
+        return {};
+    }
     if (!WIFEXITED(status) || WEXITSTATUS(status) == kExitSetupFailed) {
-        ADD_FAILURE() << "child process did not run its body: " << report;
+        ADD_FAILURE() << "the child process did not run its body: " << report;
         return {};
     }
     return {WEXITSTATUS(status) == kExitSucceeded, report};

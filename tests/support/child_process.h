@@ -8,21 +8,26 @@ namespace tarnis::test {
 
 /// How a body run in a child process ended.
 struct ChildOutcome {
-    bool succeeded = false;  // returned normally
-    std::string errorText;   // what() of the exception that ended it, if one did
+    bool succeeded = false; // returned normally
+    std::string report;     // what() of the exception that ended it, if one did
 };
 
 /// Limits that apply to the child only.
 struct ChildLimits {
-    /// Give up root for the unprivileged user "nobody", so that permission bits apply for real.
-    bool dropPrivileges = false;
-    /// Largest file the child may write, in bytes (RLIMIT_FSIZE, with SIGXFSZ ignored so that the
-    /// write fails with EFBIG instead of killing the process).
-    std::optional<unsigned long> fileSizeLimit;
+    /// Run without root's privileges, so that permission bits apply: as root the child becomes the
+    /// unprivileged user "nobody"; anyone else already is unprivileged and stays who they are.
+    bool unprivileged = false;
+    /// Largest file the child may write, in bytes (RLIMIT_FSIZE).
+    std::optional<unsigned long> fileSizeLimit = std::nullopt;
+    /// Most files the child may have open at once (RLIMIT_NOFILE).
+    std::optional<unsigned long> openFileLimit = std::nullopt;
 };
 
-/// Runs `body` in a forked child under `limits` and reports how it ended. A body that cannot be
-/// run as asked (the user cannot be switched to) fails the calling test.
+/// Whether the tests run as root, whom permission bits do not stop.
+[[nodiscard]] bool runningAsRoot();
+
+/// Runs `body` in a forked child under `limits` and reports how it ended. A child that cannot be
+/// set up as asked, or that a signal ends, fails the calling test.
 ChildOutcome runInChild(const ChildLimits& limits, const std::function<void()>& body);
 
 } // namespace tarnis::test

@@ -36,7 +36,7 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
-const std::string kDone(kCompletionMessage);
+const std::string kDone = "選択されたﾌｧｲﾙの処理を終了しました";
 
 std::vector<std::string> entriesOf(const QListWidget& list)
 {
@@ -388,8 +388,8 @@ INSTANTIATE_TEST_SUITE_P(
                         f.choose(f.folder(), {"a.fit"});
                         f.click("Command2");
                     },
-                    {"見つかりません", std::string(kCompletionMessage)},
-                    {std::string(kCompletionMessage)}},
+                    {"見つかりません", kDone},
+                    {kDone}},
         FailureCase{"run_after_a_cancelled_selection",
                     [](Run& f) {
                         f.put("a.fit", Bytes(3000, 1));

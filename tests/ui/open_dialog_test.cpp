@@ -35,7 +35,7 @@ using namespace std::string_literals;
 struct AnswerCase {
     std::string label;
     QStringList chosen;
-    std::string result;
+    std::string result; // empty: refused, since no one folder holds every file
 };
 
 class Answer : public ::testing::TestWithParam<AnswerCase> {};
@@ -43,6 +43,10 @@ class Answer : public ::testing::TestWithParam<AnswerCase> {};
 TEST_P(Answer, names_the_folder_and_the_files_so_that_together_they_give_each_path)
 {
     const AnswerCase& c = GetParam();
+    if (c.result.empty()) {
+        EXPECT_THROW((void)resultText(c.chosen), std::invalid_argument);
+        return;
+    }
 
     const std::string result = resultText(c.chosen);
 
@@ -65,11 +69,8 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"one_file_in_the_root", {"/a.fit"}, "/a.fit"},
         AnswerCase{"several_files_in_the_root", {"/a.fit", "/b.fit"}, "/\0a.fit\0b.fit"s},
         AnswerCase{"japanese_names", {"/星/画像 1.fit", "/星/ｵﾘｵﾝ.fit"}, "/星\0画像 1.fit\0ｵﾘｵﾝ.fit"s},
-        AnswerCase{"typed_paths_from_two_folders", {"/data/x/a.fit", "/data/y/b.fit"}, "/data\0x/a.fit\0y/b.fit"s},
-        AnswerCase{"a_folder_whose_name_starts_like_another",
-                   {"/data/ab/a.fit", "/data/abc/b.fit"},
-                   "/data\0ab/a.fit\0abc/b.fit"s},
-        AnswerCase{"nothing_in_common_but_the_root", {"/x/a.fit", "/y/b.fit"}, "/\0x/a.fit\0y/b.fit"s}),
+        AnswerCase{"typed_paths_from_two_folders", {"/data/a.fit", "/data/y/b.fit"}, ""},
+        AnswerCase{"a_folder_whose_name_starts_like_another", {"/data/ab/a.fit", "/data/abc/b.fit"}, ""}),
     [](const auto& info) { return info.param.label; });
 
 // -- Qt's file dialog as the selection configures it ---------------------------------------------

@@ -1,0 +1,86 @@
+#include "common/texts.h"
+
+namespace tarnis {
+
+namespace {
+
+std::string_view actionLine(FileAction action)
+{
+    switch (action) {
+    case FileAction::Read: return "ファイルを読み込めませんでした。";
+    case FileAction::Repair: return "ファイルを修復できませんでした。";
+    case FileAction::Write: return "ファイルを書き込めませんでした。";
+    }
+    return {};
+}
+
+// "{}" in a sentence stands for the error's detail.
+std::string_view causeSentence(Cause cause)
+{
+    switch (cause) {
+    case Cause::NotFound: return "ファイルが見つかりません。";
+    case Cause::IsFolder: return "ファイルではなくフォルダです。";
+    case Cause::NoPermission: return "アクセスする権限がありません。";
+    case Cause::DiskFull: return "ディスクの空き容量が足りません。";
+    case Cause::FileSizeLimit: return "ファイルの大きさが上限を超えます。";
+    case Cause::ReadOnlyFileSystem: return "読み取り専用の場所には書き込めません。";
+    case Cause::NameTooLong: return "ファイル名またはパスが長すぎます。";
+    case Cause::OutOfMemory: return "メモリが足りません。";
+    case Cause::DeviceError: return "ディスクの読み書きでエラーが起きました。";
+    case Cause::TooManyOpenFiles: return "開いているファイルが多すぎます。";
+    case Cause::InUse: return "ファイルがほかのプログラムで使われています。";
+    case Cause::SymlinkLoop: return "シンボリックリンクが循環しているか、多すぎます。";
+    case Cause::NoDevice: return "ファイルのある装置が見つかりません。ドライブが取り外されていないか確かめてください。";
+    case Cause::ValueTooLarge: return "ファイルが大きすぎて、この環境では扱えません。";
+    case Cause::StaleNetworkFile: return "ネットワーク上のファイルが無効になりました。ファイルを選び直してください。";
+    case Cause::CrossDevice: return "別のドライブをまたいでファイルを移せません。";
+    case Cause::TimedOut: return "応答がなく、時間切れになりました。ネットワークのドライブを確かめてください。";
+    case Cause::NetworkUnavailable: return "ネットワークにつながりません。";
+    case Cause::Unsupported: return "この場所では、その操作ができません。";
+    case Cause::UnknownSystemError: return "予期しないエラーが起きました（エラー番号 {}）。";
+    case Cause::NotRegularFile: return "通常のファイルではありません（デバイスやパイプなど）。";
+    case Cause::FolderInTheWay: return "同じ名前のフォルダがあるため、ファイルを作れません。";
+    case Cause::WriteProtected: return "書き込みが禁止されているため、このファイルは置き換えません。";
+    case Cause::ChangedWhileReading:
+        return "読み込みの途中でファイルが変わりました。ほかのプログラムが書き込んでいないか確かめてください。";
+    case Cause::SlotBusy: return "別のファイルが開いたままです。";
+    case Cause::TooLargeForMemory: return "メモリが足りないため、ファイル全体を読み込めません。";
+    case Cause::OddLength:
+        return "画像データの長さが奇数です。ファイルが途中で切れているか、16 ビットの画像ではありません。";
+    case Cause::NameTooShort: return "ファイル名が 4 文字より短いため、出力ファイルの名前を作れません。";
+    case Cause::NameHasFolder: return "ファイル名にフォルダの区切りが含まれているため、出力先を決められません。";
+    case Cause::OutputIsSelected:
+        return "「{}」の出力ファイルの名前が、選択されたファイルと同じです。選択されたファイルは上書きしません。";
+    case Cause::NotFits: return "FITS ファイルではありません（{}）。";
+    case Cause::NoEndCard: return "FITS ヘッダーの終わり（END）が見つかりません（{}）。";
+    case Cause::NotSixteenBit: return "16 ビット整数の画像ではありません（{}）。";
+    case Cause::NoImageRows: return "行のある画像ではありません（{}）。圧縮された画像には対応していません。";
+    case Cause::BadAxisLength: return "画像の大きさが正しくありません（{}）。";
+    case Cause::ImageTooLarge: return "画像の大きさが扱える範囲を超えます（{}）。";
+    }
+    return {};
+}
+
+} // namespace
+
+const std::string_view kCompletionMessage = "選択されたﾌｧｲﾙの処理を終了しました";
+
+std::string describe(FileAction action, const std::string& path, Cause cause, const std::string& detail)
+{
+    std::string text(actionLine(action));
+    text += '\n';
+    text += path;
+    text += '\n';
+    const std::string_view sentence = causeSentence(cause);
+    const std::size_t slot = sentence.find("{}");
+    if (slot == std::string_view::npos) {
+        text += sentence;
+    } else {
+        text += sentence.substr(0, slot);
+        text += detail;
+        text += sentence.substr(slot + 2);
+    }
+    return text;
+}
+
+} // namespace tarnis

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "common/error.h"
+
+#include <string>
+#include <string_view>
+
+namespace tarnis {
+
+// Every text that the engine and the shared layer show their user is in texts.cpp, so that the
+// wording is reviewed, and changed, in one place.
+
+/// Appended to the file list when a run has worked through all of its files.
+extern const std::string_view kCompletionMessage;
+
+/// The full description of an error: what could not be done, the path, and the cause's sentence.
+[[nodiscard]] std::string describe(FileAction action, const std::string& path, Cause cause, const std::string& detail);
+
+} // namespace tarnis
