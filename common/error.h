@@ -47,6 +47,7 @@ enum class Cause {
     NoEndCard,
     NotSixteenBit,
     NoImageRows,
+    MissingKeyword, // detail: the keyword
     BadAxisLength,
     ImageTooLarge,
 };

@@ -51,10 +51,11 @@ std::string_view causeSentence(Cause cause)
     case Cause::NameHasFolder: return "ファイル名にフォルダの区切りが含まれているため、出力先を決められません。";
     case Cause::OutputIsSelected:
         return "「{}」の出力ファイルの名前が、選択されたファイルと同じです。選択されたファイルは上書きしません。";
-    case Cause::NotFits: return "FITS ファイルではありません（{}）。";
-    case Cause::NoEndCard: return "FITS ヘッダーの終わり（END）が見つかりません（{}）。";
+    case Cause::NotFits: return "FITS ファイルではありません（先頭が「{}」です）。";
+    case Cause::NoEndCard: return "FITS ヘッダーの終わり（END）が、先頭から {} バイトの中に見つかりません。";
     case Cause::NotSixteenBit: return "16 ビット整数の画像ではありません（{}）。";
     case Cause::NoImageRows: return "行のある画像ではありません（{}）。圧縮された画像には対応していません。";
+    case Cause::MissingKeyword: return "FITS ヘッダーに、整数の値を持つ {} がありません。";
     case Cause::BadAxisLength: return "画像の大きさが正しくありません（{}）。";
     case Cause::ImageTooLarge: return "画像の大きさが扱える範囲を超えます（{}）。";
     }

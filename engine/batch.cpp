@@ -3,6 +3,7 @@
 #include "common/error.h"
 #include "common/texts.h"
 #include "common/text.h"
+#include "engine/fits_header.h"
 #include "engine/repair.h"
 
 #include <filesystem>
@@ -13,6 +14,8 @@ namespace tarnis {
 namespace {
 
 constexpr std::size_t kDroppedCharacters = 4;
+// A file no longer than one header record holds no image row to repair.
+constexpr std::int64_t kHeaderBytes = 2880;
 
 // However a run ends, nothing stays open in the slot: an open file would make every later run fail
 // and keep the file locked until the program ends.
@@ -81,20 +84,26 @@ void SelectedFiles::checkIsNoneOf(const std::string& outputPath, const std::stri
 }
 
 FileReport repairFile(const std::string& folder, const std::string& name, const SelectedFiles& selected,
-                      RunValues& run, FileSlot& slot)
+                      RunValues& run, FileSlot& slot, bool write)
 {
     const std::string inputPath = folder + name;
     readWhole(inputPath, run, slot);
 
-    try {
-        repairDropouts(run.fileData.bytes(), run.fileLength);
-    } catch (const TruncatedImageError&) {
-        throw Error(FileAction::Repair, inputPath, Cause::OddLength);
+    FileReport report;
+    if (run.fileLength > kHeaderBytes) {
+        try {
+            report.dropouts = repairDropouts(run.fileData.bytes(), run.fileLength, readImageLayout(run.fileData.bytes()));
+        } catch (const FitsHeaderError& error) {
+            throw Error(FileAction::Repair, inputPath, error.cause(), error.found());
+        } catch (const TruncatedImageError&) {
+            throw Error(FileAction::Repair, inputPath, Cause::OddLength);
+        }
     }
 
-    FileReport report;
     report.outputPath = folder + outputFileName(name, inputPath);
     selected.checkIsNoneOf(report.outputPath, name);
+    if (!write)
+        return report;
     slot.openForWriting(report.outputPath);
     slot.writeAll(run.fileData.bytes());
     slot.commit();

@@ -4,6 +4,7 @@
 #include "common/file_slot.h"
 #include "common/selection_state.h"
 #include "engine/byte_buffer.h"
+#include "engine/repair.h"
 
 #include <cstdint>
 #include <set>
@@ -46,14 +47,18 @@ private:
 /// What the repair of one file did.
 struct FileReport {
     std::string outputPath;
+    RepairCounts dropouts;
 };
 
 /// Reads the file `name` in `folder` (which ends with a separator) whole into `run`, repairs its
-/// dropouts and writes the result beside it under outputFileName(), unless that is one of
-/// `selected`. The slot is closed after each successful read or write and left as it was on a
-/// failure, which is an Error that names the file and the cause.
+/// dropouts with the layout its FITS header gives and writes the result beside it under
+/// outputFileName(), unless that is one of `selected`. A file of at most 2880 bytes holds no image
+/// row and is copied unchanged; a longer one that is not a 16-bit FITS image with rows is refused
+/// before anything is written. With `write` false, nothing is written. The slot is closed after
+/// each successful read or write and left as it was on a failure, which is an Error that names the
+/// file and the cause.
 FileReport repairFile(const std::string& folder, const std::string& name, const SelectedFiles& selected,
-                      RunValues& run, FileSlot& slot);
+                      RunValues& run, FileSlot& slot, bool write = true);
 
 /// Works through the file list: `selection.entryCount` - 1 cycles, each taking the list's top entry
 /// as the name of a file in `selection.dirPath`, repairing it with repairFile() and then removing

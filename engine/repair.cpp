@@ -1,25 +1,41 @@
 #include "engine/repair.h"
 
+#include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstring>
+#include <limits>
 
-// On x86-64 with GCC or Clang the scan uses AVX2 when the processor has it (decided once, at run
-// time); everywhere else, and wherever TARNIS_PORTABLE_SCAN is defined, it uses 64-bit words.
+// On x86-64 the scan uses AVX2 when the processor has it (decided once, at run time); everywhere
+// else, and wherever TARNIS_PORTABLE_SCAN is defined, it uses 64-bit words.
 #if !defined(TARNIS_PORTABLE_SCAN) && defined(__x86_64__) && defined(__GNUC__)
 #define TARNIS_AVX2_SCAN 1
+#define TARNIS_AVX2_FUNCTION [[gnu::target("avx2")]]
 #include <immintrin.h>
+#elif !defined(TARNIS_PORTABLE_SCAN) && defined(_MSC_VER) && defined(_M_X64)
+#define TARNIS_AVX2_SCAN 1
+#define TARNIS_AVX2_FUNCTION
+#include <immintrin.h>
+#include <intrin.h>
 #else
 #define TARNIS_AVX2_SCAN 0
+#endif
+
+#if defined(__GNUC__)
+#define TARNIS_ALWAYS_INLINE [[gnu::always_inline]] inline
+#else
+#define TARNIS_ALWAYS_INLINE __forceinline
 #endif
 
 namespace tarnis {
 
 namespace {
 
-constexpr std::int64_t kHeaderSize = 2880;                         // one FITS record
-constexpr std::int64_t kRowBytes = 12160;                          // 6080 samples of two bytes
-constexpr std::int64_t kFirstRepairable = kHeaderSize + kRowBytes; // the second image row
+constexpr std::int64_t kHeaderSize = 2880; // one FITS record
+constexpr std::int64_t kRowBytes = 12160;  // 6080 samples of two bytes
+
+std::atomic<bool> wordsChosen{false};
 
 // 0 stands both for a zero neighbour byte and for a neighbour that is not there, so one non-zero
 // neighbour is copied as it is and only two non-zero ones are averaged, rounding down.
@@ -33,18 +49,28 @@ bool isDropout(const std::uint8_t* sample)
     return sample[0] == 0x80 && sample[1] == 0x00;
 }
 
-// Rewrites the dropout sample at `pos` (pos >= kFirstRepairable). The bytes above may have been
-// rewritten earlier in this pass; the bytes below are always still as read. The low byte's
-// neighbours are the bytes just before the neighbour samples' high bytes, that is the low bytes of
-// the samples one place to the left: every file repaired so far was made this way, so it stays.
-// Only the last row lacks a row below, so callers far from the end skip that test.
+// One plane of samples: bytes [start, end) of the buffer, `row` bytes from a sample to the one
+// below it. Only its second row on is repaired; `end` is where bytes below stop counting.
+struct Plane {
+    std::uint8_t* data;
+    std::int64_t start;
+    std::int64_t row;
+    std::int64_t end;
+};
+
+// Rewrites the dropout sample at `pos` (in the plane's second row or below). The bytes above may
+// have been rewritten earlier in this pass; the bytes below are always still as read. The low
+// byte's neighbours are the bytes just before the neighbour samples' high bytes, that is the low
+// bytes of the samples one place to the left: every file repaired so far was made this way, so it
+// stays. Only the last row lacks a row below, so callers far from the end skip that test.
 template <bool NearTheEnd>
-[[gnu::always_inline]] inline void repairSample(std::uint8_t* data, std::int64_t pos, std::int64_t length)
+TARNIS_ALWAYS_INLINE void repairSample(const Plane& p, std::int64_t pos)
 {
-    const unsigned highBelow = !NearTheEnd || pos + kRowBytes < length ? data[pos + kRowBytes] : 0;
-    data[pos] = combine(highBelow, data[pos - kRowBytes]);
-    const unsigned lowBelow = !NearTheEnd || pos + kRowBytes - 1 < length ? data[pos + kRowBytes - 1] : 0;
-    data[pos + 1] = combine(lowBelow, data[pos - kRowBytes - 1]);
+    std::uint8_t* const data = p.data;
+    const unsigned highBelow = !NearTheEnd || pos + p.row < p.end ? data[pos + p.row] : 0;
+    data[pos] = combine(highBelow, data[pos - p.row]);
+    const unsigned lowBelow = !NearTheEnd || pos + p.row - 1 < p.end ? data[pos + p.row - 1] : 0;
+    data[pos + 1] = combine(lowBelow, data[pos - p.row - 1]);
 }
 
 // The scan takes a block of 32 samples at a time and makes a mask with bit i set when the sample
@@ -80,26 +106,30 @@ std::uint64_t dropoutMaskPortable(const std::uint8_t* block)
     return mask;
 }
 
-// Repairs the dropouts of the block at `pos` that `mask` marks. Blocks that end a row or more
-// before the end of the data have a row below every sample and take the cheaper repair.
-[[gnu::always_inline]] inline void repairMarked(std::uint8_t* data, std::int64_t pos, std::uint64_t mask, std::int64_t length)
+// Repairs the dropouts of the block at `pos` that `mask` marks and returns how many. Blocks that
+// end a row or more before the end of the plane have a row below every sample and take the
+// cheaper repair.
+TARNIS_ALWAYS_INLINE std::int64_t repairMarked(const Plane& p, std::int64_t pos, std::uint64_t mask)
 {
-    const bool farFromTheEnd = pos + kBlockBytes + kRowBytes <= length;
+    const bool farFromTheEnd = pos + kBlockBytes + p.row <= p.end;
+    const std::int64_t count = std::popcount(mask);
     for (; mask != 0; mask &= mask - 1) {
         const std::int64_t sample = pos + std::countr_zero(mask);
         if (farFromTheEnd)
-            repairSample<false>(data, sample, length);
+            repairSample<false>(p, sample);
         else
-            repairSample<true>(data, sample, length);
+            repairSample<true>(p, sample);
     }
+    return count;
 }
 
-// Each scan repairs the whole blocks from `pos` on and returns where they end.
-std::int64_t repairBlocksPortable(std::uint8_t* data, std::int64_t pos, std::int64_t length)
+// Each scan repairs the whole blocks from `pos` on, adds what it repaired to `repaired`, and
+// returns where the blocks end.
+std::int64_t repairBlocksPortable(const Plane& p, std::int64_t pos, std::int64_t& repaired)
 {
-    for (; pos + kBlockBytes <= length; pos += kBlockBytes) {
-        if (const std::uint64_t mask = dropoutMaskPortable(data + pos))
-            repairMarked(data, pos, mask, length);
+    for (; pos + kBlockBytes <= p.end; pos += kBlockBytes) {
+        if (const std::uint64_t mask = dropoutMaskPortable(p.data + pos))
+            repaired += repairMarked(p, pos, mask);
     }
     return pos;
 }
@@ -107,13 +137,13 @@ std::int64_t repairBlocksPortable(std::uint8_t* data, std::int64_t pos, std::int
 #if TARNIS_AVX2_SCAN
 
 // Sixteen 16-bit lanes compared at once: the bytes 80 00 load as the little-endian word 0x0080.
-[[gnu::target("avx2"), gnu::always_inline]] inline __m256i dropoutLanes(const std::uint8_t* bytes)
+TARNIS_AVX2_FUNCTION TARNIS_ALWAYS_INLINE __m256i dropoutLanes(const std::uint8_t* bytes)
 {
     return _mm256_cmpeq_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes)), _mm256_set1_epi16(0x0080));
 }
 
 // A matching lane sets the mask bits of both its bytes; the high byte's, at the even position, stays.
-[[gnu::target("avx2"), gnu::always_inline]] inline std::uint64_t dropoutMask(__m256i low, __m256i high)
+TARNIS_AVX2_FUNCTION TARNIS_ALWAYS_INLINE std::uint64_t dropoutMask(__m256i low, __m256i high)
 {
     const auto lowBits = static_cast<std::uint32_t>(_mm256_movemask_epi8(low));
     const auto highBits = static_cast<std::uint32_t>(_mm256_movemask_epi8(high));
@@ -121,70 +151,147 @@ std::int64_t repairBlocksPortable(std::uint8_t* data, std::int64_t pos, std::int
 }
 
 // Two blocks are tested at once, which keeps the loop at the speed of memory on clean data.
-[[gnu::target("avx2")]] std::int64_t repairBlocksAvx2(std::uint8_t* data, std::int64_t pos, std::int64_t length)
+TARNIS_AVX2_FUNCTION std::int64_t repairBlocksAvx2(const Plane& p, std::int64_t pos, std::int64_t& repaired)
 {
     // Samples one by one up to a 32-byte boundary, so that no load straddles two cache lines. A
     // buffer at an odd address can never have its samples there, and is scanned as it lies.
-    const auto address = [&] { return reinterpret_cast<std::uintptr_t>(data + pos); };
-    if (reinterpret_cast<std::uintptr_t>(data) % 2 == 0) {
-        for (; address() % 32 != 0 && pos + 1 < length; pos += 2) {
-            if (isDropout(data + pos))
-                repairSample<true>(data, pos, length);
+    const auto address = [&] { return reinterpret_cast<std::uintptr_t>(p.data + pos); };
+    if (reinterpret_cast<std::uintptr_t>(p.data) % 2 == 0) {
+        for (; address() % 32 != 0 && pos + 1 < p.end; pos += 2) {
+            if (isDropout(p.data + pos)) {
+                repairSample<true>(p, pos);
+                ++repaired;
+            }
         }
     }
-    for (; pos + 2 * kBlockBytes <= length; pos += 2 * kBlockBytes) {
-        const __m256i a = dropoutLanes(data + pos);
-        const __m256i b = dropoutLanes(data + pos + 32);
-        const __m256i c = dropoutLanes(data + pos + 64);
-        const __m256i d = dropoutLanes(data + pos + 96);
+    for (; pos + 2 * kBlockBytes <= p.end; pos += 2 * kBlockBytes) {
+        const __m256i a = dropoutLanes(p.data + pos);
+        const __m256i b = dropoutLanes(p.data + pos + 32);
+        const __m256i c = dropoutLanes(p.data + pos + 64);
+        const __m256i d = dropoutLanes(p.data + pos + 96);
         const __m256i any = _mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d));
         if (_mm256_testz_si256(any, any))
             continue;
         if (const std::uint64_t mask = dropoutMask(a, b))
-            repairMarked(data, pos, mask, length);
+            repaired += repairMarked(p, pos, mask);
         if (const std::uint64_t mask = dropoutMask(c, d))
-            repairMarked(data, pos + kBlockBytes, mask, length);
+            repaired += repairMarked(p, pos + kBlockBytes, mask);
     }
-    if (pos + kBlockBytes <= length) {
-        if (const std::uint64_t mask = dropoutMask(dropoutLanes(data + pos), dropoutLanes(data + pos + 32)))
-            repairMarked(data, pos, mask, length);
+    if (pos + kBlockBytes <= p.end) {
+        if (const std::uint64_t mask = dropoutMask(dropoutLanes(p.data + pos), dropoutLanes(p.data + pos + 32)))
+            repaired += repairMarked(p, pos, mask);
         pos += kBlockBytes;
     }
     return pos;
 }
 
-std::int64_t repairBlocks(std::uint8_t* data, std::int64_t pos, std::int64_t length)
+bool processorHasAvx2()
 {
-    static const bool hasAvx2 = __builtin_cpu_supports("avx2");
-    return hasAvx2 ? repairBlocksAvx2(data, pos, length) : repairBlocksPortable(data, pos, length);
+#if defined(_MSC_VER) && !defined(__clang__)
+    // AVX2 needs the processor's support and the system's saving of the 256-bit registers.
+    int info[4];
+    __cpuid(info, 0);
+    if (info[0] < 7)
+        return false;
+    __cpuid(info, 1);
+    constexpr int kOsSavesRegisters = 1 << 27;
+    constexpr int kAvx = 1 << 28;
+    if ((info[2] & kOsSavesRegisters) == 0 || (info[2] & kAvx) == 0 || (_xgetbv(0) & 6) != 6)
+        return false;
+    __cpuidex(info, 7, 0);
+    return (info[1] & (1 << 5)) != 0;
+#else
+    return __builtin_cpu_supports("avx2");
+#endif
+}
+
+std::int64_t repairBlocks(const Plane& p, std::int64_t pos, std::int64_t& repaired)
+{
+    static const bool hasAvx2 = processorHasAvx2();
+    if (hasAvx2 && !wordsChosen.load(std::memory_order_relaxed))
+        return repairBlocksAvx2(p, pos, repaired);
+    return repairBlocksPortable(p, pos, repaired);
 }
 
 #else
 
-std::int64_t repairBlocks(std::uint8_t* data, std::int64_t pos, std::int64_t length)
+std::int64_t repairBlocks(const Plane& p, std::int64_t pos, std::int64_t& repaired)
 {
-    return repairBlocksPortable(data, pos, length);
+    return repairBlocksPortable(p, pos, repaired);
 }
 
 #endif
 
-} // namespace
+// Repairs one plane and returns how many dropouts it rewrote.
+std::int64_t repairPlane(const Plane& p)
+{
+    std::int64_t repaired = 0;
+    // Dropouts in the plane's first row are never repaired, so the scan starts below it.
+    std::int64_t pos = p.start + p.row;
+    if (pos < p.end)
+        pos = repairBlocks(p, pos, repaired);
+    for (; pos + 1 < p.end; pos += 2) {
+        if (isDropout(p.data + pos)) {
+            repairSample<true>(p, pos);
+            ++repaired;
+        }
+    }
+    return repaired;
+}
 
-void repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength)
+std::int64_t countDropouts(const std::uint8_t* data, std::int64_t start, std::int64_t end)
+{
+    std::int64_t count = 0;
+    for (std::int64_t pos = start; pos + 1 < end; pos += 2)
+        count += isDropout(data + pos) ? 1 : 0;
+    return count;
+}
+
+void checkLength(std::span<std::uint8_t> fileData, std::int64_t fileLength)
 {
     if (fileLength < 0 || static_cast<std::uint64_t>(fileLength) > fileData.size())
         throw std::invalid_argument("repairDropouts: fileLength is negative or larger than fileData");
     // An odd length leaves half a sample at the end; the repair would run past the buffer there.
     if (fileLength > kHeaderSize && fileLength % 2 != 0)
         throw TruncatedImageError("repairDropouts: an odd fileLength above the header cuts the last sample in half");
+}
 
-    std::uint8_t* const data = fileData.data();
-    // Dropouts in the first row after the header are never repaired, so the scan starts below it.
-    std::int64_t pos = fileLength > kFirstRepairable ? repairBlocks(data, kFirstRepairable, fileLength) : kFirstRepairable;
-    for (; pos + 1 < fileLength; pos += 2) {
-        if (isDropout(data + pos))
-            repairSample<true>(data, pos, fileLength);
+} // namespace
+
+void repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength)
+{
+    checkLength(fileData, fileLength);
+    if (fileLength > kHeaderSize)
+        (void)repairPlane({fileData.data(), kHeaderSize, kRowBytes, fileLength});
+}
+
+RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength, const ImageLayout& layout)
+{
+    checkLength(fileData, fileLength);
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    const bool valid = layout.dataStart > 0 && layout.dataStart % 2 == 0 && layout.rowBytes > 0
+                       && layout.rowBytes % 2 == 0 && layout.rows > 0 && layout.planes > 0
+                       && layout.rows <= kMax / layout.rowBytes
+                       && layout.planes <= (kMax - layout.dataStart) / (layout.rows * layout.rowBytes);
+    if (!valid)
+        throw std::invalid_argument("repairDropouts: the layout has no rows, an odd or non-positive size, or too many bytes");
+
+    RepairCounts counts;
+    const std::int64_t planeBytes = layout.rows * layout.rowBytes;
+    for (std::int64_t plane = 0; plane < layout.planes; ++plane) {
+        const std::int64_t start = layout.dataStart + plane * planeBytes;
+        if (start >= fileLength)
+            break;
+        const std::int64_t end = std::min(start + planeBytes, fileLength);
+        counts.leftInFirstRow += countDropouts(fileData.data(), start, std::min(start + layout.rowBytes, end));
+        counts.repaired += repairPlane({fileData.data(), start, layout.rowBytes, end});
     }
+    return counts;
+}
+
+void useDropoutScan(DropoutScan scan)
+{
+    wordsChosen.store(scan == DropoutScan::Words, std::memory_order_relaxed);
 }
 
 } // namespace tarnis

@@ -15,10 +15,45 @@ public:
 
 /// Rewrites, in place and in one ascending pass, every dropout sample (the bytes 0x80 0x00 at an
 /// even position) from the second image row after the 2880-byte header on, from the bytes of the
-/// image rows directly above and below it (12160 bytes away). `fileLength` is the length of the
-/// file; `fileData` holds at least that many bytes. Throws TruncatedImageError, before changing
+/// image rows directly above and below it (12160 bytes away): the layout of the camera this tool
+/// was first made for, whatever the file's header says. `fileLength` is the length of the file;
+/// `fileData` holds at least that many bytes. Throws TruncatedImageError, before changing
 /// anything, for an odd `fileLength` above 2880, and std::invalid_argument for a `fileLength` that
 /// is negative or larger than `fileData`.
 void repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength);
+
+/// Where the 16-bit samples of an image lie in its file, as its FITS header tells.
+struct ImageLayout {
+    std::int64_t dataStart = 2880; ///< the first byte after the header: a multiple of 2880
+    std::int64_t rowBytes = 12160; ///< two bytes for each sample of a row (NAXIS1)
+    std::int64_t rows = 1;         ///< rows of one plane (NAXIS2)
+    std::int64_t planes = 1;       ///< planes of a cube (NAXIS3 and further multiplied), 1 for a plain image
+};
+
+/// How many dropouts a repair met.
+struct RepairCounts {
+    std::int64_t repaired = 0;       ///< rewritten from the rows above and below
+    std::int64_t leftInFirstRow = 0; ///< left as they were: a plane's first row has no row above
+
+    friend bool operator==(const RepairCounts&, const RepairCounts&) = default;
+};
+
+/// The same repair for an image of any width and any number of planes: in each plane, from its
+/// second row on, a dropout at byte pos takes its high byte from the bytes at pos + rowBytes and
+/// pos - rowBytes and its low byte from the bytes at pos + rowBytes - 1 and pos - rowBytes - 1. A
+/// byte below counts only inside its plane and the file. Nothing outside the image data changes:
+/// header, padding and whatever follows the image stay as they are; a file shorter than its layout
+/// promises is repaired as far as its bytes go. With the layout of repairDropouts above and no
+/// image bytes other than zeros past the data, both give the same bytes.
+///
+/// Throws as the repair above does, and std::invalid_argument for a layout without rows or with
+/// a data start or row length that is odd or not positive, or whose data does not fit in 64 bits.
+RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength, const ImageLayout& layout);
+
+/// The ways the repair can look for dropouts. All give the same bytes; by default the repair takes
+/// the fastest the processor has (AVX2 on x86-64, 64-bit words elsewhere). Tests and benchmarks
+/// choose one to hold it against the others.
+enum class DropoutScan { Fastest, Words };
+void useDropoutScan(DropoutScan scan);
 
 } // namespace tarnis

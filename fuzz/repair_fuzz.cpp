@@ -1,16 +1,19 @@
 // Holds the fast dropout repair against the plain loop in tests/support on images built from the
-// fuzzer's input. Raw bytes alone would almost never put two dropouts one row (12160 bytes) apart
-// or a dropout in the last row, so the input is read as a small recipe instead:
+// fuzzer's input. Raw bytes alone would almost never put two dropouts one row apart or a dropout in
+// the last row, so the input is read as a small recipe instead:
 //
 //   byte 0     flags: bit 0 odd length; bits 1-2 how the length is chosen; bit 3 the buffer goes on
 //              past the file's length; bit 4 by a whole row (else by byte 8's count); bit 5 also
-//              try the lengths that must be refused
+//              try the lengths that must be refused; bit 6 an image of its own layout (bytes 9-11)
+//              rather than the camera's fixed one
 //   byte 1     image rows after the header, 0 to 8
 //   bytes 2-3  where in (or near) the row the length ends
 //   byte 4     how often a sample of the background is a dropout (in 2048ths)
 //   byte 5     how often a background byte is zero (in 256ths): zero stands for a missing neighbour
 //   bytes 6-7  seed of the background
 //   byte 8     how far the buffer goes on past the file's length, when not a whole row
+//   bytes 9-11 the layout: width 1 to 6100 (byte 9 and the low 5 bits of byte 10), header records 1
+//              to 3 (the top 3 bits of byte 10), planes 1 to 4 and rows per plane 1 to 8 (byte 11)
 //   then       four bytes per mark: a kind (low 3 bits) with a small number (high 5 bits), and a
 //              24-bit position; see applyMark
 //
@@ -23,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <vector>
@@ -31,8 +35,7 @@ namespace {
 
 constexpr std::int64_t kHeader = 2880;
 constexpr std::int64_t kRow = 12160;
-constexpr std::int64_t kFirstRepairable = kHeader + kRow;
-constexpr std::size_t kRecipeBytes = 9;
+constexpr std::size_t kRecipeBytes = 12;
 constexpr std::size_t kMarkBytes = 4;
 
 class Input {
@@ -64,6 +67,23 @@ private:
     std::uint64_t state;
 };
 
+// Where the image's rows lie: the camera's fixed layout, or one of the recipe's own.
+struct Geometry {
+    std::int64_t header = kHeader;
+    std::int64_t row = kRow;
+    std::optional<tarnis::ImageLayout> layout; // none: the repair without a layout
+
+    explicit Geometry(const Input& in)
+    {
+        if ((in.byte(0) & 64) == 0)
+            return;
+        const std::int64_t width = 1 + (in.byte(9) | (in.byte(10) & 0x1f) << 8) % 6100;
+        header = kHeader * (1 + (in.byte(10) >> 5) % 3);
+        row = 2 * width;
+        layout = tarnis::ImageLayout{header, row, 1 + (in.byte(11) >> 2) % 8, 1 + in.byte(11) % 4};
+    }
+};
+
 [[noreturn]] void fail(const char* what, std::int64_t length, std::size_t bufferSize)
 {
     std::fprintf(stderr, "repair_fuzz: %s (file length %lld, buffer %zu bytes)\n", what,
@@ -71,16 +91,16 @@ private:
     __builtin_trap();
 }
 
-std::int64_t chooseLength(const Input& in)
+std::int64_t chooseLength(const Input& in, const Geometry& g)
 {
     const std::uint8_t flags = in.byte(0);
     const std::int64_t rows = in.byte(1) % 9;
     const std::uint32_t where = in.u16(2);
-    const std::int64_t rowStart = kHeader + rows * kRow;
+    const std::int64_t rowStart = g.header + rows * g.row;
     std::int64_t length = 0;
     switch ((flags >> 1) & 3) {
     case 0: // anywhere in the row
-        length = rowStart + where % kRow;
+        length = rowStart + where % g.row;
         break;
     case 1: // within 128 bytes of a row's start, on either side
         length = rowStart + static_cast<std::int8_t>(where & 0xff);
@@ -89,7 +109,7 @@ std::int64_t chooseLength(const Input& in)
         length = where % 3200;
         break;
     default: // just before the next row: the scan's last blocks are partial
-        length = rowStart + kRow - where % 160;
+        length = rowStart + g.row - where % 160;
         break;
     }
     return (length & ~std::int64_t{1}) | (flags & 1);
@@ -110,7 +130,7 @@ void putByte(std::vector<std::uint8_t>& buffer, std::int64_t pos, std::uint8_t v
 }
 
 // Marks may land anywhere in the buffer, past the file's length too, where nothing may change.
-void applyMark(std::vector<std::uint8_t>& buffer, std::int64_t length, std::uint8_t op, std::uint32_t where)
+void applyMark(std::vector<std::uint8_t>& buffer, std::int64_t length, std::uint8_t op, std::uint32_t where, const Geometry& g)
 {
     const auto size = static_cast<std::int64_t>(buffer.size());
     const int number = op >> 3;
@@ -122,13 +142,13 @@ void applyMark(std::vector<std::uint8_t>& buffer, std::int64_t length, std::uint
         break;
     case 1: // a vertical run going down from here
         for (int k = 0; k <= number; ++k)
-            putDropout(buffer, even + k * kRow);
+            putDropout(buffer, even + k * g.row);
         break;
     case 2: { // a vertical run ending in the file's last row or the row before it
         const std::int64_t last = (length & ~std::int64_t{1}) - 2;
-        const std::int64_t pos = last - 2 * (static_cast<std::int64_t>(where) % (kRow / 2 + 64));
+        const std::int64_t pos = last - 2 * (static_cast<std::int64_t>(where) % (g.row / 2 + 64));
         for (int k = 0; k <= number % 4; ++k)
-            putDropout(buffer, pos - k * kRow);
+            putDropout(buffer, pos - k * g.row);
         break;
     }
     case 3: // a horizontal run, across the scan's blocks
@@ -144,31 +164,31 @@ void applyMark(std::vector<std::uint8_t>& buffer, std::int64_t length, std::uint
         putDropout(buffer, anywhere | 1);
         break;
     case 6: { // a vertical run around the first row that is repaired
-        const std::int64_t pos = kFirstRepairable - 256 + 2 * (static_cast<std::int64_t>(where) % 256);
+        const std::int64_t pos = (g.header + g.row) - 256 + 2 * (static_cast<std::int64_t>(where) % 256);
         for (int k = 0; k <= number % 4; ++k)
-            putDropout(buffer, pos + (k - 1) * kRow);
+            putDropout(buffer, pos + (k - 1) * g.row);
         break;
     }
     default: // a dropout with some of its four neighbour bytes zero
         putDropout(buffer, even);
         if (number & 1)
-            putByte(buffer, even - kRow, 0);
+            putByte(buffer, even - g.row, 0);
         if (number & 2)
-            putByte(buffer, even - kRow - 1, 0);
+            putByte(buffer, even - g.row - 1, 0);
         if (number & 4)
-            putByte(buffer, even + kRow, 0);
+            putByte(buffer, even + g.row, 0);
         if (number & 8)
-            putByte(buffer, even + kRow - 1, 0);
+            putByte(buffer, even + g.row - 1, 0);
         break;
     }
 }
 
-std::vector<std::uint8_t> makeBuffer(const Input& in, std::int64_t length)
+std::vector<std::uint8_t> makeBuffer(const Input& in, std::int64_t length, const Geometry& g)
 {
     const std::uint8_t flags = in.byte(0);
     std::size_t slack = 0;
     if (flags & 8)
-        slack = (flags & 16) ? static_cast<std::size_t>(kRow + 64) : 1 + std::size_t{in.byte(8)};
+        slack = (flags & 16) ? static_cast<std::size_t>(g.row + 64) : 1 + std::size_t{in.byte(8)};
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(length) + slack);
 
     const std::uint32_t dropoutDensity = in.byte(4);
@@ -189,21 +209,24 @@ std::vector<std::uint8_t> makeBuffer(const Input& in, std::int64_t length)
     if (!buffer.empty()) {
         for (std::size_t m = 0; m < in.marks(); ++m) {
             const std::size_t at = kRecipeBytes + m * kMarkBytes;
-            applyMark(buffer, length, in.byte(at), in.u24(at + 1));
+            applyMark(buffer, length, in.byte(at), in.u24(at + 1), g);
         }
     }
     return buffer;
 }
 
 // Lengths outside the buffer must be refused with std::invalid_argument, touching nothing.
-void checkRefusedLengths(std::vector<std::uint8_t>& buffer, std::int64_t length)
+void checkRefusedLengths(std::vector<std::uint8_t>& buffer, std::int64_t length, const Geometry& g)
 {
     const std::vector<std::uint8_t> before = buffer;
     const auto size = static_cast<std::int64_t>(buffer.size());
     for (const std::int64_t wrong : {size + 1, size + 2 * kRow, std::int64_t{-1}, -length - 2}) {
         bool refused = false;
         try {
-            tarnis::repairDropouts(buffer, wrong);
+            if (g.layout)
+                (void)tarnis::repairDropouts(buffer, wrong, *g.layout);
+            else
+                tarnis::repairDropouts(buffer, wrong);
         } catch (const std::invalid_argument&) {
             refused = true;
         } catch (...) {
@@ -220,19 +243,25 @@ void checkRefusedLengths(std::vector<std::uint8_t>& buffer, std::int64_t length)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const Input in(data, size);
-    const std::int64_t length = chooseLength(in);
-    std::vector<std::uint8_t> buffer = makeBuffer(in, length);
+    const Geometry g(in);
+    const std::int64_t length = chooseLength(in, g);
+    std::vector<std::uint8_t> buffer = makeBuffer(in, length, g);
     const std::vector<std::uint8_t> original = buffer;
     const auto fileEnd = original.begin() + length;
 
     // The plain loop sees the file's bytes only, in a buffer of exactly that size, so whatever the
     // fast pass does with the bytes after the file shows as a difference.
     std::vector<std::uint8_t> expected(original.begin(), fileEnd);
-    const bool plainRepaired = tarnis::test::repairPlainly(expected, length);
+    tarnis::RepairCounts plainCounts;
+    const bool plainRepaired = g.layout ? tarnis::test::repairPlainly(expected, length, *g.layout, &plainCounts)
+                                        : tarnis::test::repairPlainly(expected, length);
 
     bool truncated = false;
     try {
-        tarnis::repairDropouts(buffer, length);
+        if (g.layout && tarnis::repairDropouts(buffer, length, *g.layout) != plainCounts)
+            fail("the counts differ from the plain loop's", length, buffer.size());
+        if (!g.layout)
+            tarnis::repairDropouts(buffer, length);
     } catch (const tarnis::TruncatedImageError&) {
         truncated = true;
     } catch (...) {
@@ -259,6 +288,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     if (in.byte(0) & 32)
-        checkRefusedLengths(buffer, length);
+        checkRefusedLengths(buffer, length, g);
     return 0;
 }

@@ -1,6 +1,7 @@
 // Feeds any bytes at all to the parsing of the open-file dialog's answer, as if the dialog had
 // returned them: U+0000 between parts, empty parts, a root folder, separators inside names, and
-// UTF-8 or not. The parsing must never crash, and what it leaves must describe exactly the input.
+// UTF-8 or not. The parsing must never crash, and what it leaves must describe exactly the input;
+// a name that leads into another folder must never reach the queue.
 
 #include "common/selection_state.h"
 #include "common/text.h"
@@ -77,10 +78,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(part.find(tarnis::kResultSeparator) == std::string::npos, "a part holds a separator");
 
     const std::vector<std::string>& names = fileList.entries;
+    bool nameInAnotherFolder = false;
+    for (std::size_t i = 1; i < splitParts.size(); ++i)
+        nameInAnotherFolder = nameInAnotherFolder || tarnis::containsPathSeparator(splitParts[i]);
     if (rejected) {
-        // Only a single path that names no folder is refused, and it changes nothing.
-        check(splitParts.size() == 1 && splitParts.front().find(tarnis::kPathSeparator) == std::string::npos,
-              "an answer with a folder was refused");
+        // Only a single path that names no folder, or names that lead into other folders, are
+        // refused, and that changes nothing.
+        check(splitParts.size() == 1 ? splitParts.front().find(tarnis::kPathSeparator) == std::string::npos
+                                     : nameInAnotherFolder,
+              "an answer of one folder and bare names was refused");
         check(names.empty() && selection.dirPath == "/earlier/" && selection.entryCount == 7,
               "a refused answer changed the list or the selection");
         return 0;
@@ -102,7 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(withoutTrailingSeparators(std::string_view(path).substr(0, path.size() - name.size())) == folder,
               "the folder is not the path before the name");
     } else {
-        // The folder, then the names, in the answer's order, empty ones too.
+        // The folder, then the names, in the answer's order, empty ones too, none in another folder.
+        check(!nameInAnotherFolder, "a name leading into another folder was queued");
         check(std::vector<std::string>(splitParts.begin() + 1, splitParts.end()) == names,
               "the names queued are not the parts after the folder, in order");
         check(withoutTrailingSeparators(splitParts.front()) == folder, "the folder is not the first part");

@@ -27,7 +27,7 @@ export ASAN_OPTIONS="abort_on_error=1:detect_leaks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
 failed=()
-for target in repair selection; do
+for target in repair fits_header selection; do
   binary="build/fuzz/fuzz/tarnis_${target}_fuzz"
   corpus="$work/$target"
   log="$work/$target.log"

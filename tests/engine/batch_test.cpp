@@ -172,7 +172,7 @@ TEST_F(BatchRun, without_a_selection_each_run_only_appends_the_completion_messag
 
 TEST_F(BatchRun, second_run_after_one_selection_fails_on_the_completion_message)
 {
-    put("a.fit", Bytes(3000, 1));
+    put("a.fit", test::imageWithDropouts(2, {}));
     select({"a.fit"});
     ASSERT_FALSE(run());
 

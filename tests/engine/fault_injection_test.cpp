@@ -254,8 +254,24 @@ INSTANTIATE_TEST_SUITE_P(
               .tamper = Tamper::RewriteAfterOpening},
         Fault{.label = "odd_length",
               .name = "cut.fit",
-              .make = [](const ScratchDir& s) { test::writeFile(s.file("cut.fit"), Bytes(2881 + 12160 * 2, 0x80)); },
+              .make =
+                  [](const ScratchDir& s) {
+                      Bytes image = test::imageWithDropouts(3, {15040});
+                      image.push_back(0);
+                      test::writeFile(s.file("cut.fit"), image);
+                  },
               .cause = Cause::OddLength},
+        Fault{.label = "not_a_16_bit_image",
+              .name = "float.fit",
+              .make =
+                  [](const ScratchDir& s) {
+                      std::vector<std::string> cards = test::imageCards({6080, 3});
+                      cards[1] = "BITPIX  =                  -32";
+                      Bytes image = test::fitsHeader(cards);
+                      image.resize(image.size() + 4 * 6080 * 3, 0x80);
+                      test::writeFile(s.file("float.fit"), image);
+                  },
+              .cause = Cause::NotSixteenBit},
         Fault{.label = "name_too_short_for_the_output_name",
               .name = "abc",
               .make = [](const ScratchDir&) {},

@@ -1,4 +1,4 @@
-// Real FITS files, as a camera would write them, written and read back with CFITSIO.
+// Real FITS files of several cameras, written and read back with CFITSIO.
 #include "engine/batch.h"
 
 #include "tests/support/files.h"
@@ -9,33 +9,37 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace tarnis {
 namespace {
 
-constexpr long kWidth = 6080;
-constexpr long kHeight = 6;
-
 struct Pixel {
     long x;
     long y;
+    long plane = 0;
 };
 
-// Stored (offset) value of every pixel, as the file holds it: physical value + 32768.
-using Stored = std::vector<std::uint16_t>;
+struct Image {
+    long width;
+    long height;
+    long planes;
+    std::vector<std::uint16_t> stored; // as the file holds them: physical value + 32768
 
-std::uint16_t& at(Stored& image, long x, long y)
-{
-    return image[static_cast<std::size_t>(y * kWidth + x)];
-}
+    std::uint16_t& at(long x, long y, long plane) { return stored[index(x, y, plane)]; }
+    [[nodiscard]] std::size_t index(long x, long y, long plane) const
+    {
+        return static_cast<std::size_t>((plane * height + y) * width + x);
+    }
+};
 
-std::uint16_t at(const Stored& image, long x, long y)
-{
-    return image[static_cast<std::size_t>(y * kWidth + x)];
-}
+struct FitsFile {
+    std::vector<std::string> cards;     // of the primary header
+    std::vector<std::uint16_t> pixels;  // stored values of the primary image
+    std::vector<std::uint16_t> extension; // stored values of the image extension, if there is one
+};
 
 void check(int status, const char* what)
 {
@@ -46,45 +50,67 @@ void check(int status, const char* what)
     }
 }
 
-void writeFits(const std::string& path, const Stored& stored)
+std::vector<std::uint16_t> physicalOf(const std::vector<std::uint16_t>& stored)
+{
+    std::vector<std::uint16_t> physical(stored.size());
+    for (std::size_t i = 0; i < stored.size(); ++i)
+        physical[i] = static_cast<std::uint16_t>(stored[i] - 32768);
+    return physical;
+}
+
+void writeFits(const std::string& path, const Image& image, int historyCards, const std::vector<std::uint16_t>& extension)
 {
     fitsfile* file = nullptr;
     int status = 0;
-    long axes[2] = {kWidth, kHeight};
+    long axes[3] = {image.width, image.height, image.planes};
     fits_create_file(&file, path.c_str(), &status);
-    fits_create_img(file, USHORT_IMG, 2, axes, &status); // BITPIX 16, BZERO 32768
+    fits_create_img(file, USHORT_IMG, image.planes > 1 ? 3 : 2, axes, &status); // BITPIX 16, BZERO 32768
     fits_write_key_str(file, "OBJECT", "M42", "target", &status);
-    fits_write_key_dbl(file, "EXPTIME", 120.0, 3, "seconds", &status);
-    std::vector<unsigned short> physical(stored.size());
-    for (std::size_t i = 0; i < stored.size(); ++i)
-        physical[i] = static_cast<unsigned short>(stored[i] - 32768);
+    for (int i = 0; i < historyCards; ++i)
+        fits_write_history(file, ("capture program card " + std::to_string(i)).c_str(), &status);
+    std::vector<std::uint16_t> physical = physicalOf(image.stored);
     fits_write_img(file, TUSHORT, 1, static_cast<LONGLONG>(physical.size()), physical.data(), &status);
+    if (!extension.empty()) {
+        long extensionAxes[2] = {static_cast<long>(extension.size()), 1};
+        fits_create_img(file, USHORT_IMG, 2, extensionAxes, &status);
+        physical = physicalOf(extension);
+        fits_write_img(file, TUSHORT, 1, static_cast<LONGLONG>(physical.size()), physical.data(), &status);
+    }
     fits_close_file(file, &status);
     check(status, "writing the FITS file");
 }
 
-std::pair<std::vector<std::string>, Stored> readFits(const std::string& path)
+std::vector<std::uint16_t> readPixels(fitsfile* file, std::size_t count, int& status)
 {
+    std::vector<std::uint16_t> physical(count);
+    int anyNull = 0;
+    fits_read_img(file, TUSHORT, 1, static_cast<LONGLONG>(count), nullptr, physical.data(), &anyNull, &status);
+    for (auto& value : physical)
+        value = static_cast<std::uint16_t>(value + 32768);
+    return physical;
+}
+
+FitsFile readFits(const std::string& path, std::size_t pixelCount, std::size_t extensionCount)
+{
+    FitsFile result;
     fitsfile* file = nullptr;
     int status = 0;
     fits_open_file(&file, path.c_str(), READONLY, &status);
     int cards = 0;
     fits_get_hdrspace(file, &cards, nullptr, &status);
-    std::vector<std::string> header;
     for (int i = 1; i <= cards; ++i) {
         char card[FLEN_CARD];
         fits_read_record(file, i, card, &status);
-        header.emplace_back(card);
+        result.cards.emplace_back(card);
     }
-    std::vector<unsigned short> physical(static_cast<std::size_t>(kWidth * kHeight));
-    int anyNull = 0;
-    fits_read_img(file, TUSHORT, 1, static_cast<LONGLONG>(physical.size()), nullptr, physical.data(), &anyNull, &status);
+    result.pixels = readPixels(file, pixelCount, status);
+    if (extensionCount > 0) {
+        fits_movabs_hdu(file, 2, nullptr, &status);
+        result.extension = readPixels(file, extensionCount, status);
+    }
     fits_close_file(file, &status);
     check(status, "reading the FITS file");
-    Stored stored(physical.size());
-    for (std::size_t i = 0; i < physical.size(); ++i)
-        stored[i] = static_cast<std::uint16_t>(physical[i] + 32768);
-    return {header, stored};
+    return result;
 }
 
 unsigned combine(unsigned below, unsigned above)
@@ -92,52 +118,80 @@ unsigned combine(unsigned below, unsigned above)
     return below > 0 && above > 0 ? (below + above) / 2 : below + above;
 }
 
-TEST(FitsFiles, dropouts_are_repaired_from_the_rows_above_and_below_and_all_else_is_kept)
-{
-    test::ScratchDir scratch;
-    Stored original(static_cast<std::size_t>(kWidth * kHeight));
-    for (long y = 0; y < kHeight; ++y)
-        for (long x = 0; x < kWidth; ++x)
-            at(original, x, y) = static_cast<std::uint16_t>(32768 + 1000 + (x * 7 + y * 131) % 20000);
-    // Physical 0 is stored as 0x8000: one in the first row (never repaired), some in the middle
-    // rows, and some in the last row, where only the row above is there.
-    const std::vector<Pixel> dropouts = {{100, 0}, {1, 1}, {3000, 2}, {6079, 3}, {17, 4}, {5, 5}, {4000, 5}};
-    Stored withDropouts = original;
-    for (const Pixel& p : dropouts)
-        at(withDropouts, p.x, p.y) = 0x8000;
-    const std::string input = scratch.dirPath() + "m42.fit";
-    writeFits(input, withDropouts);
-    const test::Bytes inputBytes = test::readFile(scratch.file("m42.fit"));
+struct CameraCase {
+    std::string label;
+    long width;
+    long height;
+    long planes;
+    int historyCards;              // enough of them make the header longer than one record
+    bool extension;                // an image extension after the primary image, full of 80 00 pairs
+    std::vector<Pixel> dropouts;   // none next to another, above or below
+};
 
-    test::MemoryFileList list({"m42.fit"});
+void PrintTo(const CameraCase& c, std::ostream* out)
+{
+    *out << c.label;
+}
+
+class FitsFiles : public ::testing::TestWithParam<CameraCase> {};
+
+TEST_P(FitsFiles, dropouts_are_repaired_from_the_rows_above_and_below_and_all_else_is_kept)
+{
+    const CameraCase& c = GetParam();
+    test::ScratchDir scratch;
+    Image image{c.width, c.height, c.planes, std::vector<std::uint16_t>(static_cast<std::size_t>(c.width * c.height * c.planes))};
+    for (std::size_t i = 0; i < image.stored.size(); ++i)
+        image.stored[i] = static_cast<std::uint16_t>(32768 + 1000 + (i * 7 + i / 97 * 131) % 20000);
+    for (const Pixel& p : c.dropouts)
+        image.at(p.x, p.y, p.plane) = 0x8000; // physical 0
+    const std::vector<std::uint16_t> extension(c.extension ? 300 : 0, 0x8000);
+    writeFits(scratch.dirPath() + "frame.fit", image, c.historyCards, extension);
+    const test::Bytes inputBytes = test::readFile(scratch.file("frame.fit"));
+
+    test::MemoryFileList list({"frame.fit"});
     RunValues run;
     FileSlot slot;
     runBatch(list, {scratch.dirPath(), 2}, run, slot);
 
-    const auto [inputHeader, inputPixels] = readFits(input);
-    const auto [outputHeader, outputPixels] = readFits(scratch.dirPath() + "m42_R.fit");
-    EXPECT_EQ(outputHeader, inputHeader);
-    EXPECT_EQ(test::readFile(scratch.file("m42_R.fit")).size(), inputBytes.size());
+    const FitsFile input = readFits(scratch.dirPath() + "frame.fit", image.stored.size(), extension.size());
+    const FitsFile output = readFits(scratch.dirPath() + "frame_R.fit", image.stored.size(), extension.size());
+    EXPECT_EQ(output.cards, input.cards);
+    EXPECT_EQ(output.extension, extension);
+    EXPECT_EQ(test::readFile(scratch.file("frame_R.fit")).size(), inputBytes.size());
+    EXPECT_EQ(test::readFile(scratch.file("frame.fit")), inputBytes);
 
     // The high byte comes from the samples above and below; the low byte from the samples one
-    // place to the left of those. No dropout here has another dropout as a neighbour.
-    Stored expected = withDropouts;
-    for (const Pixel& p : dropouts) {
+    // place before those in the file, which for the first column is the end of the row before.
+    // A plane's first row keeps its dropouts: no row above it belongs to its plane.
+    std::vector<std::uint16_t> expected = image.stored;
+    const auto samples = static_cast<long>(c.width * c.height);
+    for (const Pixel& p : c.dropouts) {
         if (p.y == 0)
             continue;
-        const bool lastRow = p.y == kHeight - 1;
-        const unsigned high = combine(lastRow ? 0 : at(withDropouts, p.x, p.y + 1) >> 8, at(withDropouts, p.x, p.y - 1) >> 8);
-        const unsigned low = combine(lastRow ? 0 : at(withDropouts, p.x - 1, p.y + 1) & 0xFF,
-                                     at(withDropouts, p.x - 1, p.y - 1) & 0xFF);
-        at(expected, p.x, p.y) = static_cast<std::uint16_t>(high << 8 | low);
+        const long i = p.y * c.width + p.x; // within the plane
+        const auto stored = [&](long at) { return image.stored[static_cast<std::size_t>(p.plane * samples + at)]; };
+        const unsigned high = combine(i + c.width < samples ? stored(i + c.width) >> 8 : 0, stored(i - c.width) >> 8);
+        const unsigned low = combine(i + c.width - 1 < samples ? stored(i + c.width - 1) & 0xFF : 0,
+                                     stored(i - c.width - 1) & 0xFF);
+        expected[image.index(p.x, p.y, p.plane)] = static_cast<std::uint16_t>(high << 8 | low);
     }
-    EXPECT_EQ(at(outputPixels, 100, 0), 0x8000);
-    EXPECT_NE(at(outputPixels, 3000, 2), 0x8000);
-    for (const Pixel& p : dropouts)
-        EXPECT_EQ(at(outputPixels, p.x, p.y), at(expected, p.x, p.y)) << "pixel " << p.x << "," << p.y;
-    EXPECT_TRUE(outputPixels == expected) << "a pixel that was no dropout changed";
-    EXPECT_EQ(test::readFile(scratch.file("m42.fit")), inputBytes);
+    for (const Pixel& p : c.dropouts)
+        EXPECT_EQ(output.pixels[image.index(p.x, p.y, p.plane)], expected[image.index(p.x, p.y, p.plane)])
+            << "pixel " << p.x << "," << p.y << " of plane " << p.plane;
+    EXPECT_TRUE(output.pixels == expected) << "a pixel that was no dropout changed";
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Engine, FitsFiles,
+    ::testing::Values(
+        CameraCase{"camera_this_tool_was_made_for", 6080, 6, 1, 0, false,
+                   {{100, 0}, {1, 1}, {3000, 2}, {6079, 3}, {17, 4}, {5, 5}, {4000, 5}}},
+        CameraCase{"another_width_with_a_long_header", 4144, 5, 1, 60, false,
+                   {{0, 0}, {4143, 1}, {0, 2}, {2072, 3}, {0, 4}, {4000, 4}}},
+        CameraCase{"cube_whose_planes_do_not_reach_into_each_other", 300, 4, 3, 0, false,
+                   {{10, 3, 0}, {10, 0, 1}, {299, 0, 1}, {50, 1, 1}, {0, 3, 1}, {150, 2, 2}, {7, 3, 2}}},
+        CameraCase{"image_followed_by_an_extension", 500, 5, 1, 0, true, {{20, 1}, {499, 4}, {0, 4}}}),
+    [](const auto& info) { return info.param.label; });
 
 } // namespace
 } // namespace tarnis

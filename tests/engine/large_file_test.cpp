@@ -21,6 +21,8 @@ namespace {
 constexpr std::int64_t kOver2GiB = (std::int64_t{1} << 31) + 12160 * 3;
 constexpr std::int64_t kRow = 12160;
 
+void writeBytesAt(const std::filesystem::path& path, std::int64_t offset, const test::Bytes& bytes);
+
 void writeBytesAt(const std::filesystem::path& path, std::int64_t offset, const test::Bytes& bytes)
 {
     const int descriptor = ::open(path.c_str(), O_WRONLY);
@@ -45,12 +47,15 @@ bool roomForTheOutput(const test::ScratchDir& scratch)
     return std::filesystem::space(scratch.path()).available > static_cast<std::uintmax_t>(kOver2GiB) + (std::uintmax_t{1} << 30);
 }
 
+// A 16-bit image of the camera's width whose header promises a row more than the file holds, so
+// that its last sample is repaired as far as the file goes.
 void makeSparseFile(const std::filesystem::path& path, std::int64_t length)
 {
     const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(descriptor, 0);
     ASSERT_EQ(::ftruncate(descriptor, length), 0);
     ::close(descriptor);
+    writeBytesAt(path, 0, test::fitsHeader(test::imageCards({6080, (length - 2880) / kRow + 1})));
 }
 
 TEST(LargeFiles, file_over_2_gib_is_repaired_beyond_the_2_gib_mark)

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <span>
 #include <random>
 #include <string>
@@ -197,7 +198,7 @@ struct RandomShape {
     bool oddLength;
 };
 
-Bytes randomBuffer(std::mt19937_64& random, std::int64_t length, const RandomShape& shape)
+Bytes randomBuffer(std::mt19937_64& random, std::int64_t length, std::int64_t row, const RandomShape& shape)
 {
     std::uniform_int_distribution<int> byte(0, 255);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
@@ -210,21 +211,55 @@ Bytes randomBuffer(std::mt19937_64& random, std::int64_t length, const RandomSha
         putDropout(data, pos);
         if (unit(random) < shape.verticalRuns) {
             const int rows = std::uniform_int_distribution<int>(1, 4)(random);
-            for (int r = 1; r <= rows && pos + r * kRow + 1 < length; ++r)
-                putDropout(data, pos + r * kRow);
+            for (int r = 1; r <= rows && pos + r * row + 1 < length; ++r)
+                putDropout(data, pos + r * row);
         }
     }
     return data;
 }
 
+// Runs the fast repair on the buffer at addresses of every kind (aligned, odd, and even but not
+// aligned) and with every scan, and holds each result against the plain loop's.
+void expectSameAsPlainLoop(const Bytes& original, std::int64_t length, const std::optional<ImageLayout>& layout)
+{
+    Bytes plain = original;
+    RepairCounts plainCounts;
+    const bool plainSucceeds = layout ? test::repairPlainly(plain, length, *layout, &plainCounts)
+                                      : test::repairPlainly(plain, length);
+    for (const DropoutScan scan : {DropoutScan::Fastest, DropoutScan::Words}) {
+        useDropoutScan(scan);
+        for (const std::size_t offset : {0, 1, 2, 6}) {
+            Bytes storage(offset, 0xEE);
+            storage.insert(storage.end(), original.begin(), original.end());
+            const std::span<std::uint8_t> fast = std::span(storage).subspan(offset);
+            const auto repair = [&] {
+                if (layout)
+                    EXPECT_EQ(repairDropouts(fast, length, *layout), plainCounts);
+                else
+                    repairDropouts(fast, length);
+            };
+            if (plainSucceeds) {
+                repair();
+                ASSERT_TRUE(std::equal(fast.begin(), fast.end(), plain.begin(), plain.end()))
+                    << "length " << length << ", offset " << offset << ", rows of " << (layout ? layout->rowBytes : kRow);
+            } else {
+                EXPECT_THROW(repair(), TruncatedImageError) << "length " << length;
+                ASSERT_TRUE(std::equal(fast.begin(), fast.end(), original.begin(), original.end()));
+            }
+        }
+    }
+    useDropoutScan(DropoutScan::Fastest);
+}
+
+const RandomShape kShapes[] = {
+    {0.0, 0.0, 0.0, false},   {0.0001, 0.0, 0.01, false}, {0.01, 0.3, 0.05, false},
+    {0.2, 0.5, 0.2, false},   {1.0, 0.0, 0.0, false},     {0.05, 0.9, 0.5, false},
+    {0.01, 0.3, 0.05, true},
+};
+
 TEST(Repair, fast_pass_matches_the_plain_loop_on_random_buffers)
 {
     std::mt19937_64 random(20261206);
-    const RandomShape shapes[] = {
-        {0.0, 0.0, 0.0, false},   {0.0001, 0.0, 0.01, false}, {0.01, 0.3, 0.05, false},
-        {0.2, 0.5, 0.2, false},   {1.0, 0.0, 0.0, false},     {0.05, 0.9, 0.5, false},
-        {0.01, 0.3, 0.05, true},
-    };
     // Lengths around the places where the rules change: header, first row, last row, block edges.
     // 27262 puts the last sample of a 64-byte block exactly one row before the end.
     std::vector<std::int64_t> lengths = {0,     2,     2880,  2882,  15038, 15040, 15042,    15072,
@@ -233,28 +268,49 @@ TEST(Repair, fast_pass_matches_the_plain_loop_on_random_buffers)
     for (int i = 0; i < 40; ++i)
         lengths.push_back(anyLength(random) & ~std::int64_t{1});
 
-    for (const RandomShape& shape : shapes) {
+    for (const RandomShape& shape : kShapes) {
         for (std::int64_t length : lengths) {
-            if (shape.oddLength)
-                length += 1;
-            const Bytes original = randomBuffer(random, length, shape);
-            Bytes plain = original;
-            const bool plainSucceeds = test::repairPlainly(plain, length);
-            // The buffer at addresses of every kind: aligned, odd, and even but not aligned.
-            for (const std::size_t offset : {0, 1, 2, 6}) {
-                Bytes storage(offset, 0xEE);
-                storage.insert(storage.end(), original.begin(), original.end());
-                const std::span<std::uint8_t> fast = std::span(storage).subspan(offset);
-                if (plainSucceeds) {
-                    repairDropouts(fast, length);
-                    ASSERT_TRUE(std::equal(fast.begin(), fast.end(), plain.begin(), plain.end()))
-                        << "length " << length << ", dropout share " << shape.dropoutShare << ", offset " << offset;
-                } else {
-                    EXPECT_THROW(repairDropouts(fast, length), TruncatedImageError) << "length " << length;
-                    ASSERT_TRUE(std::equal(fast.begin(), fast.end(), original.begin(), original.end()));
-                }
-            }
+            length += shape.oddLength ? 1 : 0;
+            expectSameAsPlainLoop(randomBuffer(random, length, kRow, shape), length, std::nullopt);
         }
+    }
+}
+
+// Frames of other cameras, longer headers, cubes, and files that end before or after the image.
+TEST(Repair, fast_pass_matches_the_plain_loop_on_random_layouts)
+{
+    std::mt19937_64 random(4144);
+    const auto pick = [&](std::int64_t low, std::int64_t high) {
+        return std::uniform_int_distribution<std::int64_t>(low, high)(random);
+    };
+    for (const RandomShape& shape : kShapes) {
+        for (int i = 0; i < 30; ++i) {
+            const std::int64_t width = i % 3 == 0 ? pick(1, 40) : pick(41, 5000);
+            const ImageLayout layout{2880 * pick(1, 3), 2 * width, pick(1, 6), pick(1, 3)};
+            const std::int64_t imageEnd = layout.dataStart + layout.rowBytes * layout.rows * layout.planes;
+            std::int64_t length = std::max<std::int64_t>(0, imageEnd + 2 * pick(-layout.rowBytes, 3000));
+            length += shape.oddLength ? 1 : 0;
+            expectSameAsPlainLoop(randomBuffer(random, length, layout.rowBytes, shape), length, layout);
+        }
+    }
+}
+
+// Outputs already stored were made with the fixed layout: for a file of the camera, whose bytes
+// after the image are zeros or absent, reading its header must give the very same bytes.
+TEST(Repair, camera_frames_come_out_as_the_fixed_layout_made_them)
+{
+    std::mt19937_64 random(6080);
+    for (const std::int64_t padding : {0, 1440, 2880 - 2 * 12160 % 2880}) {
+        ImageLayout layout{2880, kRow, 7, 1};
+        Bytes data = randomBuffer(random, kHeader + 7 * kRow, kRow, {0.02, 0.5, 0.02, false});
+        data.resize(data.size() + static_cast<std::size_t>(padding), 0);
+        Bytes fixed = data;
+        const auto length = static_cast<std::int64_t>(data.size());
+
+        repairDropouts(fixed, length);
+        repairDropouts(data, length, layout);
+
+        EXPECT_TRUE(data == fixed) << "padding " << padding;
     }
 }
 

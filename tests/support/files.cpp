@@ -2,6 +2,7 @@
 
 #include "common/text.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -33,17 +34,37 @@ std::set<std::string> namesIn(const std::filesystem::path& folder)
     return names;
 }
 
+Bytes fitsHeader(const std::vector<std::string>& cards)
+{
+    std::string text;
+    for (const std::string& card : cards)
+        text += (card + std::string(80, ' ')).substr(0, 80);
+    text += (std::string("END") + std::string(80, ' ')).substr(0, 80);
+    text.resize((text.size() + 2879) / 2880 * 2880, ' ');
+    return Bytes(text.begin(), text.end());
+}
+
+std::vector<std::string> imageCards(const std::vector<std::int64_t>& axes)
+{
+    const auto card = [](const std::string& keyword, const std::string& value) {
+        std::string text = (keyword + "        ").substr(0, 8) + "= ";
+        return text + std::string(20 - std::min<std::size_t>(20, value.size()), ' ') + value;
+    };
+    std::vector<std::string> cards = {card("SIMPLE", "T"), card("BITPIX", "16"), card("NAXIS", std::to_string(axes.size()))};
+    for (std::size_t i = 0; i < axes.size(); ++i)
+        cards.push_back(card("NAXIS" + std::to_string(i + 1), std::to_string(axes[i])));
+    return cards;
+}
+
 Bytes imageWithDropouts(int rows, const std::vector<std::int64_t>& dropouts, std::uint32_t seed)
 {
-    constexpr std::size_t kHeader = 2880;
     constexpr std::size_t kRow = 12160;
-    Bytes image(kHeader + static_cast<std::size_t>(rows) * kRow);
+    Bytes image = fitsHeader(imageCards({6080, rows}));
+    image.resize(image.size() + static_cast<std::size_t>(rows) * kRow);
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> high(0x81, 0x8F); // sky background: never a dropout
     std::uniform_int_distribution<int> low(0, 255);
-    for (std::size_t i = 0; i < kHeader; ++i)
-        image[i] = ' ';
-    for (std::size_t pos = kHeader; pos + 1 < image.size(); pos += 2) {
+    for (std::size_t pos = 2880; pos + 1 < image.size(); pos += 2) {
         image[pos] = static_cast<std::uint8_t>(high(random));
         image[pos + 1] = static_cast<std::uint8_t>(low(random));
     }

@@ -1,43 +1,71 @@
 #pragma once
 
+#include "engine/repair.h"
+
 #include <cstdint>
+#include <limits>
 #include <span>
 
 namespace tarnis::test {
 
 /// The dropout repair written out plainly, one visited position at a time, straight from its rules,
-/// to hold the fast pass against. Returns false, having changed nothing, where the rules would read
-/// past the buffer: an odd length above the 2880-byte header.
-inline bool repairPlainly(std::span<std::uint8_t> data, std::int64_t length)
+/// to hold the fast pass against: in each plane of `layout`, from its second row on, a dropout
+/// takes its bytes from the rows above and below, a byte below counting only inside its plane and
+/// the file. Returns false, having changed nothing, where the rules would read past the buffer: an
+/// odd length above the 2880-byte header.
+inline bool repairPlainly(std::span<std::uint8_t> data, std::int64_t length, const ImageLayout& layout,
+                          RepairCounts* counts = nullptr)
 {
-    constexpr std::int64_t kHeader = 2880;
-    constexpr std::int64_t kRow = 12160;
-    if (length > kHeader && length % 2 != 0)
+    if (length > 2880 && length % 2 != 0)
         return false;
     const auto combine = [](unsigned below, unsigned above) {
         return static_cast<std::uint8_t>(below > 0 && above > 0 ? (below + above) / 2 : below + above);
     };
-    for (std::int64_t pos = kHeader; pos <= length - 1; pos += 2) {
-        if (!(data[pos] == 0x80 && data[pos + 1] == 0x00))
-            continue;
-        if (pos - kHeader < kRow)
-            continue;
-        unsigned below = 0;
-        unsigned above = 0;
-        if (pos + kRow < length)
-            below = data[pos + kRow];
-        if (pos - kRow > 0)
-            above = data[pos - kRow];
-        data[pos] = combine(below, above);
-        below = 0;
-        above = 0;
-        if (pos + kRow - 1 < length)
-            below = data[pos + kRow - 1];
-        if (pos - kRow - 1 > 0)
-            above = data[pos - kRow - 1];
-        data[pos + 1] = combine(below, above);
+    const std::int64_t row = layout.rowBytes;
+    const std::int64_t planeBytes = row * layout.rows;
+    for (std::int64_t plane = 0; plane < layout.planes; ++plane) {
+        const std::int64_t start = layout.dataStart + plane * planeBytes;
+        const std::int64_t end = start + planeBytes < length ? start + planeBytes : length;
+        for (std::int64_t pos = start; pos <= end - 1; pos += 2) {
+            if (!(data[pos] == 0x80 && data[pos + 1] == 0x00))
+                continue;
+            if (pos - start < row) {
+                if (counts)
+                    ++counts->leftInFirstRow;
+                continue;
+            }
+            if (counts)
+                ++counts->repaired;
+            unsigned below = 0;
+            unsigned above = 0;
+            if (pos + row < end)
+                below = data[pos + row];
+            if (pos - row > 0)
+                above = data[pos - row];
+            data[pos] = combine(below, above);
+            below = 0;
+            above = 0;
+            if (pos + row - 1 < end)
+                below = data[pos + row - 1];
+            if (pos - row - 1 > 0)
+                above = data[pos - row - 1];
+            data[pos + 1] = combine(below, above);
+        }
     }
     return true;
+}
+
+/// The camera's fixed layout, which the repair without a layout always takes: a one-record header,
+/// rows of 6080 samples, and one plane as long as the file.
+inline ImageLayout fixedLayout()
+{
+    return {2880, 12160, std::numeric_limits<std::int64_t>::max() / 12160 / 2, 1};
+}
+
+/// The repair without a layout, plainly.
+inline bool repairPlainly(std::span<std::uint8_t> data, std::int64_t length)
+{
+    return repairPlainly(data, length, fixedLayout());
 }
 
 } // namespace tarnis::test

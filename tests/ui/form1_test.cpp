@@ -377,14 +377,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureCase{"missing_file",
                     [](Run& f) {
-                        f.put("a.fit", Bytes(3000, 1));
+                        f.put("a.fit", test::imageWithDropouts(2, {}));
                         f.choose(f.folder(), {"a.fit", "gone.fit", "c.fit"});
                     },
                     {"見つかりません", "gone.fit"},
                     {"gone.fit", "c.fit"}},
         FailureCase{"second_run_after_one_selection",
                     [](Run& f) {
-                        f.put("a.fit", Bytes(3000, 1));
+                        f.put("a.fit", test::imageWithDropouts(2, {}));
                         f.choose(f.folder(), {"a.fit"});
                         f.click("Command2");
                     },
@@ -392,7 +392,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {kDone}},
         FailureCase{"run_after_a_cancelled_selection",
                     [](Run& f) {
-                        f.put("a.fit", Bytes(3000, 1));
+                        f.put("a.fit", test::imageWithDropouts(2, {}));
                         f.choose(f.folder(), {"a.fit"});
                         f.dialogScript.push_back(DialogAnswer::cancel());
                         f.click("Command1");

@@ -1,0 +1,157 @@
+#include "engine/fits_header.h"
+
+#include <limits>
+#include <map>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+namespace tarnis {
+
+namespace {
+
+constexpr std::size_t kCardBytes = 80;
+constexpr std::int64_t kRecordBytes = 2880;
+constexpr std::int64_t kMostAxes = 999;
+
+// The keyword of a card: its first eight columns, without the spaces that pad them.
+std::string_view keywordOf(std::string_view card)
+{
+    std::string_view keyword = card.substr(0, 8);
+    while (!keyword.empty() && keyword.back() == ' ')
+        keyword.remove_suffix(1);
+    return keyword;
+}
+
+// What follows "= " in columns 9 and 10, with the spaces before it skipped; nothing for a card
+// without a value.
+std::optional<std::string_view> valueField(std::string_view card)
+{
+    if (card.size() < 10 || card[8] != '=' || card[9] != ' ')
+        return std::nullopt;
+    std::string_view value = card.substr(10);
+    while (!value.empty() && value.front() == ' ')
+        value.remove_prefix(1);
+    return value;
+}
+
+// Whether only spaces or a comment follow a value.
+bool endsValue(std::string_view rest)
+{
+    while (!rest.empty() && rest.front() == ' ')
+        rest.remove_prefix(1);
+    return rest.empty() || rest.front() == '/';
+}
+
+// An integer written anywhere in columns 11 to 80, perhaps with a comment after it.
+std::optional<std::int64_t> integerValue(std::string_view card)
+{
+    const auto field = valueField(card);
+    if (!field)
+        return std::nullopt;
+    std::string_view text = *field;
+    const bool negative = !text.empty() && text.front() == '-';
+    if (!text.empty() && (text.front() == '-' || text.front() == '+'))
+        text.remove_prefix(1);
+    std::int64_t value = 0;
+    std::size_t digits = 0;
+    for (; digits < text.size() && text[digits] >= '0' && text[digits] <= '9'; ++digits) {
+        const int digit = text[digits] - '0';
+        if (value > (std::numeric_limits<std::int64_t>::max() - digit) / 10)
+            return std::nullopt;
+        value = value * 10 + digit;
+    }
+    if (digits == 0 || !endsValue(text.substr(digits)))
+        return std::nullopt;
+    return negative ? -value : value;
+}
+
+bool isTrue(std::string_view card)
+{
+    const auto field = valueField(card);
+    return field && !field->empty() && field->front() == 'T' && endsValue(field->substr(1));
+}
+
+// Header bytes as a user may read them in a message: printable ASCII, the rest shown as "?".
+std::string printable(std::string_view bytes)
+{
+    std::string text;
+    for (const char c : bytes)
+        text += c >= ' ' && c <= '~' ? c : '?';
+    while (!text.empty() && text.back() == ' ')
+        text.pop_back();
+    return text;
+}
+
+} // namespace
+
+FitsHeaderError::FitsHeaderError(Cause cause, std::string found)
+    : std::runtime_error("not a 16-bit FITS image with rows: " + found), cause_(cause), found_(std::move(found))
+{
+}
+
+ImageLayout readImageLayout(std::span<const std::uint8_t> file)
+{
+    const std::string_view bytes(reinterpret_cast<const char*>(file.data()), file.size());
+    const std::size_t cardCount = bytes.size() / kCardBytes;
+    const auto card = [&](std::size_t index) { return bytes.substr(index * kCardBytes, kCardBytes); };
+
+    if (cardCount == 0 || keywordOf(card(0)) != "SIMPLE" || !isTrue(card(0)))
+        throw FitsHeaderError(Cause::NotFits, printable(bytes.substr(0, 30)));
+
+    // The first card of each keyword up to END; the header ends with the record that holds END.
+    std::map<std::string_view, std::string_view> cards;
+    std::optional<std::size_t> end;
+    for (std::size_t i = 0; i < cardCount && !end; ++i) {
+        const std::string_view keyword = keywordOf(card(i));
+        if (keyword == "END")
+            end = i;
+        else
+            cards.emplace(keyword, card(i));
+    }
+    if (!end)
+        throw FitsHeaderError(Cause::NoEndCard, std::to_string(file.size()));
+
+    const auto integer = [&](const std::string& keyword) {
+        const auto found = cards.find(keyword);
+        const auto value = found == cards.end() ? std::nullopt : integerValue(found->second);
+        if (!value)
+            throw FitsHeaderError(Cause::MissingKeyword, keyword);
+        return *value;
+    };
+    const std::int64_t bitpix = integer("BITPIX");
+    if (bitpix != 16)
+        throw FitsHeaderError(Cause::NotSixteenBit, "BITPIX = " + std::to_string(bitpix));
+    const std::int64_t axes = integer("NAXIS");
+    if (axes < 2)
+        throw FitsHeaderError(Cause::NoImageRows, "NAXIS = " + std::to_string(axes));
+    if (axes > kMostAxes)
+        throw FitsHeaderError(Cause::BadAxisLength, "NAXIS = " + std::to_string(axes));
+
+    ImageLayout layout;
+    layout.dataStart = static_cast<std::int64_t>(*end * kCardBytes) / kRecordBytes * kRecordBytes + kRecordBytes;
+    // The image's bytes, axis by axis, must stay countable after the header.
+    std::int64_t room = (std::numeric_limits<std::int64_t>::max() - layout.dataStart) / 2;
+    std::string sizes;
+    bool fits = true;
+    for (std::int64_t axis = 1; axis <= axes; ++axis) {
+        const std::string keyword = "NAXIS" + std::to_string(axis);
+        const std::int64_t length = integer(keyword);
+        if (length <= 0)
+            throw FitsHeaderError(Cause::BadAxisLength, keyword + " = " + std::to_string(length));
+        sizes += (axis > 1 ? " x " : "") + std::to_string(length);
+        fits = fits && length <= room;
+        room = fits ? room / length : 0;
+        if (axis == 1)
+            layout.rowBytes = 2 * length;
+        else if (axis == 2)
+            layout.rows = length;
+        else if (fits)
+            layout.planes *= length;
+    }
+    if (!fits)
+        throw FitsHeaderError(Cause::ImageTooLarge, sizes);
+    return layout;
+}
+
+} // namespace tarnis

@@ -1,0 +1,111 @@
+#include "engine/fits_header.h"
+
+#include "tests/support/errors.h"
+#include "tests/support/files.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tarnis {
+namespace {
+
+using test::Bytes;
+
+struct HeaderCase {
+    std::string label;
+    Bytes header;
+    std::optional<ImageLayout> layout; // none: refused with `cause`, having found `found`
+    Cause cause = Cause::NotFits;
+    std::string found = {};
+};
+
+std::vector<std::string> withCard(std::vector<std::string> cards, std::size_t at, const std::string& card)
+{
+    cards[at] = card;
+    return cards;
+}
+
+Bytes headerOf(const std::vector<std::string>& cards)
+{
+    return test::fitsHeader(cards);
+}
+
+Bytes withoutEnd(Bytes header)
+{
+    const auto end = std::search(header.begin(), header.end(), std::begin("END  "), std::end("END  ") - 1);
+    std::fill(end, end + 3, ' ');
+    return header;
+}
+
+void PrintTo(const HeaderCase& c, std::ostream* out)
+{
+    *out << c.label;
+}
+
+class FitsHeader : public ::testing::TestWithParam<HeaderCase> {};
+
+TEST_P(FitsHeader, gives_the_image_layout_or_says_what_it_found_instead)
+{
+    const HeaderCase& c = GetParam();
+    Bytes file = c.header;
+    file.resize(file.size() + 12160, 0); // some image data, which the reader must not need
+
+    if (c.layout) {
+        const ImageLayout layout = readImageLayout(file);
+        EXPECT_EQ(layout.dataStart, c.layout->dataStart);
+        EXPECT_EQ(layout.rowBytes, c.layout->rowBytes);
+        EXPECT_EQ(layout.rows, c.layout->rows);
+        EXPECT_EQ(layout.planes, c.layout->planes);
+        return;
+    }
+    try {
+        (void)readImageLayout(file);
+        ADD_FAILURE() << "accepted";
+    } catch (const FitsHeaderError& error) {
+        EXPECT_EQ(error.cause(), c.cause);
+        EXPECT_EQ(error.found(), c.found);
+    }
+}
+
+const std::vector<std::string> kCamera = test::imageCards({6080, 4000});
+const std::vector<std::string> kManyCards = [] {
+    std::vector<std::string> cards = test::imageCards({4144, 2822});
+    for (int i = 0; i < 60; ++i)
+        cards.push_back("HISTORY capture program card " + std::to_string(i));
+    return cards;
+}();
+
+INSTANTIATE_TEST_SUITE_P(
+    Engine, FitsHeader,
+    ::testing::Values(
+        HeaderCase{"camera_frame", headerOf(kCamera), ImageLayout{2880, 12160, 4000, 1}},
+        HeaderCase{"header_of_several_records", headerOf(kManyCards), ImageLayout{5760, 8288, 2822, 1}},
+        HeaderCase{"cube_of_planes", headerOf(test::imageCards({100, 50, 3, 2})), ImageLayout{2880, 200, 50, 6}},
+        HeaderCase{"integers_anywhere_with_comments",
+                   headerOf(withCard(kCamera, 3, "NAXIS1  = 4144         / length of data axis 1")),
+                   ImageLayout{2880, 8288, 4000, 1}},
+        HeaderCase{"not_fits_at_all", Bytes(3000, 0x89), std::nullopt, Cause::NotFits, std::string(30, '?')},
+        HeaderCase{"simple_false", headerOf(withCard(kCamera, 0, "SIMPLE  =                    F")), std::nullopt,
+                   Cause::NotFits, "SIMPLE  =                    F"},
+        HeaderCase{"no_end_card", withoutEnd(headerOf(kCamera)), std::nullopt, Cause::NoEndCard, "15040"},
+        HeaderCase{"float_image", headerOf(withCard(kCamera, 1, "BITPIX  =                  -32")), std::nullopt,
+                   Cause::NotSixteenBit, "BITPIX = -32"},
+        HeaderCase{"compressed_image_has_no_axes", headerOf(test::imageCards({})), std::nullopt, Cause::NoImageRows,
+                   "NAXIS = 0"},
+        HeaderCase{"missing_axis", headerOf(withCard(kCamera, 2, "NAXIS   =                    3")), std::nullopt,
+                   Cause::MissingKeyword, "NAXIS3"},
+        HeaderCase{"axis_length_not_an_integer", headerOf(withCard(kCamera, 4, "NAXIS2  = 'many'")), std::nullopt,
+                   Cause::MissingKeyword, "NAXIS2"},
+        HeaderCase{"axis_length_zero", headerOf(test::imageCards({6080, 0})), std::nullopt, Cause::BadAxisLength,
+                   "NAXIS2 = 0"},
+        HeaderCase{"bytes_beyond_64_bits", headerOf(test::imageCards({3037000500, 3037000500})), std::nullopt,
+                   Cause::ImageTooLarge, "3037000500 x 3037000500"}),
+    [](const auto& info) { return info.param.label; });
+
+} // namespace
+} // namespace tarnis
