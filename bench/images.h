@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/fits_images.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <random>
@@ -7,16 +9,24 @@
 
 namespace tarnis::bench {
 
-// A full frame of the camera: 6080 x 4000 samples after the 2880-byte header, about 48 MB.
+// A full frame of the camera: 6080 x 4000 samples after the 2880-byte header, about 48 MB. Frames
+// of other widths have about as many bytes.
+inline constexpr std::int64_t kCameraWidth = 6080;
 inline constexpr std::size_t kHeaderBytes = 2880;
-inline constexpr std::size_t kRowBytes = 12160;
-inline constexpr std::size_t kFrameBytes = kHeaderBytes + 4000 * kRowBytes;
+inline constexpr std::size_t kFrameBytes = kHeaderBytes + 4000 * 2 * kCameraWidth;
 
-/// A frame of sky background in which the given share of samples are dropouts. No byte is 0xFF,
-/// so that memchr for 0xFF runs over the whole frame as the baseline.
-inline std::vector<std::uint8_t> skyFrame(double dropoutShare, std::uint32_t seed = 42)
+inline std::int64_t rowsOfWidth(std::int64_t width)
 {
-    std::vector<std::uint8_t> frame(kFrameBytes, ' ');
+    return static_cast<std::int64_t>(kFrameBytes - kHeaderBytes) / (2 * width);
+}
+
+/// A frame of sky background `width` samples wide in which the given share of samples are
+/// dropouts, after a one-record FITS header. No byte is 0xFF, so that memchr for 0xFF runs over the
+/// whole frame as the baseline.
+inline std::vector<std::uint8_t> skyFrame(double dropoutShare, std::uint32_t seed = 42, std::int64_t width = kCameraWidth)
+{
+    std::vector<std::uint8_t> frame = test::fitsHeader(test::imageCards({width, rowsOfWidth(width)}));
+    frame.resize(kHeaderBytes + static_cast<std::size_t>(rowsOfWidth(width) * 2 * width));
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> high(0x81, 0x8F);
     std::uniform_int_distribution<int> low(0x00, 0xFE);
@@ -33,7 +43,7 @@ inline std::vector<std::uint8_t> skyFrame(double dropoutShare, std::uint32_t see
 /// bytes are random, so about one sample in 256 is a dropout, scattered everywhere.
 inline std::vector<std::uint8_t> adversarialFrame(std::uint32_t seed = 7)
 {
-    std::vector<std::uint8_t> frame(kFrameBytes, ' ');
+    std::vector<std::uint8_t> frame = skyFrame(0.0, seed);
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> low(0x00, 0xFE);
     for (std::size_t pos = kHeaderBytes; pos < frame.size(); pos += 2) {

@@ -1,6 +1,7 @@
 // repairDropouts over one full frame, side by side with the speed limits of the machine: memchr
 // and memcpy over a buffer of the same size, and a plain sample-by-sample loop.
 #include "bench/images.h"
+#include "engine/fits_header.h"
 #include "engine/repair.h"
 #include "tests/support/plain_repair.h"
 
@@ -14,7 +15,11 @@
 namespace tarnis::bench {
 namespace {
 
-enum Data { Clean, Sparse, Dense, Adversarial, AllDropouts };
+enum Data { Clean, Sparse, Dense, Adversarial, AllDropouts, Clean4144, Sparse4144 };
+
+// The repair as the batch runs it: the layout read from the header, then the repair with it; or
+// the repair with the camera's fixed layout, as before headers were read.
+enum class Layout { Fixed, FromHeader };
 
 const std::vector<std::uint8_t>& frame(Data data)
 {
@@ -28,6 +33,8 @@ const std::vector<std::uint8_t>& frame(Data data)
         case Dense: made = skyFrame(0.01); break;
         case Adversarial: made = adversarialFrame(); break;
         case AllDropouts: made = skyFrame(1.0); break;
+        case Clean4144: made = skyFrame(0.0, 42, 4144); break;
+        case Sparse4144: made = skyFrame(0.0001, 42, 4144); break;
         }
         found = frames.emplace(data, std::move(made)).first;
     }
@@ -73,9 +80,18 @@ void BM_memchr(benchmark::State& state, Data data)
     });
 }
 
+void repair(std::vector<std::uint8_t>& work, Layout layout)
+{
+    const auto length = static_cast<std::int64_t>(work.size());
+    if (layout == Layout::Fixed)
+        repairDropouts(work, length);
+    else
+        benchmark::DoNotOptimize(repairDropouts(work, length, readImageLayout(work)));
+}
+
 // Both scans in every iteration, each right after the same fresh copy of the frame, so that their
 // ratio holds however busy the machine is: speed_vs_memchr is memchr's time over the repair's.
-void BM_repairAgainstMemchr(benchmark::State& state, Data data)
+void BM_repairAgainstMemchr(benchmark::State& state, Data data, Layout layout)
 {
     using Clock = std::chrono::steady_clock;
     const auto& original = frame(data);
@@ -90,7 +106,7 @@ void BM_repairAgainstMemchr(benchmark::State& state, Data data)
 
         std::memcpy(work.data(), original.data(), original.size());
         const auto repairStart = Clock::now();
-        repairDropouts(work, static_cast<std::int64_t>(work.size()));
+        repair(work, layout);
         benchmark::ClobberMemory();
         const auto repairEnd = Clock::now();
         repairTime += repairEnd - repairStart;
@@ -98,6 +114,14 @@ void BM_repairAgainstMemchr(benchmark::State& state, Data data)
     }
     state.counters["speed_vs_memchr"] =
         std::chrono::duration<double>(memchrTime).count() / std::chrono::duration<double>(repairTime).count();
+}
+
+// What reading a header costs, to set against the repair of the frame behind it.
+void BM_readImageLayout(benchmark::State& state)
+{
+    const auto& original = frame(Clean);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(readImageLayout(original));
 }
 
 void BM_memcpy(benchmark::State& state)
@@ -122,8 +146,19 @@ BENCHMARK_CAPTURE(BM_sampleBySample, adversarial, Adversarial)->Unit(benchmark::
 BENCHMARK_CAPTURE(BM_sampleBySample, all_dropouts, AllDropouts)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_memchr, clean, Clean)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_memchr, dropouts_0_01_percent, Sparse)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_repairAgainstMemchr, clean, Clean)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_repairAgainstMemchr, dropouts_0_01_percent, Sparse)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_repairAgainstMemchr, clean, Clean, Layout::Fixed)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_repairAgainstMemchr, dropouts_0_01_percent, Sparse, Layout::Fixed)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_clean, Clean, Layout::FromHeader)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_dropouts_0_01_percent, Sparse, Layout::FromHeader)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_4144_wide_clean, Clean4144, Layout::FromHeader)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_4144_wide_dropouts_0_01_percent, Sparse4144, Layout::FromHeader)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_readImageLayout)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_memcpy)->Unit(benchmark::kMillisecond);
 
 } // namespace

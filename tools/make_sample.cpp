@@ -1,9 +1,10 @@
-// Writes the sample image that a new user can try Tarnis on: a small strip of a star field, 6080
-// samples wide like the camera's frames, with dropouts (samples stored as 0x8000) scattered below
-// its first row. The same file comes out on every run, so that the committed sample can be checked
-// against it.
+// Writes the sample images that a new user can try Tarnis on: a small strip of a star field, with
+// dropouts (samples stored as 0x8000) scattered below its first row. The first is 6080 samples wide
+// like the frames of the camera this tool was made for; the second, of another camera, is 4144
+// samples wide, and its capture program wrote a header longer than one record. The same files come
+// out on every run, so that the committed samples can be checked against them.
 //
-// Usage: tarnis_make_sample OUTPUT.fit
+// Usage: tarnis_make_sample OUTPUT.fit [4144]
 
 #include <array>
 #include <cmath>
@@ -15,7 +16,7 @@
 
 namespace {
 
-constexpr int kWidth = 6080;
+constexpr int kCameraWidth = 6080;
 constexpr int kRows = 8;
 constexpr int kBlock = 2880;
 constexpr std::int32_t kZero = 32768;
@@ -93,10 +94,13 @@ struct Star {
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT.fit\n", argv[0]);
+    if (argc != 2 && !(argc == 3 && std::string(argv[2]) == "4144")) {
+        std::fprintf(stderr, "usage: %s OUTPUT.fit [4144]\n", argv[0]);
         return 2;
     }
+    const bool otherCamera = argc == 3;
+    const int kWidth = otherCamera ? 4144 : kCameraWidth;
+    const double scale = static_cast<double>(kWidth) / kCameraWidth;
 
     std::string header;
     header += card("SIMPLE", "T", "conforms to FITS standard");
@@ -106,10 +110,25 @@ int main(int argc, char** argv)
     header += card("NAXIS2", std::to_string(kRows), "rows");
     header += card("BZERO", std::to_string(kZero), "unsigned samples stored signed");
     header += card("BSCALE", "1");
-    header += stringCard("OBJECT", "M42", "a strip across the Orion Nebula, made up");
+    header += otherCamera ? stringCard("OBJECT", "NGC7000", "a strip across the North America Nebula, made up")
+                          : stringCard("OBJECT", "M42", "a strip across the Orion Nebula, made up");
     header += card("COMMENT", "", "Sample for Tarnis: samples that read 0 (stored 0x8000) are dropouts.");
+    if (otherCamera) {
+        // What a capture program writes about an exposure: enough cards for a second record.
+        header += stringCard("DATE-OBS", "2026-12-06T22:15:03", "start of the exposure, UTC");
+        header += card("EXPTIME", "300.0", "seconds");
+        header += card("CCD-TEMP", "-10.0", "degrees Celsius");
+        header += card("GAIN", "100", "sensor gain");
+        header += card("OFFSET", "50", "sensor offset");
+        header += card("XBINNING", "1");
+        header += card("YBINNING", "1");
+        header += stringCard("FILTER", "Ha", "7 nm hydrogen-alpha");
+        header += stringCard("IMAGETYP", "Light Frame", "");
+        for (int i = 1; i <= 30; ++i)
+            header += card("HISTORY", "", "capture step " + std::to_string(i) + ": made up for the sample");
+    }
     header += card("END", "");
-    header.resize(kBlock, ' ');
+    header.resize((header.size() + kBlock - 1) / kBlock * kBlock, ' ');
 
     // Sky, a faint glow across the middle, a few stars; never 0, so that only the dropouts put in
     // below read as dropouts.
@@ -123,10 +142,10 @@ int main(int argc, char** argv)
     std::vector<std::uint16_t> samples(static_cast<std::size_t>(kWidth) * kRows);
     for (int y = 0; y < kRows; ++y) {
         for (int x = 0; x < kWidth; ++x) {
-            const double glow = 1800.0 * std::exp(-std::pow((x - 3000.0) / 900.0, 2));
+            const double glow = 1800.0 * std::exp(-std::pow((x - 3000.0 * scale) / (900.0 * scale), 2));
             double value = 1000.0 + glow + 25.0 * noise.normal();
             for (const Star& star : stars) {
-                const double dx = x - star.x;
+                const double dx = x - star.x * scale;
                 const double dy = y - star.y;
                 value += star.peak * std::exp(-(dx * dx + dy * dy) / (2 * star.width * star.width));
             }

@@ -2,7 +2,6 @@
 
 #include "common/text.h"
 
-#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -32,28 +31,6 @@ std::set<std::string> namesIn(const std::filesystem::path& folder)
     for (const auto& entry : std::filesystem::directory_iterator(folder))
         names.insert(utf8FromPath(entry.path().filename()));
     return names;
-}
-
-Bytes fitsHeader(const std::vector<std::string>& cards)
-{
-    std::string text;
-    for (const std::string& card : cards)
-        text += (card + std::string(80, ' ')).substr(0, 80);
-    text += (std::string("END") + std::string(80, ' ')).substr(0, 80);
-    text.resize((text.size() + 2879) / 2880 * 2880, ' ');
-    return Bytes(text.begin(), text.end());
-}
-
-std::vector<std::string> imageCards(const std::vector<std::int64_t>& axes)
-{
-    const auto card = [](const std::string& keyword, const std::string& value) {
-        std::string text = (keyword + "        ").substr(0, 8) + "= ";
-        return text + std::string(20 - std::min<std::size_t>(20, value.size()), ' ') + value;
-    };
-    std::vector<std::string> cards = {card("SIMPLE", "T"), card("BITPIX", "16"), card("NAXIS", std::to_string(axes.size()))};
-    for (std::size_t i = 0; i < axes.size(); ++i)
-        cards.push_back(card("NAXIS" + std::to_string(i + 1), std::to_string(axes[i])));
-    return cards;
 }
 
 Bytes imageWithDropouts(int rows, const std::vector<std::int64_t>& dropouts, std::uint32_t seed)

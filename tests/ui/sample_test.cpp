@@ -1,3 +1,4 @@
+#include "engine/fits_header.h"
 #include "engine/repair.h"
 #include "tests/support/files.h"
 
@@ -6,22 +7,33 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 namespace tarnis {
 namespace {
 
-// The sample a new user tries first: it must be an image of the kind Tarnis repairs, and the
+// The samples a new user tries first: each must be an image of the kind Tarnis repairs, and the
 // repair must visibly change it.
 
-constexpr std::int64_t kHeader = 2880;
-constexpr std::int64_t kRow = 12160;
+struct SampleCase {
+    std::string path;
+    long width;
+    std::int64_t dataStart; // where the header ends
+};
 
-TEST(Sample, is_a_16_bit_fits_image_6080_samples_wide_with_unsigned_samples)
+void PrintTo(const SampleCase& c, std::ostream* out)
+{
+    *out << c.path;
+}
+
+class Sample : public ::testing::TestWithParam<SampleCase> {};
+
+TEST_P(Sample, is_a_16_bit_fits_image_of_its_cameras_width_with_unsigned_samples)
 {
     fitsfile* file = nullptr;
     int status = 0;
-    ASSERT_EQ(fits_open_file(&file, TARNIS_SAMPLE_PATH, READONLY, &status), 0) << status;
+    ASSERT_EQ(fits_open_file(&file, GetParam().path.c_str(), READONLY, &status), 0) << status;
     int bitpix = 0;
     int axes = 0;
     long size[2] = {};
@@ -37,32 +49,29 @@ TEST(Sample, is_a_16_bit_fits_image_6080_samples_wide_with_unsigned_samples)
     EXPECT_EQ(status, 0);
     EXPECT_EQ(bitpix, 16);
     EXPECT_EQ(axes, 2);
-    EXPECT_EQ(size[0], 6080);
+    EXPECT_EQ(size[0], GetParam().width);
     EXPECT_GE(size[1], 3) << "a few rows, so that there are rows above and below a dropout";
     EXPECT_EQ(zero, 32768.0);
 }
 
-TEST(Sample, has_dropouts_below_its_first_row_that_the_repair_changes)
+TEST_P(Sample, has_dropouts_below_its_first_row_that_the_repair_changes)
 {
-    test::Bytes image = test::readFile(TARNIS_SAMPLE_PATH);
+    test::Bytes image = test::readFile(GetParam().path);
     ASSERT_LT(image.size(), 200u * 1024u);
-    ASSERT_GT(image.size(), static_cast<std::size_t>(kHeader + 3 * kRow));
+    const ImageLayout layout = readImageLayout(image);
+    EXPECT_EQ(layout.dataStart, GetParam().dataStart);
 
-    auto dropoutsIn = [](const test::Bytes& bytes, std::int64_t from, std::int64_t to) {
-        int count = 0;
-        for (std::int64_t pos = from; pos + 1 < to; pos += 2)
-            count += bytes[static_cast<std::size_t>(pos)] == 0x80 && bytes[static_cast<std::size_t>(pos) + 1] == 0x00;
-        return count;
-    };
     const auto length = static_cast<std::int64_t>(image.size());
-    EXPECT_EQ(dropoutsIn(image, kHeader, kHeader + kRow), 0) << "the first row is never repaired";
-    const int before = dropoutsIn(image, kHeader + kRow, length);
-    EXPECT_GE(before, 10);
+    const RepairCounts counts = repairDropouts(image, length, layout);
 
-    repairDropouts(image, length);
-
-    EXPECT_LT(dropoutsIn(image, kHeader + kRow, length), before);
+    EXPECT_EQ(counts.leftInFirstRow, 0) << "the first row is never repaired, so it has no dropouts";
+    EXPECT_GE(counts.repaired, 10);
 }
+
+INSTANTIATE_TEST_SUITE_P(Samples, Sample,
+                         ::testing::Values(SampleCase{TARNIS_SAMPLES "/m42_dropouts.fit", 6080, 2880},
+                                           SampleCase{TARNIS_SAMPLES "/ngc7000_4144_dropouts.fit", 4144, 5760}),
+                         [](const auto& info) { return info.index == 0 ? "camera_6080" : "camera_4144"; });
 
 } // namespace
 } // namespace tarnis
