@@ -1,6 +1,6 @@
 // The batch over 20 full frames, side by side with copying the same 20 files and syncing each
 // copy: what any tool that writes a durable copy has to pay at least.
-#include "bench/images.h"
+#include "bench/inputs.h"
 #include "engine/batch.h"
 #include "tests/support/memory_file_list.h"
 
@@ -23,37 +23,6 @@ namespace tarnis::bench {
 namespace {
 
 constexpr int kFiles = 20;
-
-// The 20 input files, written once for all benchmarks and removed at exit.
-class Inputs {
-public:
-    static const Inputs& get()
-    {
-        static const Inputs inputs;
-        return inputs;
-    }
-
-    std::string folder;
-    std::vector<std::string> names;
-
-private:
-    Inputs()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tarnis-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            std::abort();
-        folder = pattern + "/";
-        for (int i = 0; i < kFiles; ++i) {
-            const auto frame = skyFrame(0.0001, static_cast<std::uint32_t>(i));
-            names.push_back("frame" + std::to_string(i) + ".fit");
-            std::ofstream(folder + names.back(), std::ios::binary)
-                .write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
-        }
-    }
-
-public:
-    ~Inputs() { std::filesystem::remove_all(folder); }
-};
 
 void syncFile(const std::string& path)
 {
@@ -89,7 +58,7 @@ void settle(benchmark::State& state)
 
 void BM_batch(benchmark::State& state)
 {
-    const Inputs& inputs = Inputs::get();
+    const Inputs& inputs = Inputs::frames();
     RunValues run; // kept across runs, as the window keeps it
     FileSlot slot;
     for (auto _ : state) {
@@ -102,7 +71,7 @@ void BM_batch(benchmark::State& state)
 // The same work with a buffer that is new for every file: what reusing the buffer saves.
 void BM_batchFreshBufferPerFile(benchmark::State& state)
 {
-    const Inputs& inputs = Inputs::get();
+    const Inputs& inputs = Inputs::frames();
     FileSlot slot;
     for (auto _ : state) {
         settle(state);
@@ -117,7 +86,7 @@ void BM_batchFreshBufferPerFile(benchmark::State& state)
 
 void BM_copyAndSync(benchmark::State& state)
 {
-    const Inputs& inputs = Inputs::get();
+    const Inputs& inputs = Inputs::frames();
     for (auto _ : state) {
         settle(state);
         copyAndSyncAll(inputs);
@@ -130,7 +99,7 @@ void BM_copyAndSync(benchmark::State& state)
 void BM_batchAgainstCopy(benchmark::State& state)
 {
     using Clock = std::chrono::steady_clock;
-    const Inputs& inputs = Inputs::get();
+    const Inputs& inputs = Inputs::frames();
     RunValues run;
     FileSlot slot;
     Clock::duration batchTime{};
@@ -170,7 +139,7 @@ void BM_batchAgainstCopy(benchmark::State& state)
 // one file's size, since one buffer serves every file in turn.
 void BM_batchPeakMemory(benchmark::State& state)
 {
-    const Inputs& inputs = Inputs::get();
+    const Inputs& inputs = Inputs::frames();
     long peakKiB = 0;
     for (auto _ : state) {
         std::vector<std::string> arguments = {TARNIS_BATCH_MEMORY, inputs.folder};

@@ -20,13 +20,15 @@ inline std::int64_t rowsOfWidth(std::int64_t width)
     return static_cast<std::int64_t>(kFrameBytes - kHeaderBytes) / (2 * width);
 }
 
-/// A frame of sky background `width` samples wide in which the given share of samples are
-/// dropouts, after a one-record FITS header. No byte is 0xFF, so that memchr for 0xFF runs over the
+/// A frame of sky background `width` samples wide, of `rows` rows or about a full frame's bytes, in
+/// which the given share of samples are dropouts, after a one-record FITS header. No byte is 0xFF, so that memchr for 0xFF runs over the
 /// whole frame as the baseline.
-inline std::vector<std::uint8_t> skyFrame(double dropoutShare, std::uint32_t seed = 42, std::int64_t width = kCameraWidth)
+inline std::vector<std::uint8_t> skyFrame(double dropoutShare, std::uint32_t seed = 42, std::int64_t width = kCameraWidth,
+                                          std::int64_t rows = 0)
 {
-    std::vector<std::uint8_t> frame = test::fitsHeader(test::imageCards({width, rowsOfWidth(width)}));
-    frame.resize(kHeaderBytes + static_cast<std::size_t>(rowsOfWidth(width) * 2 * width));
+    rows = rows > 0 ? rows : rowsOfWidth(width);
+    std::vector<std::uint8_t> frame = test::fitsHeader(test::imageCards({width, rows}));
+    frame.resize(kHeaderBytes + static_cast<std::size_t>(rows * 2 * width));
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> high(0x81, 0x8F);
     std::uniform_int_distribution<int> low(0x00, 0xFE);

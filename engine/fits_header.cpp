@@ -1,5 +1,7 @@
 #include "engine/fits_header.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <limits>
 #include <map>
 #include <optional>
@@ -72,15 +74,24 @@ bool isTrue(std::string_view card)
     return field && !field->empty() && field->front() == 'T' && endsValue(field->substr(1));
 }
 
-// Header bytes as a user may read them in a message: printable ASCII, the rest shown as "?".
-std::string printable(std::string_view bytes)
+// How a file begins, as a user may read it in a message: its text where it is text, as a FITS
+// header would be, and otherwise its first bytes in hexadecimal, which tell a PNG or a JPEG apart.
+std::string beginning(std::string_view bytes)
 {
-    std::string text;
-    for (const char c : bytes)
-        text += c >= ' ' && c <= '~' ? c : '?';
-    while (!text.empty() && text.back() == ' ')
-        text.pop_back();
-    return text;
+    const std::string_view text = bytes.substr(0, 30);
+    if (std::all_of(text.begin(), text.end(), [](char c) { return c >= ' ' && c <= '~'; })) {
+        std::string shown(text);
+        while (!shown.empty() && shown.back() == ' ')
+            shown.pop_back();
+        return shown;
+    }
+    std::string hex;
+    for (const char c : bytes.substr(0, 8)) {
+        char digits[4];
+        std::snprintf(digits, sizeof digits, hex.empty() ? "%02X" : " %02X", static_cast<unsigned char>(c));
+        hex += digits;
+    }
+    return hex;
 }
 
 } // namespace
@@ -97,7 +108,7 @@ ImageLayout readImageLayout(std::span<const std::uint8_t> file)
     const auto card = [&](std::size_t index) { return bytes.substr(index * kCardBytes, kCardBytes); };
 
     if (cardCount == 0 || keywordOf(card(0)) != "SIMPLE" || !isTrue(card(0)))
-        throw FitsHeaderError(Cause::NotFits, printable(bytes.substr(0, 30)));
+        throw FitsHeaderError(Cause::NotFits, beginning(bytes));
 
     // The first card of each keyword up to END; the header ends with the record that holds END.
     std::map<std::string_view, std::string_view> cards;

@@ -89,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"integers_anywhere_with_comments",
                    headerOf(withCard(kCamera, 3, "NAXIS1  = 4144         / length of data axis 1")),
                    ImageLayout{2880, 8288, 4000, 1}},
-        HeaderCase{"not_fits_at_all", Bytes(3000, 0x89), std::nullopt, Cause::NotFits, std::string(30, '?')},
+        HeaderCase{"not_fits_at_all", Bytes(3000, 0x89), std::nullopt, Cause::NotFits, "89 89 89 89 89 89 89 89"},
         HeaderCase{"simple_false", headerOf(withCard(kCamera, 0, "SIMPLE  =                    F")), std::nullopt,
                    Cause::NotFits, "SIMPLE  =                    F"},
         HeaderCase{"no_end_card", withoutEnd(headerOf(kCamera)), std::nullopt, Cause::NoEndCard, "15040"},

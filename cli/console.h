@@ -1,0 +1,24 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string_view>
+
+namespace tarnis::cli {
+
+/// Where the command writes, and what it knows of where that is. Texts are UTF-8.
+class Console {
+public:
+    virtual ~Console() = default;
+    virtual void writeOut(std::string_view text) = 0;
+    virtual void writeError(std::string_view text) = 0;
+    /// Whether standard error is a terminal a person watches, rather than a file, a pipe or a log.
+    [[nodiscard]] virtual bool errorIsTerminal() const = 0;
+    [[nodiscard]] virtual std::chrono::steady_clock::time_point now() const { return std::chrono::steady_clock::now(); }
+};
+
+/// The process's own standard output and standard error. On Windows a console gets the text as
+/// UTF-16, so that Japanese shows whatever the console's code page; files and pipes get UTF-8.
+[[nodiscard]] std::unique_ptr<Console> processConsole();
+
+} // namespace tarnis::cli

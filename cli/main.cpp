@@ -1,0 +1,28 @@
+// tarnis-repair: the window's repair from the command line, for capture programs and scripts.
+#include "cli/command.h"
+
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+
+// Arguments come in as UTF-16, so that any file name reaches the repair intact, never through the
+// ANSI code page.
+int wmain(int argc, wchar_t** argv)
+{
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i) {
+        const int length = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string argument(static_cast<std::size_t>(length > 0 ? length - 1 : 0), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, argument.data(), length, nullptr, nullptr);
+        arguments.push_back(std::move(argument));
+    }
+    return tarnis::cli::runCommand(arguments, *tarnis::cli::processConsole());
+}
+#else
+int main(int argc, char** argv)
+{
+    return tarnis::cli::runCommand(std::vector<std::string>(argv + 1, argv + argc), *tarnis::cli::processConsole());
+}
+#endif

@@ -1,0 +1,232 @@
+// tarnis-repair as capture programs and scripts run it: the real executable on real files.
+#include "cli/command.h"
+#include "common/error.h"
+#include "common/text.h"
+#include "engine/batch.h"
+#include "tests/support/files.h"
+#include "tests/support/memory_file_list.h"
+#include "tests/support/program.h"
+#include "tests/support/scratch_dir.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tarnis {
+namespace {
+
+using test::Bytes;
+using ::testing::HasSubstr;
+
+// One dropout in the first row, which stays, and two below it.
+const Bytes kImage = test::imageWithDropouts(3, {2880 + 100, 15040, 15040 + 12160 + 6});
+const Bytes kOther = test::imageWithDropouts(4, {20000}, 2);
+
+Bytes floatImage()
+{
+    std::vector<std::string> cards = test::imageCards({6080, 3});
+    cards[1] = "BITPIX  =                  -32";
+    Bytes image = test::fitsHeader(cards);
+    image.resize(image.size() + 4 * 6080 * 3, 0x80);
+    return image;
+}
+
+class Cli : public ::testing::Test {
+public:
+    Cli()
+    {
+        put("a.fit", kImage);
+        put("夜/星雲 M42.fit", kOther);
+        put("float.fit", floatImage());
+    }
+
+    void put(const std::string& name, const Bytes& bytes) const
+    {
+        std::filesystem::create_directories(scratch.file(name).parent_path());
+        test::writeFile(scratch.file(name), bytes);
+    }
+    Bytes read(const std::string& name) const { return test::readFile(scratch.file(name)); }
+
+    test::ProgramResult run(const std::vector<std::string>& arguments, const std::string& folder = ".") const
+    {
+        return test::runProgram(TARNIS_REPAIR, arguments, scratch.file(folder));
+    }
+
+    // Every file below the scratch folder and its bytes.
+    std::map<std::string, Bytes> files() const
+    {
+        std::map<std::string, Bytes> all;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(scratch.path())) {
+            if (entry.is_regular_file())
+                all[utf8FromPath(entry.path().lexically_relative(scratch.path()))] = test::readFile(entry.path());
+        }
+        return all;
+    }
+
+    // What the window's run writes for the same input.
+    static Bytes windowOutput(const Bytes& input)
+    {
+        const test::ScratchDir other;
+        test::writeFile(other.file("x.fit"), input);
+        test::MemoryFileList list({"x.fit"});
+        RunValues values;
+        FileSlot slot;
+        runBatch(list, {other.dirPath(), 2}, values, slot);
+        return test::readFile(other.file("x_R.fit"));
+    }
+
+    test::ScratchDir scratch;
+};
+
+const std::string kLines = "a.fit\ta_R.fit\t2\t1\n夜/星雲 M42.fit\t夜/星雲 M42_R.fit\t1\t0\n";
+
+TEST_F(Cli, repairs_each_file_as_the_window_does_and_goes_on_after_a_failure)
+{
+    const test::ProgramResult result = run({"a.fit", "float.fit", "夜/星雲 M42.fit"});
+
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.out, kLines);
+    EXPECT_EQ(result.error,
+              std::string(Error(FileAction::Repair, "float.fit", Cause::NotSixteenBit, "BITPIX = -32").what()) + "\n");
+    EXPECT_EQ(read("a_R.fit"), windowOutput(kImage));
+    EXPECT_EQ(read("夜/星雲 M42_R.fit"), windowOutput(kOther));
+    EXPECT_EQ(files().size(), 5u);
+}
+
+TEST_F(Cli, check_counts_without_writing_and_jobs_change_nothing_but_the_speed)
+{
+    const std::map<std::string, Bytes> before = files();
+    const test::ProgramResult check = run({"--check", "a.fit", "float.fit", "夜/星雲 M42.fit"});
+    EXPECT_EQ(check.exitStatus, 1);
+    EXPECT_EQ(check.out, kLines);
+    EXPECT_TRUE(files() == before) << "--check wrote something";
+
+    std::vector<std::string> names;
+    for (int i = 0; i < 7; ++i) {
+        names.push_back("light" + std::to_string(i) + ".fit");
+        put(names.back(), test::imageWithDropouts(2 + i, {15040 + 2 * i}, static_cast<std::uint32_t>(i)));
+    }
+    std::vector<std::string> twoJobs = {"--jobs", "2"};
+    twoJobs.insert(twoJobs.end(), names.begin(), names.end());
+    const test::ProgramResult parallel = run(twoJobs);
+    const std::map<std::string, Bytes> parallelFiles = files();
+    const test::ProgramResult serial = run(names);
+
+    EXPECT_EQ(parallel.exitStatus, 0);
+    EXPECT_EQ(parallel.out, serial.out) << "the lines come in the order of the files";
+    EXPECT_TRUE(files() == parallelFiles);
+    EXPECT_EQ(parallelFiles.size(), before.size() + 14);
+}
+
+TEST_F(Cli, never_replaces_a_file_named_on_its_command_line)
+{
+    put("m31.fit", kImage);
+    put("m31_R.fit", kOther); // the red channel, named as LRGB imaging names it
+
+    const test::ProgramResult result = run({"m31.fit", "./m31_R.fit"});
+
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.out, "./m31_R.fit\t./m31_R_R.fit\t1\t0\n");
+    EXPECT_EQ(result.error, std::string(Error(FileAction::Write, "m31_R.fit", Cause::OutputIsSelected, "m31.fit").what()) + "\n");
+    EXPECT_EQ(read("m31_R.fit"), kOther);
+}
+
+TEST_F(Cli, takes_paths_relative_to_its_folder_or_absolute_and_writes_each_output_beside_its_input)
+{
+    const std::string absolute = utf8FromPath(scratch.file("夜/星雲 M42.fit"));
+
+    const test::ProgramResult result = run({"../a.fit", absolute}, "夜");
+
+    EXPECT_EQ(result.exitStatus, 0) << result.error;
+    EXPECT_EQ(result.out, "../a.fit\t../a_R.fit\t2\t1\n" + absolute + "\t" + utf8FromPath(scratch.file("夜/星雲 M42_R.fit"))
+                              + "\t1\t0\n");
+    EXPECT_EQ(read("a_R.fit"), windowOutput(kImage));
+    EXPECT_EQ(read("夜/星雲 M42_R.fit"), windowOutput(kOther));
+}
+
+struct UsageCase {
+    std::string label;
+    std::vector<std::string> arguments;
+    int exitStatus;
+    std::string out;  // what standard output holds, or a part of it
+    bool writes;      // whether a_R.fit is written
+};
+
+void PrintTo(const UsageCase& c, std::ostream* out)
+{
+    *out << c.label;
+}
+
+class Usage : public Cli, public ::testing::WithParamInterface<UsageCase> {};
+
+TEST_P(Usage, is_answered_on_the_right_stream_with_its_exit_status)
+{
+    const UsageCase& c = GetParam();
+
+    const test::ProgramResult result = run(c.arguments);
+
+    EXPECT_EQ(result.exitStatus, c.exitStatus);
+    if (c.out.empty())
+        EXPECT_EQ(result.out, "");
+    else
+        EXPECT_THAT(result.out, HasSubstr(c.out));
+    // Errors, and nothing else, go to standard error: a usage error says where to read more.
+    if (c.exitStatus == 2)
+        EXPECT_THAT(result.error, HasSubstr("tarnis-repair --help"));
+    else
+        EXPECT_EQ(result.error, "");
+    EXPECT_EQ(std::filesystem::exists(scratch.file("a_R.fit")), c.writes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, Usage,
+    ::testing::Values(UsageCase{"no_file", {}, 2, "", false},
+                      UsageCase{"unknown_option", {"--frobnicate", "a.fit"}, 2, "", false},
+                      UsageCase{"no_jobs", {"--jobs", "0", "a.fit"}, 2, "", false},
+                      UsageCase{"jobs_without_a_number", {"a.fit", "-j"}, 2, "", false},
+                      UsageCase{"help", {"--help"}, 0, "終了ステータス", false},
+                      UsageCase{"version", {"--version"}, 0, "tarnis-repair 3.0\n", false},
+                      UsageCase{"quiet", {"-q", "a.fit"}, 0, "", true},
+                      UsageCase{"jobs_joined_to_its_number", {"-j2", "a.fit"}, 0, "a.fit\ta_R.fit\t2\t1\n", true}),
+    [](const auto& info) { return info.param.label; });
+
+// A console whose clock moves on by 400 ms whenever it is read, so that a short run looks long.
+class SlowConsole : public cli::Console {
+public:
+    explicit SlowConsole(bool terminal) : terminal_(terminal) {}
+    void writeOut(std::string_view text) override { out += text; }
+    void writeError(std::string_view text) override { error += text; }
+    [[nodiscard]] bool errorIsTerminal() const override { return terminal_; }
+    [[nodiscard]] std::chrono::steady_clock::time_point now() const override
+    {
+        return std::chrono::steady_clock::time_point() + std::chrono::milliseconds(400) * ++reads_;
+    }
+
+    std::string out;
+    std::string error;
+
+private:
+    bool terminal_;
+    mutable int reads_ = 0;
+};
+
+TEST_F(Cli, shows_progress_of_a_long_run_on_a_terminal_only_and_clears_it)
+{
+    const std::vector<std::string> arguments(3, utf8FromPath(scratch.file("a.fit")));
+    for (const bool terminal : {true, false}) {
+        SlowConsole console(terminal);
+        EXPECT_EQ(cli::runCommand(arguments, console), 0);
+        EXPECT_THAT(console.out, ::testing::Not(HasSubstr("\r")));
+        if (terminal)
+            EXPECT_EQ(console.error, "\r3/3  0 MB  0 MB/s\r\r                 \r") << "shown after a second, then cleared";
+        else
+            EXPECT_EQ(console.error, "");
+    }
+}
+
+} // namespace
+} // namespace tarnis
