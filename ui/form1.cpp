@@ -1,5 +1,6 @@
 #include "ui/form1.h"
 
+#include "ui/command_button.h"
 #include "ui/selection.h"
 
 #include <QCloseEvent>
@@ -14,12 +15,10 @@ namespace {
 
 QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QRect& geometry)
 {
-    auto* button = new QPushButton(caption, parent);
+    // A plain window has no default button: Enter presses only the button that has the focus.
+    auto* button = new CommandButton(caption, parent);
     button->setObjectName(QLatin1String(name));
     button->setGeometry(geometry);
-    // A plain window has no default button: Enter presses only the button that has the focus.
-    button->setAutoDefault(false);
-    button->setDefault(false);
     return button;
 }
 

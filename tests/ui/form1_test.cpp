@@ -203,6 +203,50 @@ TEST_F(Window, list_entries_keep_their_order_and_are_not_sorted)
     EXPECT_THAT(entries(), ElementsAre("c.fit", "a.fit", "B.fit"));
 }
 
+// -- Keys ---------------------------------------------------------------------------------------
+
+struct KeyCase {
+    std::string label;
+    const char* focus;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    bool opensDialog;
+    std::vector<std::string> entriesAfter; // after choosing /data/a.fit, which does not exist
+    std::size_t messagesAfter;
+};
+
+class Key : public Window, public ::testing::WithParamInterface<KeyCase> {};
+
+TEST_P(Key, presses_the_focused_button_and_nothing_else)
+{
+    const KeyCase& c = GetParam();
+    showAndActivate();
+    choose("/data", {"a.fit"});
+    list().setCurrentRow(0);
+    child<QWidget>(c.focus).setFocus();
+    if (c.opensDialog)
+        dialogScript.push_back(DialogAnswer::cancel()); // TearDown checks that it was shown
+
+    // Through the window, as the window system delivers it: to whichever widget has the focus.
+    QTest::keyClick(form.windowHandle(), c.key, c.modifiers);
+
+    EXPECT_EQ(entries(), c.entriesAfter);
+    EXPECT_EQ(messages.size(), c.messagesAfter);
+    for (const QPushButton* pushButton : form.findChildren<QPushButton*>())
+        EXPECT_FALSE(pushButton->isDefault()) << pushButton->objectName().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Form1, Key,
+    ::testing::Values(KeyCase{"Return_on_Command1", "Command1", Qt::Key_Return, Qt::NoModifier, true, {}, 0},
+                      KeyCase{"keypad_Enter_on_Command1", "Command1", Qt::Key_Enter, Qt::KeypadModifier, true, {}, 0},
+                      KeyCase{"Space_on_Command1", "Command1", Qt::Key_Space, Qt::NoModifier, true, {}, 0},
+                      KeyCase{"Return_on_Command2", "Command2", Qt::Key_Return, Qt::NoModifier, false, {"a.fit"}, 1},
+                      KeyCase{"keypad_Enter_on_Command2", "Command2", Qt::Key_Enter, Qt::KeypadModifier, false, {"a.fit"}, 1},
+                      KeyCase{"Return_on_List1", "List1", Qt::Key_Return, Qt::NoModifier, false, {"a.fit"}, 0},
+                      KeyCase{"keypad_Enter_on_List1", "List1", Qt::Key_Enter, Qt::KeypadModifier, false, {"a.fit"}, 0}),
+    [](const auto& info) { return info.param.label; });
+
 // -- Selection ----------------------------------------------------------------------------------
 
 struct SelectionCase {
