@@ -1,10 +1,13 @@
 #include "ui/form1.h"
+#include "ui/qt_translations.h"
 
 #include <QApplication>
+#include <QTranslator>
 
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
+    const auto qtTranslations = tarnis::installQtTranslations();
     tarnis::Form1 form;
     form.show();
     return application.exec();

@@ -3,16 +3,21 @@
 #include "tests/support/files.h"
 #include "tests/support/memory_file_list.h"
 #include "tests/support/scratch_dir.h"
+#include "ui/qt_translations.h"
 #include "ui/selection.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QTest>
+#include <QPushButton>
 #include <QTimer>
+#include <QTranslator>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -137,6 +142,22 @@ TEST_F(RealDialog, lists_fit_files_in_any_case_and_under_all_files_every_file)
     EXPECT_TRUE(lists(dialog, {"a.fit", "IMG.FIT", "sub"}));
 
     dialog.reject();
+}
+
+TEST_F(RealDialog, speaks_japanese_under_a_japanese_locale)
+{
+    const auto translations = installQtTranslations(QLocale(QLocale::Japanese, QLocale::Japan));
+    ASSERT_NE(translations, nullptr) << "Qt's translations (qt6-translations-l10n) are missing";
+    QFileDialog dialog;
+    configureOpenDialog(dialog);
+    auto* buttons = dialog.findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+    ASSERT_NE(buttons, nullptr);
+    QStringList texts{dialog.windowTitle()};
+    for (QAbstractButton* button : buttons->buttons())
+        texts.append(button->text());
+    for (const char* label : {"lookInLabel", "fileNameLabel", "fileTypeLabel"})
+        texts.append(dialog.findChild<QLabel*>(QLatin1String(label))->text());
+    EXPECT_EQ(texts, (QStringList{"開く", "開く(&O)", "キャンセル", "アドレス:", "ファイル名(&N):", "ファイルの種類:"}));
 }
 
 // -- The real dialog behind the selection, shown modally ----------------------------------------
