@@ -246,5 +246,45 @@ INSTANTIATE_TEST_SUITE_P(
                       ModalCase{"cancel", QString(), std::nullopt}),
     [](const auto& info) { return info.param.label; });
 
+struct FolderCase {
+    std::string label;
+    bool hasPictures; // whether the home folder holds a Pictures folder
+};
+
+class DialogFolder : public RealDialog, public ::testing::WithParamInterface<FolderCase> {};
+
+TEST_P(DialogFolder, is_pictures_or_home_at_first_then_that_of_the_files_chosen_last)
+{
+    // Home, and with it Pictures, are found through HOME (XDG_CONFIG_HOME is the tests' own, with no
+    // user-dirs.dirs in it).
+    const std::filesystem::path home = scratch.file("home");
+    std::filesystem::create_directories(GetParam().hasPictures ? home / "Pictures" : home);
+    const QByteArray realHome = qgetenv("HOME");
+    qputenv("HOME", home.c_str());
+    test::writeFile(scratch.file("sub/far.fit"), test::Bytes(4, 1));
+    QtOpenFileDialog openDialog(nullptr);
+    QStringList shownIn;
+    const auto typeFarFile = [&](QFileDialog& dialog) {
+        shownIn.append(dialog.directory().absolutePath());
+        auto* nameEdit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(nameEdit, nullptr);
+        nameEdit->setText(QString::fromStdString(scratch.dirPath() + "sub/far.fit")); // from another folder
+        QTest::keyClick(nameEdit, Qt::Key_Return);
+    };
+
+    ModalDialogDriver first(typeFarFile);
+    EXPECT_NO_THROW((void)openDialog.showOpen());
+    ModalDialogDriver second([&](QFileDialog& dialog) { shownIn.append(dialog.directory().absolutePath()); });
+    EXPECT_THROW((void)openDialog.showOpen(), DialogCancelled);
+    qputenv("HOME", realHome);
+
+    const QString expectedFirst = QString::fromStdString((GetParam().hasPictures ? home / "Pictures" : home).string());
+    EXPECT_EQ(shownIn, (QStringList{expectedFirst, QString::fromStdString(scratch.dirPath() + "sub")}));
+}
+
+INSTANTIATE_TEST_SUITE_P(OpenDialog, DialogFolder,
+                         ::testing::Values(FolderCase{"pictures", true}, FolderCase{"no_pictures_home", false}),
+                         [](const auto& info) { return info.param.label; });
+
 } // namespace
 } // namespace tarnis

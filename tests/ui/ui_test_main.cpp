@@ -2,6 +2,8 @@
 // and destroyed after the last. This main takes the place of the shared one in tests/support (it
 // defines main itself, so the linker never pulls the shared one out of the support library).
 
+#include "tests/support/scratch_dir.h"
+
 #include <QApplication>
 
 #include <gtest/gtest.h>
@@ -13,6 +15,10 @@ int main(int argc, char** argv)
     // No display is needed, whoever runs the tests; a caller's explicit choice still wins.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Qt's file dialog keeps its history in the user's settings (QtProject.conf); the tests' go to
+    // a folder of their own instead, set before Qt first looks for it and removed after the last.
+    const tarnis::test::ScratchDir settings;
+    qputenv("XDG_CONFIG_HOME", settings.path().c_str());
     ::testing::InitGoogleTest(&argc, argv);
     QApplication application(argc, argv);
     std::setlocale(LC_ALL, "C.UTF-8"); // after Qt has set the environment's, as the shared main does
