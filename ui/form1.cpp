@@ -1,6 +1,7 @@
 #include "ui/form1.h"
 
 #include "ui/command_button.h"
+#include "ui/full_name_tips.h"
 #include "ui/selection.h"
 
 #include <QCloseEvent>
@@ -29,6 +30,7 @@ QListWidget* makeListBox(QWidget* parent)
     list->setGeometry(8, 40, 225, 328);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setSortingEnabled(false); // the order of the entries is the order of the run
+    list->setItemDelegate(new FullNameTips(list));
     return list;
 }
 

@@ -15,6 +15,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -202,6 +203,36 @@ TEST_F(Window, list_entries_keep_their_order_and_are_not_sorted)
 
     EXPECT_THAT(entries(), ElementsAre("c.fit", "a.fit", "B.fit"));
 }
+
+struct TipCase {
+    std::string label;
+    std::string name;
+    bool tip; // whether the name does not fit, and so shows as a tooltip
+};
+
+class LongName : public Window, public ::testing::WithParamInterface<TipCase> {};
+
+TEST_P(LongName, shows_as_a_tooltip_only_where_it_does_not_fit_the_list)
+{
+    const TipCase& c = GetParam();
+    showAndActivate();
+    choose("/data", {c.name});
+    QToolTip::hideText(); // one left over from another test hides after a delay
+    ASSERT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }));
+    const QRect row = list().visualItemRect(list().item(0));
+    const QPoint at(row.left() + 10, row.center().y());
+    QHelpEvent hover(QEvent::ToolTip, at, list().viewport()->mapToGlobal(at));
+
+    QApplication::sendEvent(list().viewport(), &hover);
+
+    EXPECT_EQ(QToolTip::isVisible() ? QToolTip::text().toStdString() : "", c.tip ? c.name : "");
+    EXPECT_EQ(list().size(), QSize(225, 328));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Form1, LongName,
+    ::testing::Values(TipCase{"short", "a.fit", false}, TipCase{"from_a_capture_program", "Light_M42_300.0s_Bin1_gain100_20261206-221503_-10.0C_0001.fit", true}),
+    [](const auto& info) { return info.param.label; });
 
 // -- Keys ---------------------------------------------------------------------------------------
 
