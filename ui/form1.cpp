@@ -6,6 +6,8 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QIcon>
 #include <QListWidget>
 #include <QPushButton>
 
@@ -34,6 +36,15 @@ QListWidget* makeListBox(QWidget* parent)
     return list;
 }
 
+// The program's icon at every size it is drawn in, as built in from data/icons/.
+QIcon programIcon()
+{
+    QIcon icon;
+    for (const QFileInfo& file : QDir(QStringLiteral(":/icons")).entryInfoList({QStringLiteral("*.png")}))
+        icon.addFile(file.filePath());
+    return icon;
+}
+
 } // namespace
 
 // Positions and sizes are in device-independent pixels, so that the window scales on high-DPI
@@ -49,6 +60,7 @@ Form1::Form1(std::unique_ptr<OpenFileDialog> dialog, std::unique_ptr<ErrorMessag
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Tarnis Ver3.0"));
+    setWindowIcon(programIcon()); // the dialogs over the window show it too
     resize(245, 378);
 
     setTabOrder(Command1, Command2);

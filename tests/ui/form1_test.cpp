@@ -127,6 +127,7 @@ TEST_F(Window, has_its_caption_and_client_area_and_nothing_but_its_controls)
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Tarnis Ver3.0"));
     EXPECT_EQ(form.objectName(), QStringLiteral("Form1"));
     EXPECT_EQ(form.size(), QSize(245, 378));
+    EXPECT_FALSE(form.windowIcon().isNull());
     EXPECT_EQ(form.layout(), nullptr);
     EXPECT_THAT(form.findChildren<QMenuBar*>(), IsEmpty());
     EXPECT_THAT(form.findChildren<QStatusBar*>(), IsEmpty());
