@@ -17,6 +17,8 @@ packages=(
   xvfb xauth x11-utils imagemagick fontconfig fonts-ipafont-gothic
   # the installed tree: its desktop entry, AppStream metadata and icons (rendered from the SVG)
   desktop-file-utils appstream librsvg2-bin
+  # the Debian package: dpkg-shlibdeps finds the libraries the program needs
+  dpkg-dev
 )
 
 missing=()

@@ -3,10 +3,11 @@
 #
 #   check_install.sh plain SOURCE GENERATOR   a plain configure looks for no test or benchmark library
 #   check_install.sh tree BUILD               what `cmake --install BUILD` puts in place
+#   check_install.sh package BUILD            BUILD's Debian package, unpacked with dpkg -x
 #
 # A tree must hold exactly the program, its desktop entry, its icon (the SVG, and PNGs at the usual
 # sizes that are the SVG's rendering), its AppStream metadata and its licence, valid for
-# desktop-file-validate and appstreamcli.
+# desktop-file-validate and appstreamcli; the package's program must start and open its dialog.
 set -euo pipefail
 mode=$1 from=$2
 id=tarnis.astro.Tarnis
@@ -23,6 +24,15 @@ plain)
   exit 0 ;;
 tree)
   DESTDIR="$work/root" cmake --install "$from" --prefix /usr >/dev/null ;;
+package)
+  cpack --config "$from/CPackConfig.cmake" -B "$work/out" >"$work/log" 2>&1 || { cat "$work/log"; fail "cpack"; }
+  deb=$(echo "$work"/out/tarnis_*.deb)
+  [ -f "$deb" ] || fail "no package in $work/out"
+  dpkg -x "$deb" "$work/root"
+  depends=", $(dpkg-deb -f "$deb" Depends),"
+  for need in libqt6core6 libqt6gui6 libqt6widgets6 qt6-translations-l10n "fonts-ipafont-gothic | fonts-noto-cjk"; do
+    [[ $depends == *", $need"[\ ,]* ]] || fail "Depends lacks $need:$depends"
+  done ;;
 *) fail "unknown mode $mode" ;;
 esac
 
@@ -52,3 +62,7 @@ for size in "${sizes[@]}"; do
   compare -metric AE -fuzz 10% "$png" "$work/svg.png" null: 2>/dev/null \
     || fail "$png is not the SVG's rendering: run cmake --build --preset default --target icons"
 done
+
+if [ "$mode" = package ]; then
+  "$(dirname "$0")/../../scripts/screenshot.sh" "$work/shot.png" "$work/root/usr/bin/tarnis" >/dev/null
+fi
