@@ -7,7 +7,7 @@
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
-    // Lets a Wayland desktop match the windows with the menu entry of that name (.desktop).
+    // On Wayland the desktop matches the windows with the menu entry by this name (plus ".desktop").
     QGuiApplication::setDesktopFileName(QStringLiteral(TARNIS_APP_ID));
     const auto qtTranslations = tarnis::installQtTranslations();
     tarnis::Form1 form;
