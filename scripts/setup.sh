@@ -7,12 +7,19 @@ packages=(
   # build
   g++ cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
+  # Qt's own Japanese texts for the file dialog and the message box
+  qt6-translations-l10n
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libcfitsio-dev
   # fuzz targets: Clang and its libFuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
-  # the program in a real X server, with a Japanese font, and its screenshot
-  xvfb xauth x11-utils imagemagick fontconfig fonts-ipafont-gothic
+  # the program in a real X server, with a Japanese font, and its screenshot (python3 presses Return
+  # through libXtst, which x11-utils brings)
+  xvfb xauth x11-utils imagemagick fontconfig fonts-ipafont-gothic python3
+  # the installed tree: its desktop entry, AppStream metadata and icons (rendered from the SVG)
+  desktop-file-utils appstream librsvg2-bin
+  # the Debian package: dpkg-shlibdeps finds the libraries the program needs
+  dpkg-dev
 )
 
 missing=()

@@ -1,9 +1,13 @@
 #include "ui/form1.h"
 
+#include "ui/command_button.h"
+#include "ui/full_name_tips.h"
 #include "ui/selection.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QIcon>
 #include <QListWidget>
 #include <QPushButton>
 
@@ -14,12 +18,10 @@ namespace {
 
 QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QRect& geometry)
 {
-    auto* button = new QPushButton(caption, parent);
+    // A plain window has no default button: Enter presses only the button that has the focus.
+    auto* button = new CommandButton(caption, parent);
     button->setObjectName(QLatin1String(name));
     button->setGeometry(geometry);
-    // A plain window has no default button: Enter presses only the button that has the focus.
-    button->setAutoDefault(false);
-    button->setDefault(false);
     return button;
 }
 
@@ -30,7 +32,17 @@ QListWidget* makeListBox(QWidget* parent)
     list->setGeometry(8, 40, 225, 328);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setSortingEnabled(false); // the order of the entries is the order of the run
+    list->setItemDelegate(new FullNameTips(list));
     return list;
+}
+
+// The program's icon at every size it is drawn in, as built in from data/icons/.
+QIcon programIcon()
+{
+    QIcon icon;
+    for (const QFileInfo& file : QDir(QStringLiteral(":/icons")).entryInfoList({QStringLiteral("*.png")}))
+        icon.addFile(file.filePath());
+    return icon;
 }
 
 } // namespace
@@ -48,6 +60,7 @@ Form1::Form1(std::unique_ptr<OpenFileDialog> dialog, std::unique_ptr<ErrorMessag
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Tarnis Ver3.0"));
+    setWindowIcon(programIcon()); // the dialogs over the window show it too
     resize(245, 378);
 
     setTabOrder(Command1, Command2);

@@ -1,10 +1,15 @@
 #include "ui/form1.h"
+#include "ui/qt_translations.h"
 
 #include <QApplication>
+#include <QTranslator>
 
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
+    // On Wayland the desktop matches the windows with the menu entry by this name (plus ".desktop").
+    QGuiApplication::setDesktopFileName(QStringLiteral(TARNIS_APP_ID));
+    const auto qtTranslations = tarnis::installQtTranslations();
     tarnis::Form1 form;
     form.show();
     return application.exec();

@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QStandardPaths>
 
 #include <stdexcept>
 
@@ -24,6 +25,26 @@ void applyNameFilter(QFileDialog& dialog)
         return;
     if (dialog.selectedNameFilter() == kAllFilesFilter)
         model->setNameFilters({});
+}
+
+// Where a session's first dialog opens: never the working folder, which is "/" for a program
+// started from a desktop menu.
+QString firstFolder()
+{
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (!pictures.isEmpty() && QFileInfo(pictures).isDir())
+        return pictures;
+    return QDir::homePath();
+}
+
+// The folder that an answer of the form described at OpenFileDialog names: the part before its
+// first separator, or the folder of its one path.
+QString answerFolder(const std::string& answer)
+{
+    const std::string::size_type end = answer.find(kResultSeparator);
+    if (end != std::string::npos)
+        return QDir::fromNativeSeparators(QString::fromStdString(answer.substr(0, end)));
+    return QFileInfo(QDir::fromNativeSeparators(QString::fromStdString(answer))).absolutePath();
 }
 
 } // namespace
@@ -68,12 +89,12 @@ std::string QtOpenFileDialog::showOpen()
 {
     QFileDialog dialog(parent_);
     configureOpenDialog(dialog);
-    if (!lastFolder_.isEmpty())
-        dialog.setDirectory(lastFolder_);
+    dialog.setDirectory(lastFolder_.isEmpty() ? firstFolder() : lastFolder_);
     if (dialog.exec() != QDialog::Accepted)
         throw DialogCancelled();
     std::string result = resultText(dialog.selectedFiles());
-    lastFolder_ = dialog.directory().absolutePath();
+    // The files' folder, not the one being browsed: a path typed in full may lead elsewhere.
+    lastFolder_ = answerFolder(result);
     return result;
 }
 

@@ -44,7 +44,9 @@ void configureOpenDialog(QFileDialog& dialog);
 /// output goes into its input's folder: that throws std::invalid_argument.
 [[nodiscard]] std::string resultText(const QStringList& chosenFiles);
 
-/// The real dialog, modal over `parent`. It opens in the folder of the previous selection.
+/// The real dialog, modal over `parent`. The first one opens in the user's Pictures folder, or in
+/// the home folder where there is none; each later one in the folder of the files chosen last (the
+/// selection's folder). A cancel changes nothing; the program keeps nothing between sessions.
 class QtOpenFileDialog : public OpenFileDialog {
 public:
     explicit QtOpenFileDialog(QWidget* parent) : parent_(parent) {}

@@ -15,6 +15,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -112,6 +113,17 @@ public:
         click("Command1");
     }
 
+    // The tooltip that the pointer resting on an entry of the list shows, or "" for none.
+    std::string toolTipAt(int row)
+    {
+        QToolTip::hideText(); // one already shown hides after a delay
+        EXPECT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }));
+        const QPoint at(10, list().visualItemRect(list().item(row)).center().y());
+        QHelpEvent rest(QEvent::ToolTip, at, list().viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list().viewport(), &rest);
+        return QToolTip::isVisible() ? QToolTip::text().toStdString() : "";
+    }
+
     std::deque<DialogAnswer> dialogScript;
     std::vector<ShownMessage> messages;
     Form1 form;
@@ -126,6 +138,7 @@ TEST_F(Window, has_its_caption_and_client_area_and_nothing_but_its_controls)
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Tarnis Ver3.0"));
     EXPECT_EQ(form.objectName(), QStringLiteral("Form1"));
     EXPECT_EQ(form.size(), QSize(245, 378));
+    EXPECT_FALSE(form.windowIcon().isNull());
     EXPECT_EQ(form.layout(), nullptr);
     EXPECT_THAT(form.findChildren<QMenuBar*>(), IsEmpty());
     EXPECT_THAT(form.findChildren<QStatusBar*>(), IsEmpty());
@@ -196,12 +209,55 @@ INSTANTIATE_TEST_SUITE_P(Form1, Control,
                                            ControlCase{"List1", {}, {8, 40, 225, 328}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(Window, list_entries_keep_their_order_and_are_not_sorted)
+TEST_F(Window, list_entries_keep_their_order_and_show_whole_as_tooltips_where_they_do_not_fit)
 {
-    choose("/data", {"c.fit", "a.fit", "B.fit"});
+    const std::string longName = "Light_M42_300.0s_Bin1_gain100_20261206-221503_-10.0C_0001.fit";
+    showAndActivate();
+    choose("/data", {"c.fit", "a.fit", longName, "B.fit"});
 
-    EXPECT_THAT(entries(), ElementsAre("c.fit", "a.fit", "B.fit"));
+    EXPECT_THAT(entries(), ElementsAre("c.fit", "a.fit", longName, "B.fit"));
+    EXPECT_EQ(toolTipAt(2), longName);
+    EXPECT_EQ(toolTipAt(0), "");
 }
+
+// -- Keys ---------------------------------------------------------------------------------------
+
+struct KeyCase {
+    std::string label;
+    const char* focus;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    std::vector<std::string> entriesAfter; // after choosing /data/a.fit, which does not exist
+    std::size_t messagesAfter;
+};
+
+class Key : public Window, public ::testing::WithParamInterface<KeyCase> {};
+
+TEST_P(Key, presses_the_focused_button_and_nothing_else)
+{
+    const KeyCase& c = GetParam();
+    showAndActivate();
+    choose("/data", {"a.fit"});
+    list().setCurrentRow(0);
+    child<QWidget>(c.focus).setFocus();
+    if (c.focus == std::string("Command1"))
+        dialogScript.push_back(DialogAnswer::cancel()); // TearDown checks that it was shown
+
+    // Through the window, as the window system delivers it: to whichever widget has the focus.
+    QTest::keyClick(form.windowHandle(), c.key, c.modifiers);
+
+    EXPECT_EQ(entries(), c.entriesAfter);
+    EXPECT_EQ(messages.size(), c.messagesAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Form1, Key,
+    ::testing::Values(KeyCase{"Return_on_Command1", "Command1", Qt::Key_Return, Qt::NoModifier, {}, 0},
+                      KeyCase{"keypad_Enter_on_Command1", "Command1", Qt::Key_Enter, Qt::KeypadModifier, {}, 0},
+                      KeyCase{"Space_on_Command1", "Command1", Qt::Key_Space, Qt::NoModifier, {}, 0},
+                      KeyCase{"Return_on_Command2", "Command2", Qt::Key_Return, Qt::NoModifier, {"a.fit"}, 1},
+                      KeyCase{"Return_on_List1", "List1", Qt::Key_Return, Qt::NoModifier, {"a.fit"}, 0}),
+    [](const auto& info) { return info.param.label; });
 
 // -- Selection ----------------------------------------------------------------------------------
 

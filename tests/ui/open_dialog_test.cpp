@@ -3,16 +3,21 @@
 #include "tests/support/files.h"
 #include "tests/support/memory_file_list.h"
 #include "tests/support/scratch_dir.h"
+#include "ui/qt_translations.h"
 #include "ui/selection.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -111,8 +116,11 @@ protected:
     ScratchDir scratch;
 };
 
-TEST_F(RealDialog, lists_fit_files_in_any_case_and_under_all_files_every_file)
+TEST_F(RealDialog, lists_fit_files_in_any_case_and_under_all_files_every_file_in_japanese)
 {
+    // As main() loads them for a Japanese user (LANG=ja_JP.UTF-8).
+    const auto translations = installQtTranslations(QLocale(QLocale::Japanese, QLocale::Japan));
+    ASSERT_NE(translations, nullptr) << "Qt's translations (qt6-translations-l10n) are missing";
     QFileDialog dialog;
     configureOpenDialog(dialog);
     dialog.setDirectory(QString::fromStdString(scratch.dirPath()));
@@ -125,6 +133,12 @@ TEST_F(RealDialog, lists_fit_files_in_any_case_and_under_all_files_every_file)
     EXPECT_EQ(dialog.nameFilters(), (QStringList{QStringLiteral("すべてのファイル (*.*)"), QStringLiteral("fit ファイル (*.fit)")}));
     EXPECT_EQ(dialog.selectedNameFilter(), QStringLiteral("fit ファイル (*.fit)"));
     EXPECT_TRUE(lists(dialog, {"a.fit", "IMG.FIT", "sub"}));
+    QStringList texts{dialog.windowTitle()};
+    for (QAbstractButton* button : dialog.findChild<QDialogButtonBox*>()->buttons())
+        texts.append(button->text());
+    for (const char* label : {"lookInLabel", "fileNameLabel", "fileTypeLabel"})
+        texts.append(dialog.findChild<QLabel*>(QLatin1String(label))->text());
+    EXPECT_EQ(texts, (QStringList{"開く", "開く(&O)", "キャンセル", "アドレス:", "ファイル名(&N):", "ファイルの種類:"}));
 
     // The user picks the other filter in the dialog's filter box, and then back again.
     auto* filterBox = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
@@ -225,6 +239,37 @@ INSTANTIATE_TEST_SUITE_P(
                                 std::vector<std::string>{"a.fit", "noext", "IMG.FIT"}},
                       ModalCase{"cancel", QString(), std::nullopt}),
     [](const auto& info) { return info.param.label; });
+
+// Each QtOpenFileDialog is a session's: the first dialog opens in home, or in Pictures once there is
+// one, and the next one where the files typed in full from another folder were.
+TEST_F(RealDialog, opens_in_pictures_or_home_at_first_and_then_in_the_folder_of_the_files_chosen_last)
+{
+    const std::filesystem::path home = scratch.file("home"); // Pictures is found through HOME too
+    std::filesystem::create_directory(home);
+    const QByteArray realHome = qgetenv("HOME");
+    qputenv("HOME", home.c_str());
+    test::writeFile(scratch.file("sub/far.fit"), test::Bytes(4, 1));
+    QStringList shownIn;
+    const auto note = [&](QFileDialog& dialog) { shownIn.append(dialog.directory().absolutePath()); };
+
+    ModalDialogDriver inHome(note);
+    EXPECT_THROW((void)QtOpenFileDialog(nullptr).showOpen(), DialogCancelled);
+    std::filesystem::create_directory(home / "Pictures");
+    QtOpenFileDialog session(nullptr);
+    ModalDialogDriver typeFarFile([&](QFileDialog& dialog) {
+        note(dialog);
+        auto* nameEdit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        nameEdit->setText(QString::fromStdString(scratch.dirPath() + "sub/far.fit"));
+        QTest::keyClick(nameEdit, Qt::Key_Return);
+    });
+    EXPECT_NO_THROW((void)session.showOpen());
+    ModalDialogDriver next(note);
+    EXPECT_THROW((void)session.showOpen(), DialogCancelled);
+    qputenv("HOME", realHome);
+
+    const QString folder = QString::fromStdString(scratch.dirPath());
+    EXPECT_EQ(shownIn, (QStringList{folder + "home", folder + "home/Pictures", folder + "sub"}));
+}
 
 } // namespace
 } // namespace tarnis
