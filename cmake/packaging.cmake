@@ -14,7 +14,9 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "Some astronomy cameras now and then drop a sample and store it as the bytes"
   "80 00. Tarnis writes a repaired copy of each chosen FITS image beside it,"
   "with every dropout below the first image row rebuilt from the rows above and"
-  "below it and every other byte unchanged. Its window is in Japanese.")
+  "below it and every other byte unchanged. Its window is in Japanese; the same"
+  "repair runs from the command line as tarnis-repair, for capture programs and"
+  "scripts.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

@@ -25,7 +25,7 @@ package)
   done ;;
 esac
 
-expected=(usr/bin/tarnis "usr/share/applications/$id.desktop" usr/share/doc/tarnis/copyright
+expected=(usr/bin/tarnis usr/bin/tarnis-repair "usr/share/applications/$id.desktop" usr/share/doc/tarnis/copyright
           usr/share/icons/hicolor/scalable/apps/tarnis.svg "usr/share/metainfo/$id.metainfo.xml")
 for size in "${sizes[@]}"; do expected+=("usr/share/icons/hicolor/${size}x$size/apps/tarnis.png"); done
 diff <(printf '%s\n' "${expected[@]}" | sort) <(cd "$work/root" && find . -type f -printf '%P\n' | sort) \
@@ -48,6 +48,7 @@ for size in "${sizes[@]}"; do
     || fail "$png is not the SVG's rendering at its size: cmake --build --preset default --target icons"
 done
 
+[ "$("$work/root/usr/bin/tarnis-repair" --version)" = "tarnis-repair 3.0" ] || fail "the installed tarnis-repair does not run"
 if [ "$mode" = package ]; then
   "$(dirname "$0")/../../scripts/screenshot.sh" "$work/shot.png" "$work/root/usr/bin/tarnis" >/dev/null
 fi
