@@ -6,7 +6,14 @@
 
 set(TARNIS_PACKAGE_MAINTAINER "Tarnis developers" CACHE STRING "The Debian package's Maintainer field")
 
-set(CPACK_GENERATOR DEB)
+# On Windows a ZIP of the installed folder, which a user unzips and runs (the window's install rule
+# puts Qt beside the program); elsewhere the Debian package.
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME tarnis-${PROJECT_VERSION}-windows-${CMAKE_SYSTEM_PROCESSOR})
+else()
+  set(CPACK_GENERATOR DEB)
+endif()
 set(CPACK_PACKAGE_NAME tarnis)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "repair dropout samples in 16-bit FITS images")

@@ -51,7 +51,13 @@ QString answerFolder(const std::string& answer)
 
 void configureOpenDialog(QFileDialog& dialog)
 {
+#ifdef Q_OS_WIN
+    // The system's own dialog, as the tool always had there: it matches "*.*" against every name
+    // and ignores letter case, so that the settings below need nothing more.
+    dialog.setOption(QFileDialog::DontUseNativeDialog, false);
+#else
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+#endif
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     // Patterns match in any letter case, so that IMG01.FIT shows under "*.fit".

@@ -33,10 +33,10 @@ inline const QString kFitFilesFilter = QStringLiteral("fit ファイル (*.fit)"
 
 /// Sets up Qt's own file dialog to choose several existing files with the two filters above.
 ///
-/// Qt's own dialog is used rather than the desktop's: GTK's filters are case-sensitive, so that
-/// IMG01.FIT would not show under "*.fit", and it reads several typed names as one. And "*.*" is
-/// made to mean every file, as users of this tool know it from other systems, rather than Qt's
-/// literal reading, which would hide names without a dot.
+/// On Windows this is the system's own dialog. Elsewhere Qt's own dialog is used rather than the
+/// desktop's: GTK's filters are case-sensitive, so that IMG01.FIT would not show under "*.fit", and
+/// it reads several typed names as one. And "*.*" is made to mean every file, as users of this tool
+/// know it from Windows, rather than Qt's literal reading, which would hide names without a dot.
 void configureOpenDialog(QFileDialog& dialog);
 
 /// The dialog's chosen files (absolute paths) in the answer's form described at OpenFileDialog.

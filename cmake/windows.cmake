@@ -1,0 +1,14 @@
+# What a Tarnis program needs on Windows besides its code.
+
+# Gives `target` the program's icon and a version resource that says the project's version, in
+# the file's properties in Explorer.
+function(tarnis_add_windows_resources target description)
+  if(NOT WIN32)
+    return()
+  endif()
+  set(TARNIS_PROGRAM ${target})
+  set(TARNIS_DESCRIPTION ${description})
+  set(TARNIS_ICO ${PROJECT_SOURCE_DIR}/data/icons/tarnis.ico)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc @ONLY)
+  target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+endfunction()
