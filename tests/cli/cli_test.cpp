@@ -148,6 +148,41 @@ TEST_F(Cli, takes_paths_relative_to_its_folder_or_absolute_and_writes_each_outpu
     EXPECT_EQ(read("夜/星雲 M42_R.fit"), windowOutput(kOther));
 }
 
+// An output is on disk before it gets its name, and its name is on disk before the run moves on:
+// the system calls say so, for a new output and for one that replaces an earlier.
+TEST_F(Cli, syncs_each_output_before_naming_it_and_its_folder_after)
+{
+    if (!std::filesystem::exists("/usr/bin/strace"))
+        GTEST_SKIP() << "strace is not installed (scripts/setup.sh installs it)";
+    for (const char* output : {"new", "replacing"}) {
+        const std::string trace = utf8FromPath(scratch.file("trace"));
+        const test::ProgramResult result = test::runProgram(
+            "/usr/bin/strace", {"-f", "-e", "trace=openat,fsync,fdatasync,linkat,renameat,renameat2", "-o", trace, TARNIS_REPAIR, "a.fit"},
+            scratch.path());
+        if (result.exitStatus != 0 && result.error.find("ptrace") != std::string::npos)
+            GTEST_SKIP() << "this machine does not let strace trace: " << result.error;
+        ASSERT_EQ(result.exitStatus, 0) << result.error;
+        const Bytes bytes = test::readFile(trace);
+        const std::string calls(bytes.begin(), bytes.end());
+        std::filesystem::remove(scratch.file("trace"));
+
+        // openat(FOLDER, ".", O_WRONLY|O_CLOEXEC|O_TMPFILE, 0666) = FILE
+        const std::size_t open = calls.find("O_TMPFILE");
+        ASSERT_NE(open, std::string::npos) << calls;
+        const std::size_t lineStart = calls.rfind("openat(", open) + 7;
+        const std::string folder = calls.substr(lineStart, calls.find(',', lineStart) - lineStart);
+        const std::size_t equals = calls.find("= ", open) + 2;
+        const std::string file = calls.substr(equals, calls.find('\n', equals) - equals);
+        const std::size_t synced = calls.find("fsync(" + file + ")", open);
+        const std::size_t named = std::min(calls.find("linkat(", open), calls.find("renameat", open));
+        const std::size_t folderSynced = calls.find("fsync(" + folder + ")", open);
+        EXPECT_LT(synced, named) << output << ":\n" << calls;
+        EXPECT_NE(named, std::string::npos) << output << ":\n" << calls;
+        EXPECT_LT(named, folderSynced) << output << ":\n" << calls;
+        EXPECT_NE(folderSynced, std::string::npos) << output << ":\n" << calls;
+    }
+}
+
 struct UsageCase {
     std::string label;
     std::vector<std::string> arguments;
