@@ -3,6 +3,7 @@
 #include "ui/command_button.h"
 #include "ui/full_name_tips.h"
 #include "ui/selection.h"
+#include "ui/texts.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -50,16 +51,16 @@ QIcon programIcon()
 // Positions and sizes are in device-independent pixels, so that the window scales on high-DPI
 // screens. There is no layout manager on purpose: resizing the window moves nothing.
 Form1::Form1(std::unique_ptr<OpenFileDialog> dialog, std::unique_ptr<ErrorMessageBox> messageBox)
-    : Command1(makeButton(this, "Command1", QStringLiteral("ﾌｧｲﾙ選択"), {8, 8, 65, 25})),
-      Command2(makeButton(this, "Command2", QStringLiteral("実行・保存"), {80, 8, 65, 25})),
-      Command3(makeButton(this, "Command3", QStringLiteral("終了"), {160, 8, 73, 25})),
+    : Command1(makeButton(this, "Command1", texts::kSelectCaption, {8, 8, 65, 25})),
+      Command2(makeButton(this, "Command2", texts::kRunCaption, {80, 8, 65, 25})),
+      Command3(makeButton(this, "Command3", texts::kExitCaption, {160, 8, 73, 25})),
       List1(makeListBox(this)),
       CommonDialog1(dialog ? std::move(dialog) : std::make_unique<QtOpenFileDialog>(this)),
       messageBox_(messageBox ? std::move(messageBox) : std::make_unique<QtErrorMessageBox>(this)),
       fileList_(*List1)
 {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Tarnis Ver3.0"));
+    setWindowTitle(texts::kWindowTitle);
     setWindowIcon(programIcon()); // the dialogs over the window show it too
     resize(245, 378);
 

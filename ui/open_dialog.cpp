@@ -1,6 +1,7 @@
 #include "ui/open_dialog.h"
 
 #include "ui/selection.h"
+#include "ui/texts.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -23,7 +24,7 @@ void applyNameFilter(QFileDialog& dialog)
     auto* model = dialog.findChild<QFileSystemModel*>();
     if (model == nullptr)
         return;
-    if (dialog.selectedNameFilter() == kAllFilesFilter)
+    if (dialog.selectedNameFilter() == texts::kAllFilesFilter)
         model->setNameFilters({});
 }
 
@@ -62,10 +63,10 @@ void configureOpenDialog(QFileDialog& dialog)
     dialog.setFileMode(QFileDialog::ExistingFiles);
     // Patterns match in any letter case, so that IMG01.FIT shows under "*.fit".
     dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
-    dialog.setNameFilters({kAllFilesFilter, kFitFilesFilter});
+    dialog.setNameFilters({texts::kAllFilesFilter, texts::kFitFilesFilter});
     QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
                      [&dialog](const QString&) { applyNameFilter(dialog); });
-    dialog.selectNameFilter(kFitFilesFilter);
+    dialog.selectNameFilter(texts::kFitFilesFilter);
     applyNameFilter(dialog);
 }
 

@@ -27,9 +27,6 @@ public:
     [[nodiscard]] virtual std::string showOpen() = 0;
 };
 
-/// The filter list, all files first; the .fit entry is the one selected when the dialog opens.
-inline const QString kAllFilesFilter = QStringLiteral("すべてのファイル (*.*)");
-inline const QString kFitFilesFilter = QStringLiteral("fit ファイル (*.fit)");
 
 /// Sets up Qt's own file dialog to choose several existing files with the two filters above.
 ///
