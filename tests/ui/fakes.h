@@ -3,7 +3,11 @@
 #include "ui/message_box.h"
 #include "ui/open_dialog.h"
 
+#include <QEvent>
+#include <QObject>
+
 #include <deque>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -61,6 +65,37 @@ public:
 
 private:
     std::vector<ShownMessage>& shown_;
+};
+
+/// Calls `seen` whenever `watched` receives an event of `type`, before the object handles it; a call
+/// given to once() follows the first such event.
+class EventSpy : public QObject {
+public:
+    EventSpy(QObject& watched, QEvent::Type type, std::function<void()> seen)
+        : watched_(watched), type_(type), seen_(std::move(seen))
+    {
+        watched_.installEventFilter(this);
+    }
+    ~EventSpy() override { watched_.removeEventFilter(this); }
+
+    void once(std::function<void()> first) { first_ = std::move(first); }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == type_) {
+            seen_();
+            if (first_)
+                std::exchange(first_, nullptr)();
+        }
+        return false;
+    }
+
+private:
+    QObject& watched_;
+    QEvent::Type type_;
+    std::function<void()> seen_;
+    std::function<void()> first_;
 };
 
 } // namespace tarnis::test
