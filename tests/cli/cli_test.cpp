@@ -26,22 +26,13 @@ using ::testing::HasSubstr;
 const Bytes kImage = test::imageWithDropouts(3, {2880 + 100, 15040, 15040 + 12160 + 6});
 const Bytes kOther = test::imageWithDropouts(4, {20000}, 2);
 
-Bytes floatImage()
-{
-    std::vector<std::string> cards = test::imageCards({6080, 3});
-    cards[1] = "BITPIX  =                  -32";
-    Bytes image = test::fitsHeader(cards);
-    image.resize(image.size() + 4 * 6080 * 3, 0x80);
-    return image;
-}
-
 class Cli : public ::testing::Test {
 public:
     Cli()
     {
         put("a.fit", kImage);
         put("夜/星雲 M42.fit", kOther);
-        put("float.fit", floatImage());
+        put("float.fit", test::floatImage());
     }
 
     void put(const std::string& name, const Bytes& bytes) const
@@ -126,13 +117,19 @@ TEST_F(Cli, never_replaces_a_file_named_on_its_command_line)
 {
     put("m31.fit", kImage);
     put("m31_R.fit", kOther); // the red channel, named as LRGB imaging names it
+    // Named too, however it is written, even where there is no such file yet.
+    const std::map<std::string, Bytes> before = files();
 
-    const test::ProgramResult result = run({"m31.fit", "./m31_R.fit"});
+    const test::ProgramResult result = run({"m31.fit", "./m31_R.fit", "a.fit", "././a_R.fit"});
 
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.out, "./m31_R.fit\t./m31_R_R.fit\t1\t0\n");
-    EXPECT_EQ(result.error, std::string(Error(FileAction::Write, "m31_R.fit", Cause::OutputIsSelected, "m31.fit").what()) + "\n");
-    EXPECT_EQ(read("m31_R.fit"), kOther);
+    EXPECT_EQ(result.error, std::string(Error(FileAction::Write, "m31_R.fit", Cause::OutputIsSelected, "m31.fit").what())
+                                + "\n" + Error(FileAction::Write, "a_R.fit", Cause::OutputIsSelected, "a.fit").what() + "\n"
+                                + Error(FileAction::Read, "././a_R.fit", Cause::NotFound).what() + "\n");
+    std::map<std::string, Bytes> after = files();
+    EXPECT_EQ(after.erase("m31_R_R.fit"), 1u);
+    EXPECT_TRUE(after == before);
 }
 
 TEST_F(Cli, takes_paths_relative_to_its_folder_or_absolute_and_writes_each_output_beside_its_input)

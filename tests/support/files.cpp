@@ -52,4 +52,13 @@ Bytes imageWithDropouts(int rows, const std::vector<std::int64_t>& dropouts, std
     return image;
 }
 
+Bytes floatImage()
+{
+    std::vector<std::string> cards = imageCards({6080, 3});
+    cards[1] = "BITPIX  =                  -32";
+    Bytes image = fitsHeader(cards);
+    image.resize(image.size() + 4 * 6080 * 3, 0x80);
+    return image;
+}
+
 } // namespace tarnis::test
