@@ -1,4 +1,6 @@
-// tarnis-repair as capture programs and scripts run it: the real executable on real files.
+// tarnis-repair as capture programs and scripts run it: the real executable where its process
+// matters (its arguments, streams and exit status, its system calls), the command's own entry with
+// a console of the test's elsewhere, always on real files.
 #include "cli/command.h"
 #include "common/error.h"
 #include "common/text.h"
@@ -11,6 +13,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <map>
 #include <ostream>
 #include <string>
@@ -25,6 +29,27 @@ using ::testing::HasSubstr;
 // One dropout in the first row, which stays, and two below it.
 const Bytes kImage = test::imageWithDropouts(3, {2880 + 100, 15040, 15040 + 12160 + 6});
 const Bytes kOther = test::imageWithDropouts(4, {20000}, 2);
+
+// A console that keeps what is written, and whose clock, when asked, moves on by 400 ms whenever
+// it is read, so that a short run looks long.
+class Console : public cli::Console {
+public:
+    explicit Console(bool terminal = false) : terminal_(terminal) {}
+    void writeOut(std::string_view text) override { out += text; }
+    void writeError(std::string_view text) override { error += text; }
+    [[nodiscard]] bool errorIsTerminal() const override { return terminal_; }
+    [[nodiscard]] std::chrono::steady_clock::time_point now() const override
+    {
+        return std::chrono::steady_clock::time_point() + std::chrono::milliseconds(400) * ++reads_;
+    }
+
+    std::string out;
+    std::string error;
+
+private:
+    bool terminal_;
+    mutable int reads_ = 0;
+};
 
 class Cli : public ::testing::Test {
 public:
@@ -41,11 +66,7 @@ public:
         test::writeFile(scratch.file(name), bytes);
     }
     Bytes read(const std::string& name) const { return test::readFile(scratch.file(name)); }
-
-    test::ProgramResult run(const std::vector<std::string>& arguments, const std::string& folder = ".") const
-    {
-        return test::runProgram(TARNIS_REPAIR, arguments, scratch.file(folder));
-    }
+    std::string path(const std::string& name) const { return scratch.dirPath() + name; }
 
     // Every file below the scratch folder and its bytes.
     std::map<std::string, Bytes> files() const
@@ -73,16 +94,22 @@ public:
     test::ScratchDir scratch;
 };
 
-const std::string kLines = "a.fit\ta_R.fit\t2\t1\n夜/星雲 M42.fit\t夜/星雲 M42_R.fit\t1\t0\n";
-
-TEST_F(Cli, repairs_each_file_as_the_window_does_and_goes_on_after_a_failure)
+std::string described(FileAction action, const std::string& path, Cause cause, const std::string& detail = {})
 {
-    const test::ProgramResult result = run({"a.fit", "float.fit", "夜/星雲 M42.fit"});
+    return std::string(Error(action, path, cause, detail).what()) + "\n";
+}
+
+// Arguments as the shell gives them, relative to its folder or absolute, Japanese too; the outputs
+// beside their inputs; a failure among them reported and passed by.
+TEST_F(Cli, repairs_each_file_as_the_window_does_beside_it_and_goes_on_after_a_failure)
+{
+    const std::string absolute = path("夜/星雲 M42.fit");
+
+    const test::ProgramResult result = test::runProgram(TARNIS_REPAIR, {"../a.fit", "../float.fit", absolute}, scratch.file("夜"));
 
     EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.out, kLines);
-    EXPECT_EQ(result.error,
-              std::string(Error(FileAction::Repair, "float.fit", Cause::NotSixteenBit, "BITPIX = -32").what()) + "\n");
+    EXPECT_EQ(result.out, "../a.fit\t../a_R.fit\t2\t1\n" + absolute + "\t" + path("夜/星雲 M42_R.fit") + "\t1\t0\n");
+    EXPECT_EQ(result.error, described(FileAction::Repair, "../float.fit", Cause::NotSixteenBit, "BITPIX = -32"));
     EXPECT_EQ(read("a_R.fit"), windowOutput(kImage));
     EXPECT_EQ(read("夜/星雲 M42_R.fit"), windowOutput(kOther));
     EXPECT_EQ(files().size(), 5u);
@@ -91,23 +118,24 @@ TEST_F(Cli, repairs_each_file_as_the_window_does_and_goes_on_after_a_failure)
 TEST_F(Cli, check_counts_without_writing_and_jobs_change_nothing_but_the_speed)
 {
     const std::map<std::string, Bytes> before = files();
-    const test::ProgramResult check = run({"--check", "a.fit", "float.fit", "夜/星雲 M42.fit"});
-    EXPECT_EQ(check.exitStatus, 1);
-    EXPECT_EQ(check.out, kLines);
+    Console check;
+    EXPECT_EQ(cli::runCommand({"--check", path("a.fit"), path("float.fit")}, check), 1);
+    EXPECT_EQ(check.out, path("a.fit") + "\t" + path("a_R.fit") + "\t2\t1\n");
     EXPECT_TRUE(files() == before) << "--check wrote something";
 
     std::vector<std::string> names;
     for (int i = 0; i < 7; ++i) {
-        names.push_back("light" + std::to_string(i) + ".fit");
-        put(names.back(), test::imageWithDropouts(2 + i, {15040 + 2 * i}, static_cast<std::uint32_t>(i)));
+        names.push_back(path("light" + std::to_string(i) + ".fit"));
+        put("light" + std::to_string(i) + ".fit", test::imageWithDropouts(2 + i, {15040 + 2 * i}, static_cast<std::uint32_t>(i)));
     }
     std::vector<std::string> twoJobs = {"--jobs", "2"};
     twoJobs.insert(twoJobs.end(), names.begin(), names.end());
-    const test::ProgramResult parallel = run(twoJobs);
+    Console parallel;
+    EXPECT_EQ(cli::runCommand(twoJobs, parallel), 0);
     const std::map<std::string, Bytes> parallelFiles = files();
-    const test::ProgramResult serial = run(names);
+    Console serial;
+    EXPECT_EQ(cli::runCommand(names, serial), 0);
 
-    EXPECT_EQ(parallel.exitStatus, 0);
     EXPECT_EQ(parallel.out, serial.out) << "the lines come in the order of the files";
     EXPECT_TRUE(files() == parallelFiles);
     EXPECT_EQ(parallelFiles.size(), before.size() + 14);
@@ -117,32 +145,20 @@ TEST_F(Cli, never_replaces_a_file_named_on_its_command_line)
 {
     put("m31.fit", kImage);
     put("m31_R.fit", kOther); // the red channel, named as LRGB imaging names it
-    // Named too, however it is written, even where there is no such file yet.
     const std::map<std::string, Bytes> before = files();
+    // Named too, however it is written, even where there is no such file yet.
+    const std::string odd = scratch.dirPath() + "./a_R.fit";
+    Console console;
 
-    const test::ProgramResult result = run({"m31.fit", "./m31_R.fit", "a.fit", "././a_R.fit"});
+    EXPECT_EQ(cli::runCommand({path("m31.fit"), path("./m31_R.fit"), path("a.fit"), odd}, console), 1);
 
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.out, "./m31_R.fit\t./m31_R_R.fit\t1\t0\n");
-    EXPECT_EQ(result.error, std::string(Error(FileAction::Write, "m31_R.fit", Cause::OutputIsSelected, "m31.fit").what())
-                                + "\n" + Error(FileAction::Write, "a_R.fit", Cause::OutputIsSelected, "a.fit").what() + "\n"
-                                + Error(FileAction::Read, "././a_R.fit", Cause::NotFound).what() + "\n");
+    EXPECT_EQ(console.out, path("./m31_R.fit") + "\t" + path("./m31_R_R.fit") + "\t1\t0\n");
+    EXPECT_EQ(console.error, described(FileAction::Write, path("m31_R.fit"), Cause::OutputIsSelected, "m31.fit")
+                                 + described(FileAction::Write, path("a_R.fit"), Cause::OutputIsSelected, "a.fit")
+                                 + described(FileAction::Read, odd, Cause::NotFound));
     std::map<std::string, Bytes> after = files();
     EXPECT_EQ(after.erase("m31_R_R.fit"), 1u);
     EXPECT_TRUE(after == before);
-}
-
-TEST_F(Cli, takes_paths_relative_to_its_folder_or_absolute_and_writes_each_output_beside_its_input)
-{
-    const std::string absolute = utf8FromPath(scratch.file("夜/星雲 M42.fit"));
-
-    const test::ProgramResult result = run({"../a.fit", absolute}, "夜");
-
-    EXPECT_EQ(result.exitStatus, 0) << result.error;
-    EXPECT_EQ(result.out, "../a.fit\t../a_R.fit\t2\t1\n" + absolute + "\t" + utf8FromPath(scratch.file("夜/星雲 M42_R.fit"))
-                              + "\t1\t0\n");
-    EXPECT_EQ(read("a_R.fit"), windowOutput(kImage));
-    EXPECT_EQ(read("夜/星雲 M42_R.fit"), windowOutput(kOther));
 }
 
 // An output is on disk before it gets its name, and its name is on disk before the run moves on:
@@ -152,29 +168,27 @@ TEST_F(Cli, syncs_each_output_before_naming_it_and_its_folder_after)
     if (!std::filesystem::exists("/usr/bin/strace"))
         GTEST_SKIP() << "strace is not installed (scripts/setup.sh installs it)";
     for (const char* output : {"new", "replacing"}) {
-        const std::string trace = utf8FromPath(scratch.file("trace"));
+        const std::string trace = path("trace");
         const test::ProgramResult result = test::runProgram(
-            "/usr/bin/strace", {"-f", "-e", "trace=openat,fsync,fdatasync,linkat,renameat,renameat2", "-o", trace, TARNIS_REPAIR, "a.fit"},
+            "/usr/bin/strace", {"-f", "-e", "trace=openat,fsync,linkat,renameat,renameat2", "-o", trace, TARNIS_REPAIR, "a.fit"},
             scratch.path());
         if (result.exitStatus != 0 && result.error.find("ptrace") != std::string::npos)
             GTEST_SKIP() << "this machine does not let strace trace: " << result.error;
         ASSERT_EQ(result.exitStatus, 0) << result.error;
         const Bytes bytes = test::readFile(trace);
         const std::string calls(bytes.begin(), bytes.end());
-        std::filesystem::remove(scratch.file("trace"));
+        std::filesystem::remove(trace);
 
         // openat(FOLDER, ".", O_WRONLY|O_CLOEXEC|O_TMPFILE, 0666) = FILE
         const std::size_t open = calls.find("O_TMPFILE");
         ASSERT_NE(open, std::string::npos) << calls;
-        const std::size_t lineStart = calls.rfind("openat(", open) + 7;
-        const std::string folder = calls.substr(lineStart, calls.find(',', lineStart) - lineStart);
+        const std::size_t folderStart = calls.rfind("openat(", open) + 7;
+        const std::string folder = calls.substr(folderStart, calls.find(',', folderStart) - folderStart);
         const std::size_t equals = calls.find("= ", open) + 2;
         const std::string file = calls.substr(equals, calls.find('\n', equals) - equals);
-        const std::size_t synced = calls.find("fsync(" + file + ")", open);
         const std::size_t named = std::min(calls.find("linkat(", open), calls.find("renameat", open));
         const std::size_t folderSynced = calls.find("fsync(" + folder + ")", open);
-        EXPECT_LT(synced, named) << output << ":\n" << calls;
-        EXPECT_NE(named, std::string::npos) << output << ":\n" << calls;
+        EXPECT_LT(calls.find("fsync(" + file + ")", open), named) << output << ":\n" << calls;
         EXPECT_LT(named, folderSynced) << output << ":\n" << calls;
         EXPECT_NE(folderSynced, std::string::npos) << output << ":\n" << calls;
     }
@@ -182,10 +196,10 @@ TEST_F(Cli, syncs_each_output_before_naming_it_and_its_folder_after)
 
 struct UsageCase {
     std::string label;
-    std::vector<std::string> arguments;
+    std::vector<std::string> arguments; // "a.fit" stands for the scratch folder's
     int exitStatus;
-    std::string out;  // what standard output holds, or a part of it
-    bool writes;      // whether a_R.fit is written
+    std::string out; // a part of what standard output holds, "" for nothing
+    bool writes;     // whether a_R.fit is written
 };
 
 void PrintTo(const UsageCase& c, std::ostream* out)
@@ -198,19 +212,15 @@ class Usage : public Cli, public ::testing::WithParamInterface<UsageCase> {};
 TEST_P(Usage, is_answered_on_the_right_stream_with_its_exit_status)
 {
     const UsageCase& c = GetParam();
+    std::vector<std::string> arguments = c.arguments;
+    std::replace(arguments.begin(), arguments.end(), std::string("a.fit"), path("a.fit"));
+    Console console;
 
-    const test::ProgramResult result = run(c.arguments);
+    EXPECT_EQ(cli::runCommand(arguments, console), c.exitStatus);
 
-    EXPECT_EQ(result.exitStatus, c.exitStatus);
-    if (c.out.empty())
-        EXPECT_EQ(result.out, "");
-    else
-        EXPECT_THAT(result.out, HasSubstr(c.out));
+    EXPECT_THAT(console.out, c.out.empty() ? ::testing::Matcher<std::string>(::testing::IsEmpty()) : HasSubstr(c.out));
     // Errors, and nothing else, go to standard error: a usage error says where to read more.
-    if (c.exitStatus == 2)
-        EXPECT_THAT(result.error, HasSubstr("tarnis-repair --help"));
-    else
-        EXPECT_EQ(result.error, "");
+    EXPECT_THAT(console.error, c.exitStatus == 2 ? HasSubstr("tarnis-repair --help") : ::testing::Matcher<std::string>(::testing::IsEmpty()));
     EXPECT_EQ(std::filesystem::exists(scratch.file("a_R.fit")), c.writes);
 }
 
@@ -223,40 +233,17 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageCase{"help", {"--help"}, 0, "終了ステータス", false},
                       UsageCase{"version", {"--version"}, 0, "tarnis-repair 3.0\n", false},
                       UsageCase{"quiet", {"-q", "a.fit"}, 0, "", true},
-                      UsageCase{"jobs_joined_to_its_number", {"-j2", "a.fit"}, 0, "a.fit\ta_R.fit\t2\t1\n", true}),
+                      UsageCase{"jobs_joined_to_its_number", {"-j2", "a.fit"}, 0, "a_R.fit\t2\t1\n", true}),
     [](const auto& info) { return info.param.label; });
-
-// A console whose clock moves on by 400 ms whenever it is read, so that a short run looks long.
-class SlowConsole : public cli::Console {
-public:
-    explicit SlowConsole(bool terminal) : terminal_(terminal) {}
-    void writeOut(std::string_view text) override { out += text; }
-    void writeError(std::string_view text) override { error += text; }
-    [[nodiscard]] bool errorIsTerminal() const override { return terminal_; }
-    [[nodiscard]] std::chrono::steady_clock::time_point now() const override
-    {
-        return std::chrono::steady_clock::time_point() + std::chrono::milliseconds(400) * ++reads_;
-    }
-
-    std::string out;
-    std::string error;
-
-private:
-    bool terminal_;
-    mutable int reads_ = 0;
-};
 
 TEST_F(Cli, shows_progress_of_a_long_run_on_a_terminal_only_and_clears_it)
 {
-    const std::vector<std::string> arguments(3, utf8FromPath(scratch.file("a.fit")));
+    const std::vector<std::string> arguments(3, path("a.fit"));
     for (const bool terminal : {true, false}) {
-        SlowConsole console(terminal);
+        Console console(terminal);
         EXPECT_EQ(cli::runCommand(arguments, console), 0);
         EXPECT_THAT(console.out, ::testing::Not(HasSubstr("\r")));
-        if (terminal)
-            EXPECT_EQ(console.error, "\r3/3  0 MB  0 MB/s\r\r                 \r") << "shown after a second, then cleared";
-        else
-            EXPECT_EQ(console.error, "");
+        EXPECT_EQ(console.error, terminal ? "\r3/3  0 MB  0 MB/s\r\r                 \r" : "") << "shown after a second, then cleared";
     }
 }
 
