@@ -97,6 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
                    Cause::NotSixteenBit, "BITPIX = -32"},
         HeaderCase{"compressed_image_has_no_axes", headerOf(test::imageCards({})), std::nullopt, Cause::NoImageRows,
                    "NAXIS = 0"},
+        HeaderCase{"one_axis_has_no_rows", headerOf(test::imageCards({6080})), std::nullopt, Cause::NoImageRows, "NAXIS = 1"},
         HeaderCase{"missing_axis", headerOf(withCard(kCamera, 2, "NAXIS   =                    3")), std::nullopt,
                    Cause::MissingKeyword, "NAXIS3"},
         HeaderCase{"axis_length_not_an_integer", headerOf(withCard(kCamera, 4, "NAXIS2  = 'many'")), std::nullopt,
