@@ -13,6 +13,8 @@ packages=(
   clang libclang-rt-14-dev
   # the program in a real X server, with a Japanese font, and its screenshot
   xvfb xauth x11-utils imagemagick fontconfig fonts-ipafont-gothic
+  # the Windows cross build (windows-cross preset): MinGW-w64, Wine for its tests, GoogleTest's sources
+  g++-mingw-w64-x86-64-posix wine64 googletest
 )
 
 missing=()
