@@ -19,6 +19,7 @@ enum class Cause {
     FileSizeLimit,
     ReadOnlyFileSystem,
     NameTooLong,
+    InvalidName,
     OutOfMemory,
     DeviceError,
     TooManyOpenFiles,

@@ -25,6 +25,7 @@ std::string_view causeSentence(Cause cause)
     case Cause::FileSizeLimit: return "ファイルの大きさが上限を超えます。";
     case Cause::ReadOnlyFileSystem: return "読み取り専用の場所には書き込めません。";
     case Cause::NameTooLong: return "ファイル名またはパスが長すぎます。";
+    case Cause::InvalidName: return "ファイル名またはパスに使えない文字が含まれているか、形が正しくありません。";
     case Cause::OutOfMemory: return "メモリが足りません。";
     case Cause::DeviceError: return "ディスクの読み書きでエラーが起きました。";
     case Cause::TooManyOpenFiles: return "開いているファイルが多すぎます。";

@@ -20,6 +20,8 @@ packages=(
   desktop-file-utils appstream librsvg2-bin
   # the Debian package: dpkg-shlibdeps finds the libraries the program needs
   dpkg-dev
+  # the Windows cross build (windows-cross preset): MinGW-w64, Wine for its tests, GoogleTest's sources
+  g++-mingw-w64-x86-64-posix wine64 googletest
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets the machine up, builds Tarnis and runs every test. With "sanitize" as its argument it does
-# the same in the AddressSanitizer and UndefinedBehaviorSanitizer build.
+# the same in the AddressSanitizer and UndefinedBehaviorSanitizer build; with "windows-cross", in the
+# Windows build, cross-compiled with MinGW-w64, its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset="${1:-default}"

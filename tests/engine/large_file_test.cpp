@@ -11,9 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-
-#include <fcntl.h>
-#include <unistd.h>
+#include <fstream>
 
 namespace tarnis {
 namespace {
@@ -21,23 +19,21 @@ namespace {
 constexpr std::int64_t kOver2GiB = (std::int64_t{1} << 31) + 12160 * 3;
 constexpr std::int64_t kRow = 12160;
 
-void writeBytesAt(const std::filesystem::path& path, std::int64_t offset, const test::Bytes& bytes);
-
 void writeBytesAt(const std::filesystem::path& path, std::int64_t offset, const test::Bytes& bytes)
 {
-    const int descriptor = ::open(path.c_str(), O_WRONLY);
-    ASSERT_GE(descriptor, 0);
-    ASSERT_EQ(::pwrite(descriptor, bytes.data(), bytes.size(), offset), static_cast<ssize_t>(bytes.size()));
-    ::close(descriptor);
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(offset);
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(file.good());
 }
 
 test::Bytes readBytesAt(const std::filesystem::path& path, std::int64_t offset, std::size_t count)
 {
     test::Bytes bytes(count);
-    const int descriptor = ::open(path.c_str(), O_RDONLY);
-    EXPECT_GE(descriptor, 0);
-    EXPECT_EQ(::pread(descriptor, bytes.data(), count, offset), static_cast<ssize_t>(count));
-    ::close(descriptor);
+    std::ifstream file(path, std::ios::binary);
+    file.seekg(offset);
+    file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(count));
+    EXPECT_TRUE(file.good());
     return bytes;
 }
 
@@ -51,10 +47,8 @@ bool roomForTheOutput(const test::ScratchDir& scratch)
 // that its last sample is repaired as far as the file goes.
 void makeSparseFile(const std::filesystem::path& path, std::int64_t length)
 {
-    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(descriptor, 0);
-    ASSERT_EQ(::ftruncate(descriptor, length), 0);
-    ::close(descriptor);
+    test::writeFile(path, {});
+    std::filesystem::resize_file(path, static_cast<std::uintmax_t>(length));
     writeBytesAt(path, 0, test::fitsHeader(test::imageCards({6080, (length - 2880) / kRow + 1})));
 }
 

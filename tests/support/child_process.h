@@ -27,7 +27,8 @@ struct ChildLimits {
 [[nodiscard]] bool runningAsRoot();
 
 /// Runs `body` in a forked child under `limits` and reports how it ended. A child that cannot be
-/// set up as asked, or that a signal ends, fails the calling test.
+/// set up as asked, or that a signal ends, fails the calling test. Windows, which cannot fork, runs
+/// `body` in the calling process and fails the test when it is asked for a limit.
 ChildOutcome runInChild(const ChildLimits& limits, const std::function<void()>& body);
 
 } // namespace tarnis::test

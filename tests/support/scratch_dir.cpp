@@ -2,31 +2,35 @@
 
 #include "common/text.h"
 
-#include <cstdlib>
+#include <cstdio>
+#include <random>
 #include <stdexcept>
 #include <system_error>
-#include <vector>
 
 namespace tarnis::test {
 
-ScratchDir::ScratchDir()
+ScratchDir::ScratchDir(const std::filesystem::path& parent)
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tarnis-test-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (::mkdtemp(buffer.data()) == nullptr)
+    static std::mt19937_64 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "tarnis-test-%012llx", static_cast<unsigned long long>(random() >> 16));
+        if (std::filesystem::create_directory(parent / name))
+            path_ = parent / name;
+    }
+    if (path_.empty())
         throw std::runtime_error("cannot create a scratch folder");
-    path_ = buffer.data();
     std::filesystem::permissions(path_, std::filesystem::perms(0755));
 }
 
 ScratchDir::~ScratchDir()
 {
-    // Tests may leave a folder without write permission behind; give it back before removing.
+    // Tests may leave a folder without write permission behind, or on Windows a file with the
+    // read-only attribute, which cannot be deleted; give them back before removing.
     std::error_code ignored;
     for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
          it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-        if (it->is_directory(ignored) && !it->is_symlink(ignored))
+        if (!it->is_symlink(ignored))
             std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
                                          std::filesystem::perm_options::add, ignored);
     }

@@ -5,12 +5,12 @@
 
 namespace tarnis::test {
 
-/// A fresh folder of the test's own under the system's temporary folder, removed with everything in
-/// it when the test ends. Readable and searchable by everybody, so that a child process that gave up
-/// root can still reach the files the test put there.
+/// A fresh folder of the test's own under the system's temporary folder (or under `parent`), removed
+/// with everything in it when the test ends. Readable and searchable by everybody, so that a child
+/// process that gave up root can still reach the files the test put there.
 class ScratchDir {
 public:
-    ScratchDir();
+    explicit ScratchDir(const std::filesystem::path& parent = std::filesystem::temp_directory_path());
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
