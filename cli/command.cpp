@@ -200,7 +200,9 @@ private:
     {
         if (shownWidth_ == 0)
             return;
-        console_.writeError("\r" + std::string(shownWidth_, ' ') + "\r");
+        std::string blank(shownWidth_ + 2, ' ');
+        blank.front() = blank.back() = '\r';
+        console_.writeError(blank);
         shownWidth_ = 0;
     }
 
