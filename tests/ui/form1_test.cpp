@@ -21,42 +21,31 @@
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace tarnis {
 namespace {
 
-using test::Bytes;
-using test::DialogAnswer;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using Entries = std::vector<std::string>;
 
 const std::string kDone = "選択されたﾌｧｲﾙの処理を終了しました";
-
-std::vector<std::string> entriesOf(const QListWidget& list)
-{
-    std::vector<std::string> entries;
-    for (int i = 0; i < list.count(); ++i)
-        entries.push_back(list.item(i)->text().toStdString());
-    return entries;
-}
 
 // The lines of text that the list's last paint left on the screen, from the pixels, not the model:
 // bands of pixel rows that differ from the background.
 int linesOnScreen(QListWidget& list)
 {
     const QRect area(list.viewport()->mapTo(list.window(), QPoint(0, 0)), list.viewport()->size());
-    const QImage image =
-        list.screen()->grabWindow(list.window()->winId(), area.x(), area.y(), area.width(), area.height()).toImage();
-    const QRgb background = image.pixel(image.width() - 1, image.height() - 1);
+    const QImage image = list.screen()->grabWindow(list.window()->winId(), area.x(), area.y(), area.width(), area.height()).toImage();
     int lines = 0;
     bool inLine = false;
     for (int y = 0; y < image.height(); ++y) {
         bool marked = false;
         for (int x = 0; x < image.width() && !marked; ++x)
-            marked = image.pixel(x, y) != background;
+            marked = image.pixel(x, y) != image.pixel(image.width() - 1, image.height() - 1);
         lines += marked && !inLine ? 1 : 0;
         inLine = marked;
     }
@@ -66,25 +55,24 @@ int linesOnScreen(QListWidget& list)
 // Helpers are public so that the cases of a table can drive the window through them.
 class Window : public ::testing::Test {
 public:
-    Window()
-        : form(std::make_unique<test::ScriptedDialog>(dialogScript),
-               std::make_unique<test::RecordingMessageBox>(messages))
-    {
-    }
+    Window() : form(std::make_unique<test::ScriptedDialog>(script), std::make_unique<test::RecordingMessageBox>(messages)) {}
+    void TearDown() override { EXPECT_THAT(script, IsEmpty()) << "the dialog was shown fewer times than scripted"; }
 
-    void TearDown() override { EXPECT_THAT(dialogScript, IsEmpty()) << "the dialog was shown fewer times than scripted"; }
-
-    template <typename T = QWidget>
-    T& child(const char* name)
+    QWidget& child(const char* name)
     {
-        T* widget = form.findChild<T*>(QLatin1String(name));
-        if (widget == nullptr)
-            throw std::logic_error(std::string("no widget named ") + name);
-        return *widget;
+        if (auto* widget = form.findChild<QWidget*>(QLatin1String(name)))
+            return *widget;
+        throw std::logic_error(std::string("no widget named ") + name);
     }
-    QPushButton& button(const char* name) { return child<QPushButton>(name); }
-    QListWidget& list() { return child<QListWidget>("List1"); }
-    std::vector<std::string> entries() { return entriesOf(list()); }
+    QPushButton& button(const char* name) { return static_cast<QPushButton&>(child(name)); }
+    QListWidget& list() { return static_cast<QListWidget&>(child("List1")); }
+    Entries entries()
+    {
+        Entries all;
+        for (int i = 0; i < list().count(); ++i)
+            all.push_back(list().item(i)->text().toStdString());
+        return all;
+    }
 
     void showAndActivate()
     {
@@ -92,20 +80,17 @@ public:
         QApplication::setActiveWindow(&form);
         ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
     }
-
     // A click as the user makes it: pressed and released over the button.
     void click(const char* name) { QTest::mouseClick(&button(name), Qt::LeftButton); }
-
     // Chooses files through the scripted dialog, as one answer: the folder then the names.
-    void choose(const std::string& folder, const std::vector<std::string>& names)
+    void choose(const std::string& folder, const Entries& names)
     {
         std::string answer = folder;
         for (const std::string& name : names)
             answer += '\0' + name;
-        dialogScript.push_back(DialogAnswer::choose(answer));
+        script.push_back(test::choose(answer));
         click("Command1");
     }
-
     // The tooltip that the pointer resting on an entry of the list shows, or "" for none.
     std::string toolTipAt(int row)
     {
@@ -117,7 +102,7 @@ public:
         return QToolTip::isVisible() ? QToolTip::text().toStdString() : "";
     }
 
-    std::deque<DialogAnswer> dialogScript;
+    std::deque<test::DialogAnswer> script;
     std::vector<test::ShownMessage> messages;
     Form1 form;
 };
@@ -125,6 +110,7 @@ public:
 TEST_F(Window, has_its_controls_where_they_belong_whatever_its_size_and_nothing_else)
 {
     showAndActivate();
+    EXPECT_EQ(form.size(), QSize(245, 378));
     form.resize(600, 700); // resizing moves nothing
     QApplication::processEvents();
 
@@ -139,8 +125,6 @@ TEST_F(Window, has_its_controls_where_they_belong_whatever_its_size_and_nothing_
     EXPECT_FALSE(list().isSortingEnabled());
     EXPECT_THAT(entries(), IsEmpty());
     EXPECT_EQ(form.objectName(), QStringLiteral("Form1"));
-    form.resize(245, 378);
-    EXPECT_EQ(form.size(), QSize(245, 378));
     EXPECT_FALSE(form.windowIcon().isNull());
     EXPECT_EQ(form.layout(), nullptr);
     EXPECT_THAT(form.findChildren<QMenuBar*>(), IsEmpty());
@@ -150,14 +134,11 @@ TEST_F(Window, has_its_controls_where_they_belong_whatever_its_size_and_nothing_
 TEST_F(Window, focus_starts_on_Command1_and_tab_goes_to_Command2_List1_Command3)
 {
     showAndActivate();
-    ASSERT_NE(QApplication::focusWidget(), nullptr);
     std::vector<QString> order{QApplication::focusWidget()->objectName()};
-
     for (int i = 0; i < 4; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         order.push_back(QApplication::focusWidget()->objectName());
     }
-
     EXPECT_THAT(order, ElementsAre("Command1", "Command2", "List1", "Command3", "Command1"));
 }
 
@@ -176,20 +157,19 @@ TEST_F(Window, list_entries_keep_their_order_and_show_whole_as_tooltips_where_th
 // and keeps the folder and count of the last one completed.
 TEST_F(Window, selection_replaces_the_list_and_a_cancelled_or_failed_one_only_empties_it)
 {
-    using namespace std::string_literals;
     const auto state = [&] { return std::make_tuple(form.selection().dirPath, form.selection().entryCount, entries()); };
 
     choose("/one", {"a.fit", "b.fit", "c.fit"});
-    EXPECT_EQ(state(), std::make_tuple("/one/"s, 4, std::vector<std::string>{"a.fit", "b.fit", "c.fit"}));
-    for (const DialogAnswer& answer : {DialogAnswer::cancel(), DialogAnswer::fail()}) {
-        dialogScript.push_back(answer);
+    EXPECT_EQ(state(), std::make_tuple(std::string("/one/"), 4, Entries{"a.fit", "b.fit", "c.fit"}));
+    for (const test::DialogAnswer& answer : {test::kCancel, test::kFail}) {
+        script.push_back(answer);
         click("Command1");
-        EXPECT_EQ(state(), std::make_tuple("/one/"s, 4, std::vector<std::string>{}));
+        EXPECT_EQ(state(), std::make_tuple(std::string("/one/"), 4, Entries{}));
     }
-    dialogScript.push_back(DialogAnswer::choose("/two/d.fit"));
+    script.push_back(test::choose("/two/d.fit"));
     click("Command1");
-    EXPECT_EQ(state(), std::make_tuple("/two/"s, 2, std::vector<std::string>{"d.fit"}));
-    EXPECT_EQ(form.splitParts(), std::vector<std::string>{"/two/d.fit"});
+    EXPECT_EQ(state(), std::make_tuple(std::string("/two/"), 2, Entries{"d.fit"}));
+    EXPECT_EQ(form.splitParts(), Entries{"/two/d.fit"});
     EXPECT_THAT(messages, IsEmpty());
 }
 
@@ -198,7 +178,7 @@ struct KeyCase {
     const char* focus;
     Qt::Key key;
     Qt::KeyboardModifiers modifiers;
-    std::vector<std::string> entriesAfter; // after choosing /data/a.fit, which does not exist
+    Entries entriesAfter; // after choosing /data/a.fit, which does not exist
     std::size_t messagesAfter;
 };
 
@@ -212,7 +192,7 @@ TEST_P(Key, presses_the_focused_button_and_nothing_else)
     list().setCurrentRow(0);
     child(c.focus).setFocus();
     if (c.focus == std::string("Command1"))
-        dialogScript.push_back(DialogAnswer::cancel()); // TearDown checks that it was shown
+        script.push_back(test::kCancel); // TearDown checks that it was shown
 
     // Through the window, as the window system delivers it: to whichever widget has the focus.
     QTest::keyClick(form.windowHandle(), c.key, c.modifiers);
@@ -221,52 +201,50 @@ TEST_P(Key, presses_the_focused_button_and_nothing_else)
     EXPECT_EQ(messages.size(), c.messagesAfter);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Form1, Key,
-    ::testing::Values(KeyCase{"Return_on_Command1", "Command1", Qt::Key_Return, Qt::NoModifier, {}, 0},
-                      KeyCase{"keypad_Enter_on_Command1", "Command1", Qt::Key_Enter, Qt::KeypadModifier, {}, 0},
-                      KeyCase{"Space_on_Command1", "Command1", Qt::Key_Space, Qt::NoModifier, {}, 0},
-                      KeyCase{"Return_on_Command2", "Command2", Qt::Key_Return, Qt::NoModifier, {"a.fit"}, 1},
-                      KeyCase{"Return_on_List1", "List1", Qt::Key_Return, Qt::NoModifier, {"a.fit"}, 0}),
-    [](const auto& info) { return info.param.label; });
+INSTANTIATE_TEST_SUITE_P(Form1, Key,
+                         ::testing::Values(KeyCase{"Return_on_Command1", "Command1", Qt::Key_Return, Qt::NoModifier, {}, 0},
+                                           KeyCase{"keypad_Enter_on_Command1", "Command1", Qt::Key_Enter, Qt::KeypadModifier, {}, 0},
+                                           KeyCase{"Space_on_Command1", "Command1", Qt::Key_Space, Qt::NoModifier, {}, 0},
+                                           KeyCase{"Return_on_Command2", "Command2", Qt::Key_Return, Qt::NoModifier, {"a.fit"}, 1},
+                                           KeyCase{"Return_on_List1", "List1", Qt::Key_Return, Qt::NoModifier, {"a.fit"}, 0}),
+                         [](const auto& info) { return info.param.label; });
 
 class Run : public Window {
 public:
-    void put(const std::string& name, const Bytes& bytes) const { test::writeFile(scratch.file(name), bytes); }
     std::string folder() const { return scratch.dirPath().substr(0, scratch.dirPath().size() - 1); }
-
     test::ScratchDir scratch;
 };
 
 TEST_F(Run, repairs_the_chosen_files_showing_the_queue_shrinking_and_serves_a_click_only_when_done)
 {
-    const Bytes first = test::imageWithDropouts(3, {2880 + 12160 + 100}, 1);
-    put("a.fit", first);
-    put("星雲.FIT", test::imageWithDropouts(3, {2880 + 12160 + 4000}, 2));
+    const test::Bytes first = test::imageWithDropouts(3, {2880 + 12160 + 100}, 1);
+    test::writeFile(scratch.file("a.fit"), first);
+    test::writeFile(scratch.file("星雲.FIT"), test::imageWithDropouts(3, {2880 + 12160 + 4000}, 2));
     showAndActivate();
     choose(folder(), {"a.fit", "星雲.FIT"});
     // What the list holds at each paint, and the lines of text on the screen whenever an entry is
-    // about to leave it (a paint itself first clears what it paints over).
-    std::vector<std::vector<std::string>> painted;
+    // about to leave it (a paint itself first clears what it paints over). At the first paint, a
+    // second click arrives: it is served once the run has ended, as a second run, which finds the
+    // completion message where a file name should be.
+    std::vector<Entries> painted;
     std::vector<int> linesShown;
-    test::EventSpy paints(*list().viewport(), QEvent::Paint, [&] { painted.push_back(entries()); });
+    std::vector<Entries> pressedWith;
     QObject::connect(list().model(), &QAbstractItemModel::rowsAboutToBeRemoved, [&] { linesShown.push_back(linesOnScreen(list())); });
-    // A second click, arriving while the run works, is served once the run has ended, as a second
-    // run, which finds the completion message where a file name should be.
-    std::vector<std::vector<std::string>> pressedWith;
     QObject::connect(&button("Command2"), &QPushButton::pressed, [&] { pressedWith.push_back(entries()); });
-    paints.once([&] {
+    const test::EventSpy paints(*list().viewport(), QEvent::Paint, [&] {
+        painted.push_back(entries());
         QPushButton& target = button("Command2");
         const QPointF centre = target.rect().center();
-        for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
-            QCoreApplication::postEvent(&target, new QMouseEvent(type, centre, target.mapToGlobal(centre), Qt::LeftButton,
-                                                                 type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
-                                                                 Qt::NoModifier));
+        for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            if (painted.size() == 1)
+                QCoreApplication::postEvent(&target, new QMouseEvent(type, centre, target.mapToGlobal(centre), Qt::LeftButton,
+                                                                     type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, {}));
+        }
     });
 
     click("Command2");
 
-    EXPECT_EQ(painted, (std::vector<std::vector<std::string>>{{"a.fit", "星雲.FIT"}, {"星雲.FIT"}}));
+    EXPECT_EQ(painted, (std::vector<Entries>{{"a.fit", "星雲.FIT"}, {"星雲.FIT"}}));
     EXPECT_EQ(linesShown, (std::vector<int>{2, 1}));
     EXPECT_EQ(form.runValues().fileName, "星雲.FIT");
     EXPECT_THAT(entries(), ElementsAre(kDone));
@@ -274,15 +252,14 @@ TEST_F(Run, repairs_the_chosen_files_showing_the_queue_shrinking_and_serves_a_cl
     EXPECT_NE(test::readFile(scratch.file("a_R.fit")), first);
     EXPECT_TRUE(std::filesystem::exists(scratch.file("星雲_R.fit")));
     EXPECT_EQ(form.selection().entryCount, 3) << "a run leaves the selection as it was";
-
     QApplication::processEvents();
-    EXPECT_EQ(pressedWith, (std::vector<std::vector<std::string>>{{"a.fit", "星雲.FIT"}, {kDone}}));
+    EXPECT_EQ(pressedWith, (std::vector<Entries>{{"a.fit", "星雲.FIT"}, {kDone}}));
     EXPECT_EQ(messages.size(), 1u);
 }
 
 TEST_F(Run, shows_a_failure_as_the_engine_describes_it_and_carries_on)
 {
-    put("a.fit", test::imageWithDropouts(2, {}));
+    test::writeFile(scratch.file("a.fit"), test::imageWithDropouts(2, {}));
     choose(folder(), {"a.fit", "gone.fit", "c.fit"});
 
     click("Command2");
@@ -292,52 +269,35 @@ TEST_F(Run, shows_a_failure_as_the_engine_describes_it_and_carries_on)
     EXPECT_EQ(messages[0].text.toStdString(), Error(FileAction::Read, scratch.dirPath() + "gone.fit", Cause::NotFound).what());
     EXPECT_THAT(entries(), ElementsAre("gone.fit", "c.fit")) << "the list as the failure left it";
     EXPECT_FALSE(form.fileSlot().isOpen());
-
     choose(folder(), {"a.fit"});
     click("Command2");
     EXPECT_THAT(entries(), ElementsAre(kDone));
     EXPECT_EQ(messages.size(), 1u);
 }
 
-struct ExitCase {
-    std::string label;
-    std::function<void(Form1&)> close;
-};
-
-class Exit : public Window, public ::testing::WithParamInterface<ExitCase> {};
-
-TEST_P(Exit, closes_file_slot_1_and_the_window_and_ends_the_event_loop_with_status_0)
+// Command3 and the close box: both close file slot 1 and the window and end the event loop with 0.
+TEST_F(Window, Command3_and_the_close_box_close_file_slot_1_and_the_window_and_end_the_program)
 {
     test::ScratchDir scratch;
-    test::writeFile(scratch.file("open.fit"), Bytes(10, 1));
-    form.fileSlot().openForReading(scratch.file("open.fit").string());
+    test::writeFile(scratch.file("open.fit"), test::Bytes(10, 1));
     showAndActivate();
-    // Should the window fail to end the loop, this ends it with another status instead of hanging.
-    QTimer giveUp;
-    giveUp.setSingleShot(true);
-    QObject::connect(&giveUp, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-    giveUp.start(20000);
-    QTimer::singleShot(0, &form, [this] { GetParam().close(form); });
-
-    EXPECT_EQ(QCoreApplication::exec(), 0);
-    EXPECT_FALSE(form.isVisible());
-    EXPECT_FALSE(form.fileSlot().isOpen());
+    for (const bool closeBox : {false, true}) {
+        form.fileSlot().openForReading(scratch.file("open.fit").string());
+        form.show();
+        // Should the window fail to end the loop, this ends it with another status instead of hanging.
+        QTimer giveUp;
+        giveUp.callOnTimeout([] { QCoreApplication::exit(99); });
+        giveUp.start(20000);
+        QTimer::singleShot(0, &form, [&] {
+            QCloseEvent event; // what the window system sends when the close box is clicked
+            closeBox ? void(QApplication::sendEvent(form.windowHandle(), &event)) : click("Command3");
+        });
+        EXPECT_EQ(QCoreApplication::exec(), 0) << (closeBox ? "close box" : "Command3");
+        EXPECT_FALSE(form.isVisible());
+        EXPECT_FALSE(form.fileSlot().isOpen());
+    }
     EXPECT_THAT(messages, IsEmpty());
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Form1, Exit,
-    ::testing::Values(ExitCase{"Command3",
-                               [](Form1& form) {
-                                   QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command3")), Qt::LeftButton);
-                               }},
-                      ExitCase{"close_box",
-                               [](Form1& form) {
-                                   // What the window system sends when the close box is clicked.
-                                   QCloseEvent event;
-                                   QApplication::sendEvent(form.windowHandle(), &event);
-                               }}),
-    [](const auto& info) { return info.param.label; });
 
 } // namespace
 } // namespace tarnis
