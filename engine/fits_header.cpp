@@ -152,12 +152,14 @@ ImageLayout readImageLayout(std::span<const std::uint8_t> file)
             throw FitsHeaderError(Cause::BadAxisLength, keyword + " = " + std::to_string(length));
         sizes += (axis > 1 ? " x " : "") + std::to_string(length);
         fits = fits && length <= room;
-        room = fits ? room / length : 0;
+        if (!fits)
+            continue; // the other axes are still checked for what a user would need to know
+        room /= length;
         if (axis == 1)
             layout.rowBytes = 2 * length;
         else if (axis == 2)
             layout.rows = length;
-        else if (fits)
+        else
             layout.planes *= length;
     }
     if (!fits)

@@ -4,7 +4,8 @@
 //
 //   byte 0     flags: bit 0 odd length; bit 1 the image's own layout (bytes 1-3) rather than the
 //              camera's fixed one; bit 2 the buffer goes on a row past the file; bit 3 also try
-//              the lengths that must be refused
+//              the lengths that must be refused; bits 4-5 the buffer's address: aligned, odd, even
+//              but not aligned (2 and 6 bytes past a boundary)
 //   bytes 1-3  the layout: width 1 to 6100 (byte 1 and the low 5 bits of byte 2), header records
 //              1 to 3 (the top 3 bits of byte 2), planes 1 to 4 and rows per plane 1 to 8 (byte 3)
 //   byte 4     rows in the file after the header, 0 to 8, or 255 for a file no longer than about
@@ -18,9 +19,11 @@
 #include "tests/support/plain_repair.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <stdexcept>
 #include <vector>
 
@@ -99,7 +102,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool plainRepairs = tarnis::test::repairPlainly(expected, length, layout, &plainCounts);
     for (const tarnis::DropoutScan scan : {tarnis::DropoutScan::Fastest, tarnis::DropoutScan::Words}) {
         tarnis::useDropoutScan(scan);
-        std::vector<std::uint8_t> fast = original;
+        const std::size_t offset = std::array<std::size_t, 4>{0, 1, 2, 6}[(in.byte(0) >> 4) & 3];
+        std::vector<std::uint8_t> storage(offset + original.size());
+        std::copy(original.begin(), original.end(), storage.begin() + static_cast<std::ptrdiff_t>(offset));
+        const std::span<std::uint8_t> fast = std::span(storage).subspan(offset);
         try {
             if (ownLayout && tarnis::repairDropouts(fast, length, layout) != plainCounts)
                 fail("the counts differ from the plain loop's", length);
@@ -108,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (!plainRepairs)
                 fail("a length the plain loop refuses was repaired", length);
         } catch (const tarnis::TruncatedImageError&) {
-            if (plainRepairs || fast != original)
+            if (plainRepairs || !std::equal(fast.begin(), fast.end(), original.begin(), original.end()))
                 fail("refused a length the plain loop repairs, or changed the buffer before refusing", length);
             continue;
         }
@@ -119,13 +125,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (in.byte(0) & 8) {
             // Lengths outside the buffer: refused with std::invalid_argument, touching nothing.
             for (const std::int64_t wrong : {static_cast<std::int64_t>(fast.size()) + 1, std::int64_t{-2}}) {
-                const std::vector<std::uint8_t> before = fast;
+                const std::vector<std::uint8_t> before(fast.begin(), fast.end());
                 try {
                     tarnis::repairDropouts(fast, wrong);
                     fail("a length outside the buffer was repaired", wrong);
                 } catch (const std::invalid_argument&) {
                 }
-                if (fast != before)
+                if (!std::equal(fast.begin(), fast.end(), before.begin(), before.end()))
                     fail("a refused length changed the buffer", wrong);
             }
         }

@@ -12,6 +12,7 @@
 #include <ctime>
 #include <set>
 #include <string>
+#include <tuple>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -54,7 +55,9 @@ void makeSpecial(const std::filesystem::path& path)
 }
 #endif
 
-TEST_F(FileSlotTest, measures_and_reads_only_regular_files)
+// Whatever else a name can lead to is refused, measured, opened or written to: a FIFO is not
+// waited on, and nothing is written into a folder that is not there.
+TEST_F(FileSlotTest, takes_regular_files_only_and_says_what_it_found_instead)
 {
     test::writeFile(scratch.file("a.fit"), Bytes(1234));
     std::filesystem::create_directory(scratch.file("folder"));
@@ -64,27 +67,17 @@ TEST_F(FileSlotTest, measures_and_reads_only_regular_files)
     EXPECT_EQ(causeOf([&] { (void)fileLengthByName(path("none.fit")); }), Cause::NotFound);
     EXPECT_EQ(causeOf([&] { (void)fileLengthByName(path("folder")); }), Cause::IsFolder);
     EXPECT_EQ(causeOf([&] { (void)fileLengthByName(path(kSpecial)); }), Cause::NotRegularFile);
-    // Opened rather than measured, a FIFO is refused instead of waited on.
     EXPECT_EQ(causeOf([&] { slot.openForReading(path(kSpecial)); }), Cause::NotRegularFile);
+    EXPECT_EQ(causeOf([&] { slot.openForWriting(path("folder")); }), Cause::FolderInTheWay);
+    EXPECT_EQ(causeOf([&] { slot.openForWriting(path(kSpecial)); }), Cause::NotRegularFile);
+    const std::optional<Error> missing = errorOf([&] { slot.openForWriting(path("missing/out.fit")); });
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(std::make_tuple(missing->cause(), missing->path(), missing->action()),
+              std::make_tuple(Cause::NotFound, path("missing/out.fit"), FileAction::Write));
     EXPECT_FALSE(slot.isOpen());
-}
-
-TEST_F(FileSlotTest, reads_the_whole_file_and_notices_a_changed_length)
-{
-    const Bytes content = {1, 2, 3, 4, 5};
-    test::writeFile(scratch.file("a.fit"), content);
-
-    slot.openForReading(path("a.fit"));
-    EXPECT_EQ(slot.length(), 5);
-    Bytes exact(5);
-    slot.readAll(exact);
-    EXPECT_EQ(exact, content);
-
-    // A buffer sized before the file grew or shrank does not match the file any more.
-    Bytes tooShort(4);
-    Bytes tooLong(6);
-    EXPECT_EQ(causeOf([&] { slot.readAll(tooShort); }), Cause::ChangedWhileReading);
-    EXPECT_EQ(causeOf([&] { slot.readAll(tooLong); }), Cause::ChangedWhileReading);
+    std::set<std::string> left = test::namesIn(scratch.path());
+    left.erase(kSpecial);
+    EXPECT_EQ(left, (std::set<std::string>{"a.fit", "folder"}));
 }
 
 TEST_F(FileSlotTest, holds_one_file_at_a_time_and_closing_an_empty_slot_does_nothing)
@@ -191,23 +184,6 @@ TEST_F(FileSlotTest, a_write_removes_temporary_files_of_killed_writers_only)
     expected.insert(*runningTemporary.begin());
     expected.insert({".tarnis-1111111111111111.tmp", "out.fit"});
     EXPECT_EQ(test::namesIn(scratch.path()), expected);
-}
-
-TEST_F(FileSlotTest, refuses_to_write_over_a_folder_a_special_file_or_into_a_missing_folder)
-{
-    std::filesystem::create_directory(scratch.file("out.fit"));
-    makeSpecial(scratch.file(kSpecial));
-
-    EXPECT_EQ(causeOf([&] { slot.openForWriting(path("out.fit")); }), Cause::FolderInTheWay);
-    EXPECT_EQ(causeOf([&] { slot.openForWriting(path(kSpecial)); }), Cause::NotRegularFile);
-    const std::optional<Error> missing = errorOf([&] { slot.openForWriting(path("missing/out.fit")); });
-    ASSERT_TRUE(missing);
-    EXPECT_EQ(missing->cause(), Cause::NotFound);
-    EXPECT_EQ(missing->path(), path("missing/out.fit"));
-    EXPECT_EQ(missing->action(), FileAction::Write);
-    std::set<std::string> left = test::namesIn(scratch.path());
-    left.erase(kSpecial);
-    EXPECT_EQ(left, std::set<std::string>{"out.fit"});
 }
 
 // A night's session in folders of long names leads past 260 characters, the most that Windows
