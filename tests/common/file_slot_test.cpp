@@ -80,19 +80,6 @@ TEST_F(FileSlotTest, takes_regular_files_only_and_says_what_it_found_instead)
     EXPECT_EQ(left, (std::set<std::string>{"a.fit", "folder"}));
 }
 
-TEST_F(FileSlotTest, holds_one_file_at_a_time_and_closing_an_empty_slot_does_nothing)
-{
-    test::writeFile(scratch.file("a.fit"), Bytes(10));
-    slot.close();
-    slot.openForReading(path("a.fit"));
-
-    EXPECT_EQ(causeOf([&] { slot.openForReading(path("a.fit")); }), Cause::SlotBusy);
-    EXPECT_EQ(causeOf([&] { slot.openForWriting(path("b.fit")); }), Cause::SlotBusy);
-    slot.close();
-    slot.close();
-    EXPECT_FALSE(slot.isOpen());
-}
-
 class Writing : public FileSlotTest, public ::testing::WithParamInterface<TemporaryFiles> {
 protected:
     Writing() : writer(GetParam()) {}

@@ -1,7 +1,6 @@
 // Real FITS files, as CFITSIO writes and reads them: images of several cameras before and after a
-// run, and the samples a new user tries first.
+// run.
 #include "engine/batch.h"
-#include "engine/fits_header.h"
 
 #include "tests/support/files.h"
 #include "tests/support/memory_file_list.h"
@@ -10,7 +9,6 @@
 #include <fitsio.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -159,30 +157,6 @@ INSTANTIATE_TEST_SUITE_P(
                    {{10, 3, 0}, {10, 0, 1}, {299, 0, 1}, {50, 1, 1}, {0, 3, 1}, {150, 2, 2}, {7, 3, 2}}},
         CameraCase{"image_followed_by_an_extension", 500, 5, 1, 0, true, {{20, 1, 0}, {499, 4, 0}, {0, 4, 0}}}),
     [](const auto& info) { return info.param.label; });
-
-class Sample : public ::testing::TestWithParam<std::pair<const char*, long>> {};
-
-TEST_P(Sample, is_a_16_bit_image_of_its_cameras_width_with_dropouts_below_its_first_row)
-{
-    const auto& [name, width] = GetParam();
-    const std::string path = std::string(TARNIS_SAMPLES "/") + name;
-    test::Bytes image = test::readFile(path);
-    const ImageLayout layout = readImageLayout(image);
-    ASSERT_EQ(layout.rowBytes, 2 * width);
-    const FitsFile file = readFits(path, static_cast<std::size_t>(width * layout.rows), 0); // all of it, and only it
-    EXPECT_TRUE(std::any_of(file.cards.begin(), file.cards.end(),
-                            [](const std::string& card) { return card.starts_with("BZERO   =                32768"); }));
-    EXPECT_LT(image.size(), 200u * 1024u);
-
-    const RepairCounts counts = repairDropouts(image, static_cast<std::int64_t>(image.size()), layout);
-
-    EXPECT_EQ(counts.leftInFirstRow, 0);
-    EXPECT_GE(counts.repaired, 10);
-}
-
-INSTANTIATE_TEST_SUITE_P(Samples, Sample,
-                         ::testing::Values(std::pair{"m42_dropouts.fit", 6080L}, std::pair{"ngc7000_4144_dropouts.fit", 4144L}),
-                         [](const auto& info) { return "camera_" + std::to_string(info.param.second); });
 
 } // namespace
 } // namespace tarnis
