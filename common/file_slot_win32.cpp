@@ -528,8 +528,17 @@ void FileSlot::commit()
     // The move opens the file for deleting, which this handle, sharing only reading, would refuse.
     n.file.reset();
     // Write-through: the new name is on the disk when the call returns, so it survives a power cut.
-    if (!::MoveFileExW(n.temporaryPath.c_str(), n.outputPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    // A virus scanner or the search indexer often opens a file for a moment just after it was
+    // written, and the move then fails as if another program held it; such a hold passes within a
+    // moment, so the move is tried for half a second before it counts as failed.
+    for (int attempt = 1;
+         !::MoveFileExW(n.temporaryPath.c_str(), n.outputPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+         ++attempt) {
         const DWORD error = ::GetLastError();
+        if ((error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED) && attempt < 10) {
+            ::Sleep(50);
+            continue;
+        }
         // Whatever appeared under the output's name since openForWriting says why, if anything does.
         checkReplaceable(n.path, n.outputPath);
         n.failWith(error);

@@ -8,10 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <set>
 #include <string>
+#include <thread>
 #include <tuple>
 
 #ifdef _WIN32
@@ -172,6 +174,24 @@ TEST_F(FileSlotTest, a_write_removes_temporary_files_of_killed_writers_only)
     expected.insert({".tarnis-1111111111111111.tmp", "out.fit"});
     EXPECT_EQ(test::namesIn(scratch.path()), expected);
 }
+
+#ifdef _WIN32
+// A virus scanner holds the old output for a moment just as the new one is put in place.
+TEST_F(FileSlotTest, puts_the_output_in_place_once_a_brief_hold_on_the_old_one_passes)
+{
+    test::writeFile(scratch.file("out.fit"), Bytes(5, 1));
+    slot.openForWriting(path("out.fit"));
+    slot.writeAll(Bytes(3, 2));
+    const HANDLE held = ::CreateFileW(scratch.file("out.fit").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::thread release([held] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        ::CloseHandle(held);
+    });
+    EXPECT_NO_THROW(slot.commit());
+    release.join();
+    EXPECT_EQ(test::readFile(scratch.file("out.fit")), Bytes(3, 2));
+}
+#endif
 
 // A night's session in folders of long names leads past 260 characters, the most that Windows
 // takes in a path unless the path has the \\?\ form. Between the folders "/", as Qt writes paths.
