@@ -50,5 +50,8 @@ done
 
 [ "$("$work/root/usr/bin/tarnis-repair" --version)" = "tarnis-repair 3.0" ] || fail "the installed tarnis-repair does not run"
 if [ "$mode" = package ]; then
-  "$(dirname "$0")/../../scripts/screenshot.sh" "$work/shot.png" "$work/root/usr/bin/tarnis" >/dev/null
+  # The packaged program starts and shows its window, where the machine has an X server to show it on.
+  status=0
+  "$(dirname "$0")/../../scripts/screenshot.sh" "$work/shot.png" "$work/root/usr/bin/tarnis" >/dev/null || status=$?
+  [ "$status" -eq 0 ] || [ "$status" -eq 77 ] || fail "the packaged program did not show its window"
 fi
