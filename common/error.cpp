@@ -7,15 +7,9 @@
 
 namespace tarnis {
 
-Error::Error(FileAction action, std::string path, Cause cause, std::string detail)
-    : std::runtime_error(describe(action, path, cause, detail)),
-      action_(action),
-      path_(std::move(path)),
-      cause_(cause),
-      detail_(std::move(detail))
-{
-}
+namespace {
 
+// The cause behind a C library error number (errno), UnknownSystemError for one without its own.
 Cause causeOfErrorNumber(int errorNumber) noexcept
 {
     switch (errorNumber) {
@@ -86,6 +80,17 @@ Cause causeOfErrorNumber(int errorNumber) noexcept
     default:
         return Cause::UnknownSystemError;
     }
+}
+
+} // namespace
+
+Error::Error(FileAction action, std::string path, Cause cause, std::string detail)
+    : std::runtime_error(describe(action, path, cause, detail)),
+      action_(action),
+      path_(std::move(path)),
+      cause_(cause),
+      detail_(std::move(detail))
+{
 }
 
 Error systemError(FileAction action, const std::string& path, int errorNumber)

@@ -72,9 +72,6 @@ private:
     std::string detail_;
 };
 
-/// The cause behind a C library error number (errno), UnknownSystemError for one without its own.
-[[nodiscard]] Cause causeOfErrorNumber(int errorNumber) noexcept;
-
 /// An Error for a failed system call that set `errorNumber`; an unknown number is kept as detail.
 [[nodiscard]] Error systemError(FileAction action, const std::string& path, int errorNumber);
 
