@@ -21,4 +21,16 @@ fi
 server="$(dirname "$loader")/wineserver"
 [ -x "$server" ] || server=wineserver
 flock -o "$prefix/.making" sh -c '! "$1" -p10 </dev/null >/dev/null 2>&1 || "$2" wineboot </dev/null >/dev/null 2>&1' sh "$server" "$loader" || true
-exec "$loader" "$@"
+# Wine now and then ends a program before the program has run at all: it fails having printed
+# nothing, where a test program always prints. Such a start is made again, up to twice, saying so;
+# a run that printed anything stands as it is. The output is held until the run ends to tell.
+out=$(mktemp) && err=$(mktemp) || exit 1
+trap 'cat "$out"; cat "$err" >&2; rm -f "$out" "$err"' EXIT
+for attempt in 1 2 3; do
+  status=0
+  "$loader" "$@" >"$out" 2>"$err" </dev/null || status=$?
+  if [ "$status" -eq 0 ] || [ -s "$out" ] || [ -s "$err" ] || [ "$attempt" -eq 3 ]; then
+    exit "$status"
+  fi
+  echo "wine-run.sh: Wine ended $1 with status $status before it printed anything; starting it again" >&2
+done
