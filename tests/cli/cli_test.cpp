@@ -1,6 +1,6 @@
 // tarnis-repair as capture programs and scripts run it: the real executable on real files, in a
 // folder that holds a.fit, 夜/星雲 M42.fit (Japanese, in a folder below), the float image float.fit
-// that it refuses, and m31.fit with its red channel m31_R.fit.
+// that it refuses, m31.fit with its red channel m31_R.fit, and a larger big.fit.
 #include "cli/command.h"
 #include "common/error.h"
 #include "common/text.h"
@@ -31,7 +31,8 @@ const std::map<std::string, Bytes> kInputs = {{"a.fit", test::imageWithDropouts(
                                               {"夜/星雲 M42.fit", test::imageWithDropouts(4, {20000}, 2)},
                                               {"float.fit", test::floatImage()},
                                               {"m31.fit", test::imageWithDropouts(2, {15042}, 3)},
-                                              {"m31_R.fit", test::imageWithDropouts(2, {15044}, 4)}};
+                                              {"m31_R.fit", test::imageWithDropouts(2, {15044}, 4)},
+                                              {"big.fit", test::imageWithDropouts(1000, {20000}, 5)}};
 
 std::string described(FileAction action, const std::string& path, Cause cause, const std::string& detail = {})
 {
@@ -48,10 +49,7 @@ struct CliCase {
     std::set<std::string> written;      // the outputs it writes
 };
 
-void PrintTo(const CliCase& c, std::ostream* out)
-{
-    *out << c.label;
-}
+void PrintTo(const CliCase& c, std::ostream* out) { *out << c.label; }
 
 class Cli : public ::testing::TestWithParam<CliCase> {};
 
@@ -111,9 +109,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "../a.fit\t../a_R.fit\t2\t1\n@夜/星雲 M42.fit\t@夜/星雲 M42_R.fit\t1\t0\n",
                 described(FileAction::Repair, "../float.fit", Cause::NotSixteenBit, "BITPIX = -32"), {"a_R.fit", "夜/星雲 M42_R.fit"}},
         CliCase{"check_counts_and_writes_nothing", {"--check", "a.fit"}, ".", 0, "a.fit\ta_R.fit\t2\t1\n", "", {}},
-        CliCase{"two_jobs_write_the_same_and_keep_the_lines_in_order", {"-j2", "m31_R.fit", "a.fit", "夜/星雲 M42.fit"}, ".", 0,
-                "m31_R.fit\tm31_R_R.fit\t1\t0\na.fit\ta_R.fit\t2\t1\n夜/星雲 M42.fit\t夜/星雲 M42_R.fit\t1\t0\n", "",
-                {"m31_R_R.fit", "a_R.fit", "夜/星雲 M42_R.fit"}},
+        // The first file, of 12 MB, is done long after the two small ones.
+        CliCase{"two_jobs_write_the_same_and_keep_the_lines_in_order", {"-j2", "big.fit", "a.fit", "夜/星雲 M42.fit"}, ".", 0,
+                "big.fit\tbig_R.fit\t1\t0\na.fit\ta_R.fit\t2\t1\n夜/星雲 M42.fit\t夜/星雲 M42_R.fit\t1\t0\n", "",
+                {"big_R.fit", "a_R.fit", "夜/星雲 M42_R.fit"}},
         // A file named, however it is written, is never replaced, even where it does not exist yet.
         CliCase{"never_replaces_a_file_named_on_its_command_line", {"m31.fit", "./m31_R.fit", "a.fit", "././a_R.fit"}, ".", 1,
                 "./m31_R.fit\t./m31_R_R.fit\t1\t0\n",

@@ -42,10 +42,7 @@ Bytes withoutEnd(Bytes header)
     return header;
 }
 
-void PrintTo(const HeaderCase& c, std::ostream* out)
-{
-    *out << c.label;
-}
+void PrintTo(const HeaderCase& c, std::ostream* out) { *out << c.label; }
 
 class FitsHeader : public ::testing::TestWithParam<HeaderCase> {};
 

@@ -1,5 +1,4 @@
-// Real FITS files, as CFITSIO writes and reads them: images of several cameras before and after a
-// run.
+// Real FITS files, as CFITSIO writes them: images of several cameras before and after a run.
 #include "engine/batch.h"
 
 #include "tests/support/files.h"
@@ -19,19 +18,6 @@ namespace {
 
 using Stored = std::vector<std::uint16_t>; // samples as the file holds them: physical value + 32768
 
-struct FitsFile {
-    std::vector<std::string> cards; // of the primary header
-    Stored pixels;                  // of the primary image
-    Stored extension;               // of the image extension, if there is one
-};
-
-void check(int status, const char* what)
-{
-    char text[FLEN_STATUS] = "";
-    fits_get_errstatus(status, text);
-    ASSERT_EQ(status, 0) << what << ": " << text;
-}
-
 void writeImage(fitsfile* file, std::vector<long> axes, const Stored& stored, int& status)
 {
     fits_create_img(file, USHORT_IMG, static_cast<int>(axes.size()), axes.data(), &status); // BITPIX 16, BZERO 32768
@@ -39,38 +25,6 @@ void writeImage(fitsfile* file, std::vector<long> axes, const Stored& stored, in
     for (auto& value : physical)
         value = static_cast<std::uint16_t>(value - 32768);
     fits_write_img(file, TUSHORT, 1, static_cast<LONGLONG>(physical.size()), physical.data(), &status);
-}
-
-Stored readImage(fitsfile* file, std::size_t count, int& status)
-{
-    Stored values(count);
-    fits_read_img(file, TUSHORT, 1, static_cast<LONGLONG>(count), nullptr, values.data(), nullptr, &status);
-    for (auto& value : values)
-        value = static_cast<std::uint16_t>(value + 32768);
-    return values;
-}
-
-FitsFile readFits(const std::string& path, std::size_t pixels, std::size_t extensionPixels)
-{
-    FitsFile result;
-    fitsfile* file = nullptr;
-    int status = 0;
-    int cards = 0;
-    fits_open_file(&file, path.c_str(), READONLY, &status);
-    fits_get_hdrspace(file, &cards, nullptr, &status);
-    for (int i = 1; i <= cards; ++i) {
-        char card[FLEN_CARD] = "";
-        fits_read_record(file, i, card, &status);
-        result.cards.emplace_back(card);
-    }
-    result.pixels = readImage(file, pixels, status);
-    if (extensionPixels > 0) {
-        fits_movabs_hdu(file, 2, nullptr, &status);
-        result.extension = readImage(file, extensionPixels, status);
-    }
-    fits_close_file(file, &status);
-    check(status, ("reading " + path).c_str());
-    return result;
 }
 
 unsigned combine(unsigned below, unsigned above)
@@ -88,10 +42,7 @@ struct CameraCase {
     std::vector<std::vector<long>> dropouts; // x, y, plane; none next to another, above or below
 };
 
-void PrintTo(const CameraCase& c, std::ostream* out)
-{
-    *out << c.label;
-}
+void PrintTo(const CameraCase& c, std::ostream* out) { *out << c.label; }
 
 class FitsFiles : public ::testing::TestWithParam<CameraCase> {};
 
@@ -105,7 +56,6 @@ TEST_P(FitsFiles, dropouts_are_repaired_from_the_rows_above_and_below_and_all_el
         image[i] = static_cast<std::uint16_t>(32768 + 1000 + (i * 7 + i / 97 * 131) % 20000);
     for (const auto& p : c.dropouts)
         image[at(p[0], p[1], p[2])] = 0x8000; // physical 0
-    const Stored extension(c.extension ? 300 : 0, 0x8000);
     test::ScratchDir scratch;
     const std::string input = scratch.dirPath() + "frame.fit";
     int status = 0;
@@ -115,9 +65,14 @@ TEST_P(FitsFiles, dropouts_are_repaired_from_the_rows_above_and_below_and_all_el
     for (int i = 0; i < c.historyCards; ++i)
         fits_write_history(file, ("capture program card " + std::to_string(i)).c_str(), &status);
     if (c.extension)
-        writeImage(file, {static_cast<long>(extension.size()), 1}, extension, status);
+        writeImage(file, {300, 1}, Stored(300, 0x8000), status);
+    LONGLONG dataStart = 0; // where CFITSIO put the primary image, after however many header records
+    fits_movabs_hdu(file, 1, nullptr, &status);
+    fits_get_hduaddrll(file, nullptr, &dataStart, nullptr, &status);
     fits_close_file(file, &status);
-    check(status, "writing the FITS file");
+    char text[FLEN_STATUS] = "";
+    fits_get_errstatus(status, text);
+    ASSERT_EQ(status, 0) << text;
     const test::Bytes inputBytes = test::readFile(scratch.file("frame.fit"));
 
     test::MemoryFileList list({"frame.fit"});
@@ -127,22 +82,21 @@ TEST_P(FitsFiles, dropouts_are_repaired_from_the_rows_above_and_below_and_all_el
 
     // The high byte comes from the samples above and below; the low byte from the samples one
     // place before those in the file, which for the first column is the end of the row before.
-    // A plane's first row keeps its dropouts: no row above it belongs to its plane.
-    Stored expected = image;
+    // A plane's first row keeps its dropouts: no row above it belongs to its plane. Every other
+    // byte, header cards, padding and the extension's 80 00 samples included, stays as it was.
+    test::Bytes expected = inputBytes;
     for (const auto& p : c.dropouts) {
+        if (p[1] == 0)
+            continue;
         const long i = p[1] * c.width + p[0];
         const auto stored = [&](long sample) { return image[static_cast<std::size_t>(p[2] * samples + sample)]; };
-        if (p[1] > 0)
-            expected[at(p[0], p[1], p[2])] = static_cast<std::uint16_t>(
-                combine(i + c.width < samples ? stored(i + c.width) >> 8 : 0, stored(i - c.width) >> 8) << 8
-                | combine(i + c.width - 1 < samples ? stored(i + c.width - 1) & 0xFF : 0, stored(i - c.width - 1) & 0xFF));
+        const unsigned high = combine(i + c.width < samples ? stored(i + c.width) >> 8 : 0, stored(i - c.width) >> 8);
+        const unsigned low = combine(i + c.width - 1 < samples ? stored(i + c.width - 1) & 0xFF : 0, stored(i - c.width - 1) & 0xFF);
+        const auto byte = static_cast<std::size_t>(dataStart) + 2 * at(p[0], p[1], p[2]);
+        expected[byte] = static_cast<std::uint8_t>(high);
+        expected[byte + 1] = static_cast<std::uint8_t>(low);
     }
-    const FitsFile before = readFits(input, image.size(), extension.size());
-    const FitsFile after = readFits(scratch.dirPath() + "frame_R.fit", image.size(), extension.size());
-    EXPECT_EQ(after.cards, before.cards);
-    EXPECT_EQ(after.extension, extension);
-    EXPECT_TRUE(after.pixels == expected) << "a repaired pixel is not as computed, or another pixel changed";
-    EXPECT_EQ(test::readFile(scratch.file("frame_R.fit")).size(), inputBytes.size());
+    EXPECT_TRUE(test::readFile(scratch.file("frame_R.fit")) == expected) << "a repaired sample is not as computed, or another byte changed";
     EXPECT_EQ(test::readFile(scratch.file("frame.fit")), inputBytes);
 }
 

@@ -34,10 +34,7 @@ struct RuleCase {
     std::int64_t slack = 0;
 };
 
-void PrintTo(const RuleCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+void PrintTo(const RuleCase& c, std::ostream* out) { *out << c.name; }
 
 class Rule : public ::testing::TestWithParam<RuleCase> {};
 

@@ -15,19 +15,14 @@ namespace tarnis::test {
 
 namespace {
 
-constexpr int kExitSucceeded = 0;
-constexpr int kExitThrew = 1;
-constexpr int kExitSetupFailed = 2;
+// How the child ends: its body returned, threw, or the child could not be set up as asked.
+enum ChildExit { kSucceeded, kThrew, kSetupFailed };
 
-void writeAll(int descriptor, const std::string& text)
+// Reports are a line or two, far below what a pipe holds, so one write takes each whole.
+[[noreturn]] void exitWith(ChildExit status, int reportDescriptor, const std::string& report)
 {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t written = ::write(descriptor, text.data() + done, text.size() - done);
-        if (written <= 0)
-            return;
-        done += static_cast<std::size_t>(written);
-    }
+    (void)!::write(reportDescriptor, report.data(), report.size());
+    ::_exit(status);
 }
 
 bool setLimit(int resource, const std::optional<unsigned long>& value)
@@ -41,22 +36,17 @@ bool setLimit(int resource, const std::optional<unsigned long>& value)
     if (limits.unprivileged && runningAsRoot()) {
         const passwd* nobody = ::getpwnam("nobody");
         if (nobody == nullptr || ::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0
-            || ::setuid(nobody->pw_uid) != 0 || ::geteuid() == 0) {
-            writeAll(reportDescriptor, "cannot switch to the user nobody");
-            ::_exit(kExitSetupFailed);
-        }
+            || ::setuid(nobody->pw_uid) != 0 || ::geteuid() == 0)
+            exitWith(kSetupFailed, reportDescriptor, "cannot switch to the user nobody");
     }
-    if (!setLimit(RLIMIT_FSIZE, limits.fileSizeLimit) || !setLimit(RLIMIT_NOFILE, limits.openFileLimit)) {
-        writeAll(reportDescriptor, "cannot set a resource limit");
-        ::_exit(kExitSetupFailed);
-    }
+    if (!setLimit(RLIMIT_FSIZE, limits.fileSizeLimit) || !setLimit(RLIMIT_NOFILE, limits.openFileLimit))
+        exitWith(kSetupFailed, reportDescriptor, "cannot set a resource limit");
     try {
         body();
     } catch (const std::exception& error) {
-        writeAll(reportDescriptor, error.what());
-        ::_exit(kExitThrew);
+        exitWith(kThrew, reportDescriptor, error.what());
     }
-    ::_exit(kExitSucceeded);
+    exitWith(kSucceeded, reportDescriptor, {});
 }
 
 } // namespace
@@ -81,22 +71,17 @@ ChildOutcome runInChild(const ChildLimits& limits, const std::function<void()>& 
     ::close(pipeEnds[1]);
     std::string report;
     char chunk[4096];
-    ssize_t got = 0;
-    while ((got = ::read(pipeEnds[0], chunk, sizeof chunk)) > 0)
+    for (ssize_t got = 0; (got = ::read(pipeEnds[0], chunk, sizeof chunk)) > 0;)
         report.append(chunk, static_cast<std::size_t>(got));
     ::close(pipeEnds[0]);
 
     int status = 0;
     ::waitpid(child, &status, 0);
-    if (WIFSIGNALED(status)) {
-        ADD_FAILURE() << "the child process was ended by signal " << WTERMSIG(status);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) == kSetupFailed) {
+        ADD_FAILURE() << "the child process did not run its body (status " << status << "): " << report;
         return {};
     }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) == kExitSetupFailed) {
-        ADD_FAILURE() << "the child process did not run its body: " << report;
-        return {};
-    }
-    return {WEXITSTATUS(status) == kExitSucceeded, report};
+    return {WEXITSTATUS(status) == kSucceeded, report};
 }
 
 } // namespace tarnis::test
