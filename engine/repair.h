@@ -28,6 +28,8 @@ struct ImageLayout {
     std::int64_t rowBytes = 12160; ///< two bytes for each sample of a row (NAXIS1)
     std::int64_t rows = 1;         ///< rows of one plane (NAXIS2)
     std::int64_t planes = 1;       ///< planes of a cube (NAXIS3 and further multiplied), 1 for a plain image
+
+    friend bool operator==(const ImageLayout&, const ImageLayout&) = default;
 };
 
 /// How many dropouts a repair met.

@@ -73,9 +73,8 @@ TEST_P(Cli, repairs_each_file_as_the_window_does_and_answers_on_the_right_stream
     const test::ProgramResult result = test::runProgram(TARNIS_REPAIR, arguments, scratch.file(c.folder));
 
     EXPECT_EQ(result.exitStatus, c.exitStatus);
-    for (const auto& [shown, expected] : {std::pair{result.out, c.out}, std::pair{result.error, c.error}}) {
+    for (const auto& [shown, expected] : {std::pair{result.out, c.out}, std::pair{result.error, c.error}})
         EXPECT_TRUE(expected == "?" || shown == here(expected)) << shown;
-    }
     std::set<std::string> written;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(scratch.path())) {
         std::string name = utf8FromPath(entry.path().lexically_relative(scratch.path()));
@@ -126,8 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
         CliCase{"no_file", {}, ".", 2, "", "tarnis-repair: ファイルが指定されていません。\n" + kHint, {}},
         CliCase{"unknown_option", {"--frobnicate", "a.fit"}, ".", 2, "", "tarnis-repair: 知らないオプションです: --frobnicate\n" + kHint, {}},
         CliCase{"no_jobs", {"--jobs", "0", "a.fit"}, ".", 2, "", "tarnis-repair: --jobs には 1 から 256 までの整数を指定してください: 0\n" + kHint, {}},
-        CliCase{"jobs_without_a_number", {"a.fit", "-j"}, ".", 2, "",
-                "tarnis-repair: --jobs の後に、同時に処理するファイルの数を指定してください。\n" + kHint, {}}),
+        CliCase{"jobs_without_a_number", {"a.fit", "-j"}, ".", 2, "", "tarnis-repair: --jobs の後に、同時に処理するファイルの数を指定してください。\n" + kHint, {}}),
     [](const auto& info) { return info.param.label; });
 
 // An output is on disk before it gets its name, and its name is on disk before the run moves on:
@@ -168,22 +166,19 @@ TEST(TarnisRepair, syncs_each_output_before_naming_it_and_its_folder_after)
 }
 
 // A console whose clock moves on by 400 ms whenever it is read, so that a short run looks long.
-class SlowConsole : public cli::Console {
-public:
-    explicit SlowConsole(bool terminal) : terminal_(terminal) {}
+struct SlowConsole : cli::Console {
+    explicit SlowConsole(bool terminal) : terminal(terminal) {}
     void writeOut(std::string_view text) override { out += text; }
     void writeError(std::string_view text) override { error += text; }
-    [[nodiscard]] bool errorIsTerminal() const override { return terminal_; }
+    [[nodiscard]] bool errorIsTerminal() const override { return terminal; }
     [[nodiscard]] std::chrono::steady_clock::time_point now() const override
     {
-        return std::chrono::steady_clock::time_point() + std::chrono::milliseconds(400) * ++reads_;
+        return std::chrono::steady_clock::time_point(std::chrono::milliseconds(400) * ++reads);
     }
+    bool terminal;
+    mutable int reads = 0;
     std::string out;
     std::string error;
-
-private:
-    bool terminal_;
-    mutable int reads_ = 0;
 };
 
 TEST(TarnisRepair, shows_progress_of_a_long_run_on_a_terminal_only_and_clears_it)

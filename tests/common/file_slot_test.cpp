@@ -119,14 +119,10 @@ TEST_P(Writing, shows_nothing_under_the_name_until_committed_and_close_abandons_
         EXPECT_EQ(::GetFileAttributesW(scratch.file(name).c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u) << name;
 #else
     // A replaced output keeps its permissions; a new one gets the usual ones for new files.
-    struct stat replaced {};
-    struct stat created {};
-    ::stat(scratch.file("out.fit").c_str(), &replaced);
-    ::stat(scratch.file("new.fit").c_str(), &created);
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    EXPECT_EQ(replaced.st_mode & 0777, 0640u);
-    EXPECT_EQ(created.st_mode & 0777, 0666u & ~mask);
+    EXPECT_EQ(std::filesystem::status(scratch.file("out.fit")).permissions(), std::filesystem::perms(0640));
+    EXPECT_EQ(std::filesystem::status(scratch.file("new.fit")).permissions(), std::filesystem::perms(0666 & ~mask));
 #endif
 }
 

@@ -106,12 +106,6 @@ std::map<std::string, Bytes> regularFilesIn(const fs::path& folder)
     return files;
 }
 
-// On Windows, a mode without the owner's write bit is the read-only attribute.
-void chmodFile(const ScratchDir& s, const std::string& name, int mode)
-{
-    fs::permissions(s.file(name), fs::perms(mode));
-}
-
 void removeFile(const ScratchDir& s, const std::string& name)
 {
     std::error_code ignored;
@@ -119,12 +113,13 @@ void removeFile(const ScratchDir& s, const std::string& name)
     fs::remove_all(s.file(name));
 }
 
-// The inputs are read-only, as the run must not need to write them.
+// The inputs are read-only, as the run must not need to write them. On Windows, a mode without the
+// owner's write bit is the read-only attribute.
 void writeInput(const ScratchDir& s, const std::string& name, const Bytes& bytes = test::imageWithDropouts(3, {15040, 20000}))
 {
     removeFile(s, name);
     test::writeFile(s.file(name), bytes);
-    chmodFile(s, name, 0444);
+    fs::permissions(s.file(name), fs::perms(0444));
 }
 
 // As root the failing run gives up its privileges for the user nobody, who then owns the folder
@@ -164,10 +159,9 @@ TEST_P(FaultInjection, stops_the_run_and_loses_nothing)
 {
     const Fault& fault = GetParam();
     ScratchDir scratch;
-    for (const std::string& name : {kFirst, fault.name, std::string("third.fit")}) {
+    for (const std::string& name : {kFirst, fault.name, std::string("third.fit")})
         if (!name.empty())
             writeInput(scratch, name);
-    }
     try { // an earlier output of the failing file, where its name can be formed and fits the file system
         test::writeFile(scratch.file(outputFileName(fault.name, "")), kOldOutput);
     } catch (const std::exception&) {
@@ -214,12 +208,12 @@ TEST_P(FaultInjection, stops_the_run_and_loses_nothing)
     EXPECT_TRUE(fs::is_regular_file(scratch.file("third_R.fit")));
 }
 
-void nothing(const ScratchDir&) {}
+const Make nothing = [](const ScratchDir&) {};
 
 // A file that another program still writes is not read-only.
 Make writable(const std::string& name)
 {
-    return [=](const ScratchDir& s) { chmodFile(s, name, 0644); };
+    return [=](const ScratchDir& s) { fs::permissions(s.file(name), fs::perms(0644)); };
 }
 
 // The faults that each platform can make; a fault that one cannot is left out there, with the reason.
@@ -230,7 +224,7 @@ const std::vector<Fault> kFaults = {
     Fault{"empty_name_after_a_cancelled_selection", "", nothing, Cause::IsFolder, "", {}, {}, {}, false},
 #ifndef _WIN32 // Wine enforces no access control lists, and Windows has no mode bits to clear
     Fault{"no_read_permission", "private.fit",
-          [](const ScratchDir& s) { giveFolderToUnprivilegedUser(s), chmodFile(s, "private.fit", 0000); }, Cause::NoPermission, "",
+          [](const ScratchDir& s) { giveFolderToUnprivilegedUser(s), fs::permissions(s.file("private.fit"), fs::perms::none); }, Cause::NoPermission, "",
           {.unprivileged = true}},
 #endif
     Fault{"file_grows_between_measuring_and_reading", "growing.fit", writable("growing.fit"), Cause::ChangedWhileReading, "", {},
@@ -260,7 +254,7 @@ const std::vector<Fault> kFaults = {
     Fault{"output_name_taken_by_a_folder", "taken.fit",
           [](const ScratchDir& s) { removeFile(s, "taken_R.fit"), fs::create_directory(s.file("taken_R.fit")); },
           Cause::FolderInTheWay, "taken_R.fit", {}, {}, [](const ScratchDir& s) { removeFile(s, "taken_R.fit"); }},
-    Fault{"write_protected_output", "kept.fit", [](const ScratchDir& s) { giveFolderToUnprivilegedUser(s), chmodFile(s, "kept_R.fit", 0444); },
+    Fault{"write_protected_output", "kept.fit", [](const ScratchDir& s) { giveFolderToUnprivilegedUser(s), fs::permissions(s.file("kept_R.fit"), fs::perms(0444)); },
           Cause::WriteProtected, "kept_R.fit", {.unprivileged = true}, {}, [](const ScratchDir& s) { removeFile(s, "kept_R.fit"); }},
     // 254 characters, one short of the longest name that file systems take; the output's is 256.
     Fault{"output_name_too_long", std::string(250, 'x') + ".fit", nothing, Cause::NameTooLong, std::string(250, 'x') + "_R.fit", {},

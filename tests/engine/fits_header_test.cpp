@@ -15,6 +15,8 @@ namespace tarnis {
 namespace {
 
 using test::Bytes;
+using test::imageCards;
+const auto headerOf = test::fitsHeader;
 
 struct HeaderCase {
     std::string label;
@@ -28,11 +30,6 @@ std::vector<std::string> withCard(std::vector<std::string> cards, std::size_t at
 {
     cards[at] = card;
     return cards;
-}
-
-Bytes headerOf(const std::vector<std::string>& cards)
-{
-    return test::fitsHeader(cards);
 }
 
 Bytes withoutEnd(Bytes header)
@@ -53,11 +50,7 @@ TEST_P(FitsHeader, gives_the_image_layout_or_says_what_it_found_instead)
     file.resize(file.size() + 12160, 0); // some image data, which the reader must not need
 
     if (c.layout) {
-        const ImageLayout layout = readImageLayout(file);
-        EXPECT_EQ(layout.dataStart, c.layout->dataStart);
-        EXPECT_EQ(layout.rowBytes, c.layout->rowBytes);
-        EXPECT_EQ(layout.rows, c.layout->rows);
-        EXPECT_EQ(layout.planes, c.layout->planes);
+        EXPECT_EQ(readImageLayout(file), *c.layout);
         return;
     }
     try {
@@ -69,9 +62,9 @@ TEST_P(FitsHeader, gives_the_image_layout_or_says_what_it_found_instead)
     }
 }
 
-const std::vector<std::string> kCamera = test::imageCards({6080, 4000});
+const std::vector<std::string> kCamera = imageCards({6080, 4000});
 const std::vector<std::string> kManyCards = [] {
-    std::vector<std::string> cards = test::imageCards({4144, 2822});
+    std::vector<std::string> cards = imageCards({4144, 2822});
     for (int i = 0; i < 60; ++i)
         cards.push_back("HISTORY capture program card " + std::to_string(i));
     return cards;
@@ -82,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         HeaderCase{"camera_frame", headerOf(kCamera), ImageLayout{2880, 12160, 4000, 1}},
         HeaderCase{"header_of_several_records", headerOf(kManyCards), ImageLayout{5760, 8288, 2822, 1}},
-        HeaderCase{"cube_of_planes", headerOf(test::imageCards({100, 50, 3, 2})), ImageLayout{2880, 200, 50, 6}},
+        HeaderCase{"cube_of_planes", headerOf(imageCards({100, 50, 3, 2})), ImageLayout{2880, 200, 50, 6}},
         HeaderCase{"integers_anywhere_with_comments",
                    headerOf(withCard(kCamera, 3, "NAXIS1  = 4144         / length of data axis 1")),
                    ImageLayout{2880, 8288, 4000, 1}},
@@ -92,16 +85,16 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"no_end_card", withoutEnd(headerOf(kCamera)), std::nullopt, Cause::NoEndCard, "15040"},
         HeaderCase{"float_image", headerOf(withCard(kCamera, 1, "BITPIX  =                  -32")), std::nullopt,
                    Cause::NotSixteenBit, "BITPIX = -32"},
-        HeaderCase{"compressed_image_has_no_axes", headerOf(test::imageCards({})), std::nullopt, Cause::NoImageRows,
+        HeaderCase{"compressed_image_has_no_axes", headerOf(imageCards({})), std::nullopt, Cause::NoImageRows,
                    "NAXIS = 0"},
-        HeaderCase{"one_axis_has_no_rows", headerOf(test::imageCards({6080})), std::nullopt, Cause::NoImageRows, "NAXIS = 1"},
+        HeaderCase{"one_axis_has_no_rows", headerOf(imageCards({6080})), std::nullopt, Cause::NoImageRows, "NAXIS = 1"},
         HeaderCase{"missing_axis", headerOf(withCard(kCamera, 2, "NAXIS   =                    3")), std::nullopt,
                    Cause::MissingKeyword, "NAXIS3"},
         HeaderCase{"axis_length_not_an_integer", headerOf(withCard(kCamera, 4, "NAXIS2  = 'many'")), std::nullopt,
                    Cause::MissingKeyword, "NAXIS2"},
-        HeaderCase{"axis_length_zero", headerOf(test::imageCards({6080, 0})), std::nullopt, Cause::BadAxisLength,
+        HeaderCase{"axis_length_zero", headerOf(imageCards({6080, 0})), std::nullopt, Cause::BadAxisLength,
                    "NAXIS2 = 0"},
-        HeaderCase{"bytes_beyond_64_bits", headerOf(test::imageCards({3037000500, 3037000500})), std::nullopt,
+        HeaderCase{"bytes_beyond_64_bits", headerOf(imageCards({3037000500, 3037000500})), std::nullopt,
                    Cause::ImageTooLarge, "3037000500 x 3037000500"}),
     [](const auto& info) { return info.param.label; });
 
