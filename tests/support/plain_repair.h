@@ -23,35 +23,27 @@ inline bool repairPlainly(std::span<std::uint8_t> data, std::int64_t length, con
     };
     const std::int64_t row = layout.rowBytes;
     const std::int64_t planeBytes = row * layout.rows;
+    RepairCounts found;
     for (std::int64_t plane = 0; plane < layout.planes; ++plane) {
         const std::int64_t start = layout.dataStart + plane * planeBytes;
         const std::int64_t end = start + planeBytes < length ? start + planeBytes : length;
+        // A byte below counts only before the plane's end; a byte above is read as it stands.
+        const auto below = [&](std::int64_t i) -> unsigned { return i < end ? data[i] : 0; };
+        const auto above = [&](std::int64_t i) -> unsigned { return i > 0 ? data[i] : 0; };
         for (std::int64_t pos = start; pos <= end - 1; pos += 2) {
             if (!(data[pos] == 0x80 && data[pos + 1] == 0x00))
                 continue;
             if (pos - start < row) {
-                if (counts)
-                    ++counts->leftInFirstRow;
+                ++found.leftInFirstRow;
                 continue;
             }
-            if (counts)
-                ++counts->repaired;
-            unsigned below = 0;
-            unsigned above = 0;
-            if (pos + row < end)
-                below = data[pos + row];
-            if (pos - row > 0)
-                above = data[pos - row];
-            data[pos] = combine(below, above);
-            below = 0;
-            above = 0;
-            if (pos + row - 1 < end)
-                below = data[pos + row - 1];
-            if (pos - row - 1 > 0)
-                above = data[pos - row - 1];
-            data[pos + 1] = combine(below, above);
+            ++found.repaired;
+            data[pos] = combine(below(pos + row), above(pos - row));
+            data[pos + 1] = combine(below(pos + row - 1), above(pos - row - 1));
         }
     }
+    if (counts)
+        *counts = found;
     return true;
 }
 
