@@ -47,6 +47,7 @@ enum class Cause {
     NotFits,          // detail, for this and the causes below: what the header holds
     NoEndCard,
     NotSixteenBit,
+    NotUnsignedSamples,
     NoImageRows,
     MissingKeyword, // detail: the keyword
     BadAxisLength,

@@ -55,6 +55,8 @@ std::string_view causeSentence(Cause cause)
     case Cause::NotFits: return "FITS ファイルではありません（先頭が「{}」です）。";
     case Cause::NoEndCard: return "FITS ヘッダーの終わり（END）が、先頭から {} バイトの中に見つかりません。";
     case Cause::NotSixteenBit: return "16 ビット整数の画像ではありません（{}）。";
+    case Cause::NotUnsignedSamples:
+        return "符号なし 16 ビットの画像（BZERO = 32768、BSCALE = 1）ではないため、欠落した画素を見分けられません（{}）。";
     case Cause::NoImageRows: return "行のある画像ではありません（{}）。圧縮された画像には対応していません。";
     case Cause::MissingKeyword: return "FITS ヘッダーに、整数の値を持つ {} がありません。";
     case Cause::BadAxisLength: return "画像の大きさが正しくありません（{}）。";

@@ -1,11 +1,14 @@
 #include "engine/fits_header.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <limits>
 #include <map>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <system_error>
 #include <utility>
 
 namespace tarnis {
@@ -66,6 +69,27 @@ std::optional<std::int64_t> integerValue(std::string_view card)
     if (digits == 0 || !endsValue(text.substr(digits)))
         return std::nullopt;
     return negative ? -value : value;
+}
+
+// The value of a card as written, up to the spaces or comment after it ("3.2768E4").
+std::string_view valueText(std::string_view card)
+{
+    std::string_view value = valueField(card).value_or(std::string_view());
+    value = value.substr(0, std::min(value.find(' '), value.find('/')));
+    return value;
+}
+
+// A real number as FITS writes it, with E or D before an exponent; nothing for anything else.
+std::optional<double> realValue(std::string_view text)
+{
+    std::string number(text);
+    std::replace(number.begin(), number.end(), 'D', 'E');
+    double value = 0;
+    const char* const last = number.data() + number.size();
+    const auto [stop, error] = std::from_chars(number.data() + (number.starts_with('+') ? 1 : 0), last, value);
+    if (number.empty() || error != std::errc() || stop != last)
+        return std::nullopt;
+    return value;
 }
 
 bool isTrue(std::string_view card)
@@ -133,6 +157,15 @@ ImageLayout readImageLayout(std::span<const std::uint8_t> file)
     const std::int64_t bitpix = integer("BITPIX");
     if (bitpix != 16)
         throw FitsHeaderError(Cause::NotSixteenBit, "BITPIX = " + std::to_string(bitpix));
+    // A dropout is a physical 0 stored as 0x8000, as samples are stored where BZERO is 32768 and
+    // BSCALE is 1. A file that states other values holds signed or scaled samples, in which 0x8000
+    // is a value of its own (signed images often mark blank pixels with it), never a dropout. A file
+    // that states neither is taken as the camera writes it.
+    for (const auto& [keyword, camera] : {std::pair<std::string_view, double>{"BZERO", 32768}, {"BSCALE", 1}}) {
+        const auto found = cards.find(keyword);
+        if (found != cards.end() && realValue(valueText(found->second)) != camera)
+            throw FitsHeaderError(Cause::NotUnsignedSamples, std::string(keyword) + " = " + std::string(valueText(found->second)));
+    }
     const std::int64_t axes = integer("NAXIS");
     if (axes < 2)
         throw FitsHeaderError(Cause::NoImageRows, "NAXIS = " + std::to_string(axes));

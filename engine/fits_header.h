@@ -29,7 +29,8 @@ private:
 /// number of planes.
 ///
 /// Throws FitsHeaderError when the first card is not SIMPLE = T (NotFits), there is no END card
-/// (NoEndCard, found: the bytes searched), BITPIX is not 16 (NotSixteenBit), NAXIS is below 2, as
+/// (NoEndCard, found: the bytes searched), BITPIX is not 16 (NotSixteenBit), BZERO or BSCALE is
+/// stated with another value than the camera's 32768 and 1 (NotUnsignedSamples), NAXIS is below 2, as
 /// with a compressed image (NoImageRows), a keyword the layout needs is missing or not an integer
 /// (MissingKeyword), an axis length is not positive or NAXIS is above 999 (BadAxisLength), or the
 /// image's bytes do not fit in 64 bits (ImageTooLarge).

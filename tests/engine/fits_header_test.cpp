@@ -26,8 +26,10 @@ struct HeaderCase {
     std::string found = {};
 };
 
+// The cards with the one at `at` replaced, or added after the last.
 std::vector<std::string> withCard(std::vector<std::string> cards, std::size_t at, const std::string& card)
 {
+    cards.resize(std::max(cards.size(), at + 1));
     cards[at] = card;
     return cards;
 }
@@ -85,6 +87,11 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"no_end_card", withoutEnd(headerOf(kCamera)), std::nullopt, Cause::NoEndCard, "15040"},
         HeaderCase{"float_image", headerOf(withCard(kCamera, 1, "BITPIX  =                  -32")), std::nullopt,
                    Cause::NotSixteenBit, "BITPIX = -32"},
+        HeaderCase{"unsigned_samples_stated_as_reals",
+                   headerOf(withCard(withCard(kCamera, 5, "BZERO   =             3.2768D4"), 6, "BSCALE  =                  1.0 / none")),
+                   ImageLayout{2880, 12160, 4000, 1}},
+        HeaderCase{"signed_samples", headerOf(withCard(kCamera, 5, "BZERO   =                    0 / signed")), std::nullopt,
+                   Cause::NotUnsignedSamples, "BZERO = 0"},
         HeaderCase{"compressed_image_has_no_axes", headerOf(imageCards({})), std::nullopt, Cause::NoImageRows,
                    "NAXIS = 0"},
         HeaderCase{"one_axis_has_no_rows", headerOf(imageCards({6080})), std::nullopt, Cause::NoImageRows, "NAXIS = 1"},

@@ -82,6 +82,8 @@ TEST(Texts, every_description_of_a_failure_reads_as_written)
         {Cause::NotFits, "89 50 4E 47", "FITS ファイルではありません（先頭が「89 50 4E 47」です）。"},
         {Cause::NoEndCard, "15040", "FITS ヘッダーの終わり（END）が、先頭から 15040 バイトの中に見つかりません。"},
         {Cause::NotSixteenBit, "BITPIX = -32", "16 ビット整数の画像ではありません（BITPIX = -32）。"},
+        {Cause::NotUnsignedSamples, "BZERO = 0",
+         "符号なし 16 ビットの画像（BZERO = 32768、BSCALE = 1）ではないため、欠落した画素を見分けられません（BZERO = 0）。"},
         {Cause::NoImageRows, "NAXIS = 0", "行のある画像ではありません（NAXIS = 0）。圧縮された画像には対応していません。"},
         {Cause::MissingKeyword, "NAXIS2", "FITS ヘッダーに、整数の値を持つ NAXIS2 がありません。"},
         {Cause::BadAxisLength, "NAXIS2 = 0", "画像の大きさが正しくありません（NAXIS2 = 0）。"},
