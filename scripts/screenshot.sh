@@ -42,8 +42,9 @@ fail() {
 }
 
 # Xvfb picks a free display itself and writes its number once it accepts connections, so that
-# several of these can run at once.
-Xvfb -displayfd 3 -screen 0 1024x600x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+# several of these can run at once. Without -noreset the server starts anew whenever its last client
+# leaves, and the first xwininfo below leaving could turn the program away while it connects.
+Xvfb -displayfd 3 -screen 0 1024x600x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
 for _ in $(seq 100); do
   [ -s "$work/display" ] && break
