@@ -87,7 +87,7 @@ std::optional<double> realValue(std::string_view text)
     double value = 0;
     const char* const last = number.data() + number.size();
     const auto [stop, error] = std::from_chars(number.data() + (number.starts_with('+') ? 1 : 0), last, value);
-    if (number.empty() || error != std::errc() || stop != last)
+    if (error != std::errc() || stop != last)
         return std::nullopt;
     return value;
 }
