@@ -247,13 +247,9 @@ const std::vector<Fault> kFaults = {
           Cause::OddLength},
     Fault{"not_a_16_bit_image", "float.fit", [](const ScratchDir& s) { writeInput(s, "float.fit", test::floatImage()); },
           Cause::NotSixteenBit},
-    Fault{"name_too_short_for_the_output_name", "abc", nothing, Cause::NameTooShort, "", {}, {}, {}, false},
     // The red channel was processed first; m31.fit's output would now replace it.
     Fault{"output_name_is_a_file_of_the_selection", "m31.fit", [](const ScratchDir& s) { writeInput(s, kFirst); },
           Cause::OutputIsSelected, kFirst, {}, {}, {}, false},
-    Fault{"output_name_taken_by_a_folder", "taken.fit",
-          [](const ScratchDir& s) { removeFile(s, "taken_R.fit"), fs::create_directory(s.file("taken_R.fit")); },
-          Cause::FolderInTheWay, "taken_R.fit", {}, {}, [](const ScratchDir& s) { removeFile(s, "taken_R.fit"); }},
     Fault{"write_protected_output", "kept.fit", [](const ScratchDir& s) { giveFolderToUnprivilegedUser(s), fs::permissions(s.file("kept_R.fit"), fs::perms(0444)); },
           Cause::WriteProtected, "kept_R.fit", {.unprivileged = true}, {}, [](const ScratchDir& s) { removeFile(s, "kept_R.fit"); }},
     // 254 characters, one short of the longest name that file systems take; the output's is 256.
