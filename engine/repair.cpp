@@ -25,9 +25,13 @@
 #if defined(__GNUC__)
 #define TARNIS_ALWAYS_INLINE [[gnu::always_inline]] inline
 #define TARNIS_PREFETCH(address) __builtin_prefetch(address)
-#else
+#elif defined(_M_X64) || defined(_M_IX86)
+#include <xmmintrin.h> // also where the portable scan is asked for, which includes no intrinsics above
 #define TARNIS_ALWAYS_INLINE __forceinline
 #define TARNIS_PREFETCH(address) _mm_prefetch(reinterpret_cast<const char*>(address), _MM_HINT_T0)
+#else
+#define TARNIS_ALWAYS_INLINE __forceinline
+#define TARNIS_PREFETCH(address) ((void)(address))
 #endif
 
 namespace tarnis {

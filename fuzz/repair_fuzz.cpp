@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <span>
 #include <vector>
 
@@ -30,7 +31,7 @@ namespace {
 [[noreturn]] void fail(const char* what, std::int64_t length)
 {
     std::fprintf(stderr, "repair_fuzz: %s (file length %lld)\n", what, static_cast<long long>(length));
-    __builtin_trap();
+    std::abort();
 }
 
 struct Recipe {
