@@ -2,39 +2,71 @@
 
 #include "ui/command_button.h"
 #include "ui/full_name_tips.h"
-#include "ui/selection.h"
+#include "ui/message_box.h"
+#include "ui/open_dialog.h"
 #include "ui/texts.h"
+#include "window/layout.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QIcon>
 #include <QListWidget>
+#include <QMimeData>
 #include <QPushButton>
+#include <QUrl>
 
-#include <exception>
+#include <algorithm>
+#include <string>
+#include <vector>
 
 namespace tarnis {
 namespace {
 
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QRect& geometry)
+// Positions and sizes in device-independent pixels (96 to the inch), so that Qt scales the window
+// on high-DPI screens. There is no layout manager on purpose: resizing the window moves nothing.
+QRect geometryOf(const layout::Twips& place)
 {
-    // A plain window has no default button: Enter presses only the button that has the focus.
-    auto* button = new CommandButton(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setGeometry(geometry);
-    return button;
+    constexpr int kDipsPerInch = 96;
+    return {layout::pixels(place.left, kDipsPerInch), layout::pixels(place.top, kDipsPerInch),
+            layout::pixels(place.width, kDipsPerInch), layout::pixels(place.height, kDipsPerInch)};
 }
 
-QListWidget* makeListBox(QWidget* parent)
+QWidget* makeControl(QWidget* parent, const layout::Control& control)
 {
-    auto* list = new QListWidget(parent);
-    list->setObjectName(QStringLiteral("List1"));
-    list->setGeometry(8, 40, 225, 328);
-    list->setSelectionMode(QAbstractItemView::SingleSelection);
-    list->setSortingEnabled(false); // the order of the entries is the order of the run
-    list->setItemDelegate(new FullNameTips(list));
-    return list;
+    QWidget* widget = nullptr;
+    if (control.kind == layout::Kind::Button) {
+        // A plain window has no default button: Enter presses only the button that has the focus.
+        widget = new CommandButton(qtText(control.caption), parent);
+    } else {
+        auto* list = new QListWidget(parent);
+        list->setSelectionMode(QAbstractItemView::SingleSelection);
+        list->setSortingEnabled(false); // the order of the entries is the order of the run
+        list->setItemDelegate(new FullNameTips(list));
+        widget = list;
+    }
+    widget->setObjectName(QLatin1String(control.name.data(), static_cast<qsizetype>(control.name.size())));
+    widget->setGeometry(geometryOf(control.place));
+    return widget;
+}
+
+template <typename Widget>
+Widget* control(QWidget& form, const char* name)
+{
+    return form.findChild<Widget*>(QLatin1String(name), Qt::FindDirectChildrenOnly);
+}
+
+// Makes the controls, in tab order, and returns the form they are on.
+QWidget& makeControls(QWidget& form)
+{
+    QWidget* previous = nullptr;
+    for (const layout::Control& c : layout::kControls) {
+        QWidget* widget = makeControl(&form, c);
+        if (previous != nullptr)
+            QWidget::setTabOrder(previous, widget);
+        previous = widget;
+    }
+    return form;
 }
 
 // The program's icon at every size it is drawn in, as built in from data/icons/.
@@ -46,69 +78,52 @@ QIcon programIcon()
     return icon;
 }
 
+std::vector<std::string> utf8(const QStringList& texts)
+{
+    std::vector<std::string> all;
+    for (const QString& text : texts)
+        all.push_back(text.toStdString());
+    return all;
+}
+
 } // namespace
 
-// Positions and sizes are in device-independent pixels, so that the window scales on high-DPI
-// screens. There is no layout manager on purpose: resizing the window moves nothing.
 Form1::Form1(std::unique_ptr<OpenFileDialog> dialog, std::unique_ptr<ErrorMessageBox> messageBox)
-    : Command1(makeButton(this, "Command1", texts::kSelectCaption, {8, 8, 65, 25})),
-      Command2(makeButton(this, "Command2", texts::kRunCaption, {80, 8, 65, 25})),
-      Command3(makeButton(this, "Command3", texts::kExitCaption, {160, 8, 73, 25})),
-      List1(makeListBox(this)),
+    : Command1(control<QPushButton>(makeControls(*this), "Command1")), // the controls are made first
+      Command2(control<QPushButton>(*this, "Command2")),
+      Command3(control<QPushButton>(*this, "Command3")),
+      List1(control<QListWidget>(*this, "List1")),
       CommonDialog1(dialog ? std::move(dialog) : std::make_unique<QtOpenFileDialog>(this)),
       messageBox_(messageBox ? std::move(messageBox) : std::make_unique<QtErrorMessageBox>(this)),
-      fileList_(*List1)
+      fileList_(*List1),
+      logic_(fileList_, *CommonDialog1, *messageBox_)
 {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(texts::kWindowTitle);
+    setWindowTitle(qtText(texts::kWindowTitle));
     setWindowIcon(programIcon()); // the dialogs over the window show it too
-    resize(245, 378);
-
-    setTabOrder(Command1, Command2);
-    setTabOrder(Command2, List1);
-    setTabOrder(List1, Command3);
-    Command1->setFocus();
+    resize(geometryOf({0, 0, layout::kClientWidth, layout::kClientHeight}).size());
+    setAcceptDrops(true);
+    Command1->setFocus(); // the first in tab order
 
     connect(Command1, &QPushButton::clicked, this, &Form1::selectFiles);
     connect(Command2, &QPushButton::clicked, this, &Form1::runBatch);
     connect(Command3, &QPushButton::clicked, this, &Form1::closeApplication);
 
-    load();
+    logic_.load();
 }
 
 Form1::~Form1() = default;
 
-void Form1::load()
-{
-    fileList_.clear();
-}
-
-void Form1::selectFiles()
-{
-    fileList_.clear();
-    // Whatever goes wrong from here on, a cancel above all, ends the selection without a word:
-    // the list stays empty and the previous folder and count stay as they were.
-    try {
-        const std::string result = CommonDialog1->showOpen();
-        parseSelection(result, fileList_, selection_, splitParts_);
-    } catch (...) {
-    }
-}
-
-void Form1::runBatch()
-{
-    try {
-        tarnis::runBatch(fileList_, selection_, runValues_, fileSlot_);
-    } catch (const std::exception& error) {
-        messageBox_->show(windowTitle(), QString::fromStdString(error.what()));
-    }
-}
-
 void Form1::closeApplication()
 {
-    fileSlot_.close();
+    logic_.closeApplication();
     close();
     QCoreApplication::exit(0);
+}
+
+void Form1::queueFiles(const QStringList& paths)
+{
+    logic_.queueFiles(utf8(paths), QDir::currentPath().toStdString());
 }
 
 void Form1::closeEvent(QCloseEvent* event)
@@ -117,8 +132,24 @@ void Form1::closeEvent(QCloseEvent* event)
     if (!event->isAccepted())
         return;
     // A file left open by a failed run is let go here too when the close box ends the program.
-    fileSlot_.close();
+    logic_.closeApplication();
     QCoreApplication::exit(0);
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (!urls.isEmpty() && std::all_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); }))
+        event->acceptProposedAction();
+}
+
+void Form1::dropEvent(QDropEvent* event)
+{
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        paths.append(QDir::toNativeSeparators(url.toLocalFile()));
+    event->acceptProposedAction();
+    queueFiles(paths);
 }
 
 } // namespace tarnis

@@ -1,26 +1,21 @@
 #pragma once
 
-#include "common/file_slot.h"
-#include "common/selection_state.h"
-#include "engine/batch.h"
 #include "ui/list_box_file_list.h"
-#include "ui/message_box.h"
-#include "ui/open_dialog.h"
+#include "window/form1_logic.h"
 
+#include <QStringList>
 #include <QWidget>
 
 #include <memory>
-#include <string>
-#include <vector>
 
 class QListWidget;
 class QPushButton;
 
 namespace tarnis {
 
-/// The program's only window: three buttons over the list of queued files. It owns everything the
-/// program keeps between clicks (the selection, the run's values, file slot 1), and every click is
-/// handled to its end on the user-interface thread before the next one is served.
+/// The program's only window on Linux: three buttons over the list of queued files, drawn by Qt
+/// over what both windows share (Form1Logic). Every click is handled to its end on the
+/// user-interface thread before the next one is served.
 class Form1 : public QWidget {
     Q_OBJECT
 
@@ -30,40 +25,36 @@ public:
                    std::unique_ptr<ErrorMessageBox> messageBox = nullptr);
     ~Form1() override;
 
-    /// "ﾌｧｲﾙ選択": empties the list and queues the files chosen in the open-file dialog. A
-    /// cancelled or failed choice ends it silently, the list left empty and the previous
-    /// selection's folder and count kept.
-    void selectFiles();
-    /// "実行・保存": repairs the queued files; a failure is shown in a message box and the window
-    /// carries on with the list and values as the failure left them.
-    void runBatch();
+    /// "ﾌｧｲﾙ選択", "実行・保存": see Form1Logic.
+    void selectFiles() { logic_.selectFiles(); }
+    void runBatch() { logic_.runBatch(); }
     /// "終了": closes file slot 1, the window and the program.
     void closeApplication();
+    /// Queues the files at `paths` as if they had been chosen in the dialog (see
+    /// Form1Logic::queueFiles): the program's arguments, and files dropped on the window.
+    void queueFiles(const QStringList& paths);
 
-    [[nodiscard]] const SelectionState& selection() const { return selection_; }
-    [[nodiscard]] const std::vector<std::string>& splitParts() const { return splitParts_; }
-    [[nodiscard]] const RunValues& runValues() const { return runValues_; }
-    [[nodiscard]] FileSlot& fileSlot() { return fileSlot_; }
+    [[nodiscard]] const SelectionState& selection() const { return logic_.selection(); }
+    [[nodiscard]] const std::vector<std::string>& splitParts() const { return logic_.splitParts(); }
+    [[nodiscard]] const RunValues& runValues() const { return logic_.runValues(); }
+    [[nodiscard]] FileSlot& fileSlot() { return logic_.fileSlot(); }
 
 protected:
     /// The close box ends the program too, whatever the application's own quit settings are.
     void closeEvent(QCloseEvent* event) override;
+    /// Files dragged from a file manager onto the window are taken as a choice in the dialog.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
-    void load();
-
     QPushButton* Command1;
     QPushButton* Command2;
     QPushButton* Command3;
     QListWidget* List1;
     std::unique_ptr<OpenFileDialog> CommonDialog1;
     std::unique_ptr<ErrorMessageBox> messageBox_;
-
     ListBoxFileList fileList_;
-    SelectionState selection_;
-    std::vector<std::string> splitParts_;
-    RunValues runValues_;
-    FileSlot fileSlot_;
+    Form1Logic logic_;
 };
 
 } // namespace tarnis

@@ -11,6 +11,9 @@ int main(int argc, char** argv)
     QGuiApplication::setDesktopFileName(QStringLiteral(TARNIS_APP_ID));
     const auto qtTranslations = tarnis::installQtTranslations();
     tarnis::Form1 form;
+    // Files given to the program ("Open with", a drop on its icon) are queued as if chosen.
+    if (const QStringList files = QCoreApplication::arguments().mid(1); !files.isEmpty())
+        form.queueFiles(files);
     form.show();
     return application.exec();
 }

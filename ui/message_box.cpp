@@ -1,12 +1,14 @@
 #include "ui/message_box.h"
 
+#include "ui/texts.h"
+
 #include <QMessageBox>
 
 namespace tarnis {
 
-void QtErrorMessageBox::show(const QString& title, const QString& text)
+void QtErrorMessageBox::show(std::string_view title, std::string_view text)
 {
-    QMessageBox::critical(parent_, title, text);
+    QMessageBox::critical(parent_, qtText(title), qtText(text));
 }
 
 } // namespace tarnis

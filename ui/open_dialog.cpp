@@ -1,7 +1,7 @@
 #include "ui/open_dialog.h"
 
-#include "ui/selection.h"
 #include "ui/texts.h"
+#include "window/selection.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -9,7 +9,7 @@
 #include <QFileSystemModel>
 #include <QStandardPaths>
 
-#include <stdexcept>
+#include <vector>
 
 namespace tarnis {
 namespace {
@@ -24,7 +24,7 @@ void applyNameFilter(QFileDialog& dialog)
     auto* model = dialog.findChild<QFileSystemModel*>();
     if (model == nullptr)
         return;
-    if (dialog.selectedNameFilter() == texts::kAllFilesFilter)
+    if (dialog.selectedNameFilter() == qtText(texts::kAllFilesFilter))
         model->setNameFilters({});
 }
 
@@ -52,21 +52,15 @@ QString answerFolder(const std::string& answer)
 
 void configureOpenDialog(QFileDialog& dialog)
 {
-#ifdef Q_OS_WIN
-    // The system's own dialog, as the tool always had there: it matches "*.*" against every name
-    // and ignores letter case, so that the settings below need nothing more.
-    dialog.setOption(QFileDialog::DontUseNativeDialog, false);
-#else
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-#endif
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     // Patterns match in any letter case, so that IMG01.FIT shows under "*.fit".
     dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
-    dialog.setNameFilters({texts::kAllFilesFilter, texts::kFitFilesFilter});
+    dialog.setNameFilters({qtText(texts::kAllFilesFilter), qtText(texts::kFitFilesFilter)});
     QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
                      [&dialog](const QString&) { applyNameFilter(dialog); });
-    dialog.selectNameFilter(texts::kFitFilesFilter);
+    dialog.selectNameFilter(qtText(texts::kFitFilesFilter));
     applyNameFilter(dialog);
 }
 
@@ -74,22 +68,10 @@ std::string resultText(const QStringList& chosenFiles)
 {
     if (chosenFiles.isEmpty())
         throw DialogCancelled();
-    QStringList paths;
+    std::vector<std::string> paths;
     for (const QString& file : chosenFiles)
-        paths.append(QDir::cleanPath(QFileInfo(file).absoluteFilePath()));
-    if (paths.size() == 1)
-        return QDir::toNativeSeparators(paths.front()).toStdString();
-
-    const QString folder = QFileInfo(paths.front()).absolutePath();
-    std::string result = QDir::toNativeSeparators(folder).toStdString();
-    for (const QString& path : paths) {
-        const QFileInfo file(path);
-        if (file.absolutePath() != folder)
-            throw std::invalid_argument("the chosen files lie in more than one folder");
-        result += kResultSeparator;
-        result += file.fileName().toStdString();
-    }
-    return result;
+        paths.push_back(QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(file).absoluteFilePath())).toStdString());
+    return answerFor(paths);
 }
 
 std::string QtOpenFileDialog::showOpen()

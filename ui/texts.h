@@ -1,18 +1,17 @@
 #pragma once
 
+#include "window/texts.h"
+
 #include <QString>
 
-namespace tarnis::texts {
+#include <string_view>
 
-// Every fixed text of the window, in one place; what the engine shows (the descriptions of
-// failures, the completion message) is in common/texts.cpp.
+namespace tarnis {
 
-inline const QString kWindowTitle = QStringLiteral("Tarnis Ver3.0");
-inline const QString kSelectCaption = QStringLiteral("ﾌｧｲﾙ選択");
-inline const QString kRunCaption = QStringLiteral("実行・保存");
-inline const QString kExitCaption = QStringLiteral("終了");
-/// The open-file dialog's filters, all files first.
-inline const QString kAllFilesFilter = QStringLiteral("すべてのファイル (*.*)");
-inline const QString kFitFilesFilter = QStringLiteral("fit ファイル (*.fit)");
+/// A text of the window (UTF-8, window/texts.h) as Qt shows it.
+inline QString qtText(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
-} // namespace tarnis::texts
+} // namespace tarnis

@@ -9,11 +9,13 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QListWidget>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
+#include <QUrl>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -145,6 +147,30 @@ TEST_F(Window, list_entries_keep_their_order_and_show_whole_as_tooltips_where_th
     EXPECT_EQ(toolTipAt(0), "");
 }
 
+// Dragged from a file manager and dropped on the list, which leaves drops to the window: queued as
+// a choice in the dialog is, and files of two folders refused as a cancelled choice is.
+TEST_F(Window, files_dropped_on_the_list_are_queued_as_if_chosen)
+{
+    showAndActivate();
+    EXPECT_FALSE(list().acceptDrops() || list().viewport()->acceptDrops());
+    const QPoint onTheList = list().mapTo(&form, list().rect().center());
+    for (const auto& [files, expected] : std::vector<std::pair<QStringList, Entries>>{
+             {{"/data/b.fit", "/data/a.fit"}, {"b.fit", "a.fit"}}, {{"/data/a.fit", "/other/b.fit"}, {}}}) {
+        QMimeData data;
+        QList<QUrl> urls;
+        for (const QString& file : files)
+            urls.append(QUrl::fromLocalFile(file));
+        data.setUrls(urls);
+        QDragEnterEvent enter(onTheList, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(&form, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent drop(onTheList, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(&form, &drop);
+        EXPECT_EQ(entries(), expected);
+    }
+    EXPECT_EQ(form.selection().dirPath, "/data/");
+}
+
 struct KeyCase {
     std::string label;
     const char* focus;
@@ -172,8 +198,7 @@ TEST_P(Key, presses_the_focused_button_and_nothing_else)
     EXPECT_EQ(entries(), c.entriesAfter);
     ASSERT_EQ(messages.size(), c.messagesAfter);
     for (const test::ShownMessage& shown : messages) // the failure as the engine describes it, under the window's title
-        EXPECT_EQ(std::make_pair(shown.title.toStdString(), shown.text.toStdString()),
-                  std::make_pair(std::string("Tarnis Ver3.0"), std::string(Error(FileAction::Read, "/data/a.fit", Cause::NotFound).what())));
+        EXPECT_EQ(shown, (test::ShownMessage{"Tarnis Ver3.0", Error(FileAction::Read, "/data/a.fit", Cause::NotFound).what()}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Form1, Key,

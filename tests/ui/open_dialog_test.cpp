@@ -30,15 +30,6 @@ namespace {
 
 using namespace std::string_literals;
 
-// The names in the dialog's order, after their one folder; files typed in full from two folders are
-// refused whole, since every output goes beside its input.
-TEST(OpenDialog, answers_with_the_folder_then_the_names_or_refuses_files_of_two_folders)
-{
-    EXPECT_EQ(resultText({"/星/b.fit", "/星/画像 1.fit", "/星/ｵﾘｵﾝ"}), "/星\0b.fit\0画像 1.fit\0ｵﾘｵﾝ"s);
-    for (const QStringList& chosen : {QStringList{"/data/a.fit", "/data/y/b.fit"}, QStringList{"/data/ab/a.fit", "/data/abc/b.fit"}})
-        EXPECT_THROW((void)resultText(chosen), std::invalid_argument) << chosen.join(' ').toStdString();
-}
-
 // Waits for the dialog's file view, filled from a background thread, to list `expected`.
 ::testing::AssertionResult lists(QFileDialog& dialog, const std::set<std::string>& expected)
 {

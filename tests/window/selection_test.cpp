@@ -1,7 +1,6 @@
-// The open-file dialog's answer turned into the next run's queue. Without Qt, so that it runs
-// wherever the engine does; the answers are written with "/" and given with the platform's
-// separator.
-#include "ui/selection.h"
+// The open-file dialog's answer turned into the next run's queue; the answers are written with "/"
+// and given with the platform's separator.
+#include "window/selection.h"
 
 #include "common/text.h"
 #include "tests/support/memory_file_list.h"

@@ -9,6 +9,8 @@
 
 namespace tarnis {
 
+// Standard C++ only, so that both windows share it and it is exercised without a window system.
+
 /// Separates the folder from the names, and the names from each other, in the open-file dialog's
 /// answer when several files were chosen.
 inline constexpr char kResultSeparator = '\0';
@@ -24,9 +26,16 @@ inline constexpr char kResultSeparator = '\0';
 /// A single path without any separator names no folder, and a name with a separator in it lies in
 /// another folder: either throws std::invalid_argument, leaving the list and `selection` as they
 /// were.
-///
-/// Standard C++ only, so that it can be exercised without a window system.
 void parseSelection(std::string_view result, FileList& fileList, SelectionState& selection,
                     std::vector<std::string>& splitParts);
+
+/// The answer that the dialog gives for the files at `fullPaths`, in this order: the one path, or
+/// their folder followed by their names. Files of several folders cannot form one answer, since
+/// every output goes beside its input: that, like no file at all, throws std::invalid_argument.
+[[nodiscard]] std::string answerFor(const std::vector<std::string>& fullPaths);
+
+/// `paths` as given on a command line, each made full against `currentFolder` where it is
+/// relative, with "." and ".." resolved and the platform's separators.
+[[nodiscard]] std::vector<std::string> fullPaths(const std::vector<std::string>& paths, const std::string& currentFolder);
 
 } // namespace tarnis

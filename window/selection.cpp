@@ -1,8 +1,9 @@
-#include "ui/selection.h"
+#include "window/selection.h"
 
 #include "common/text.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <stdexcept>
 
 namespace tarnis {
@@ -32,6 +33,16 @@ std::string withOneTrailingSeparator(std::string_view folder)
     std::string result(folder);
     result += kPathSeparator;
     return result;
+}
+
+// Where the name of the full path `path` starts: just after its last separator.
+std::size_t nameStart(std::string_view path)
+{
+    for (std::size_t i = path.size(); i > 0; --i) {
+        if (isPathSeparator(path[i - 1]))
+            return i;
+    }
+    throw std::invalid_argument("a path that names no folder");
 }
 
 } // namespace
@@ -65,6 +76,37 @@ void parseSelection(std::string_view result, FileList& fileList, SelectionState&
     for (std::size_t i = 1; i < splitParts.size(); ++i)
         fileList.append(splitParts[i]);
     selection.entryCount = static_cast<std::int32_t>(splitParts.size());
+}
+
+std::string answerFor(const std::vector<std::string>& fullPaths)
+{
+    if (fullPaths.empty())
+        throw std::invalid_argument("no file was chosen");
+    if (fullPaths.size() == 1)
+        return fullPaths.front();
+    // The folder without the separator before the names, as the dialog names it.
+    const std::string_view first = fullPaths.front();
+    std::string answer(first.substr(0, nameStart(first) - 1));
+    for (const std::string& path : fullPaths) {
+        const std::size_t start = nameStart(path);
+        if (std::string_view(path).substr(0, start) != first.substr(0, nameStart(first)))
+            throw std::invalid_argument("the chosen files lie in more than one folder");
+        answer += kResultSeparator;
+        answer += path.substr(start);
+    }
+    return answer;
+}
+
+std::vector<std::string> fullPaths(const std::vector<std::string>& paths, const std::string& currentFolder)
+{
+    std::vector<std::string> full;
+    for (const std::string& path : paths) {
+        std::filesystem::path native = pathFromUtf8(path);
+        if (!native.is_absolute())
+            native = pathFromUtf8(currentFolder) / native;
+        full.push_back(utf8FromPath(native.lexically_normal().make_preferred()));
+    }
+    return full;
 }
 
 } // namespace tarnis

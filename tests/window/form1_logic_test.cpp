@@ -1,0 +1,109 @@
+// What both windows do alike, through their seams: files queued as if chosen in the dialog (the
+// program started with files, files dropped on the window), and a choice too large for the dialog.
+#include "window/form1_logic.h"
+
+#include "common/text.h"
+#include "tests/support/files.h"
+#include "tests/support/memory_file_list.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/window/fakes.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tarnis {
+namespace {
+
+const std::string kDone = "選択されたﾌｧｲﾙの処理を終了しました";
+
+// "/" written, the platform's separator given; "@" stands for the scratch folder, which is also
+// the current folder.
+struct QueueCase {
+    std::string label;
+    std::vector<std::string> paths;
+    std::optional<std::string> dirPath; // none: refused as a cancelled choice is
+    std::vector<std::string> names;
+};
+
+void PrintTo(const QueueCase& c, std::ostream* out) { *out << c.label; }
+
+class Window : public ::testing::Test {
+public:
+    Window() : dialog(script), messageBox(messages), logic(list, dialog, messageBox)
+    {
+        script.push_back(test::choose(native("/earlier/x.fit")));
+        logic.selectFiles();
+    }
+    std::string native(std::string text) const
+    {
+        std::replace(text.begin(), text.end(), '/', kPathSeparator);
+        const std::size_t at = text.find('@');
+        return at == std::string::npos ? text : text.replace(at, 1, scratch.dirPath());
+    }
+
+    test::ScratchDir scratch;
+    test::MemoryFileList list;
+    std::deque<test::DialogAnswer> script;
+    std::vector<test::ShownMessage> messages;
+    test::ScriptedDialog dialog;
+    test::RecordingMessageBox messageBox;
+    Form1Logic logic;
+};
+
+class QueuedFiles : public Window, public ::testing::WithParamInterface<QueueCase> {};
+
+TEST_P(QueuedFiles, are_listed_and_run_as_if_chosen_or_refused_as_a_cancel)
+{
+    const QueueCase& c = GetParam();
+    for (const char* name : {"a.fit", "b.fit", "sub/c.fit"}) {
+        std::filesystem::create_directories(scratch.file(name).parent_path());
+        test::writeFile(scratch.file(name), test::imageWithDropouts(2, {15040}));
+    }
+    std::vector<std::string> paths;
+    for (const std::string& path : c.paths)
+        paths.push_back(native(path));
+
+    logic.queueFiles(paths, scratch.dirPath());
+
+    EXPECT_EQ(list.entries, c.names);
+    EXPECT_EQ(logic.selection().dirPath, native(c.dirPath.value_or("/earlier/")));
+    EXPECT_EQ(logic.selection().entryCount, c.dirPath ? static_cast<int>(c.names.size()) + 1 : 2);
+    if (!c.dirPath)
+        return;
+    logic.runBatch();
+    EXPECT_EQ(list.entries, std::vector<std::string>{kDone});
+    EXPECT_TRUE(messages.empty()) << messages.front().text;
+    for (const std::string& name : c.names)
+        EXPECT_TRUE(std::filesystem::exists(pathFromUtf8(logic.selection().dirPath + name.substr(0, name.size() - 4) + "_R.fit")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Form1Logic, QueuedFiles,
+    ::testing::Values(QueueCase{"two_files_of_one_folder", {"@b.fit", "@a.fit"}, "@", {"b.fit", "a.fit"}},
+                      QueueCase{"relative_paths_from_the_current_folder", {"a.fit", "./sub/../b.fit"}, "@", {"a.fit", "b.fit"}},
+                      QueueCase{"one_file_in_a_folder_below", {"sub/c.fit"}, "@sub/", {"c.fit"}},
+                      QueueCase{"files_of_two_folders", {"@a.fit", "@sub/c.fit"}, std::nullopt, {}},
+                      QueueCase{"folders_whose_names_begin_alike", {"@sub/a.fit", "@subway/b.fit"}, std::nullopt, {}}),
+    [](const auto& info) { return info.param.label; });
+
+TEST_F(Window, a_choice_too_large_for_the_dialog_is_said_and_ends_as_a_cancel_does)
+{
+    script = {test::kTooMany, test::kCancel};
+    logic.selectFiles();
+    logic.selectFiles();
+
+    EXPECT_EQ(messages, (std::vector<test::ShownMessage>{
+                            {"Tarnis Ver3.0", "選択されたファイルが多すぎて、名前をすべて受け取れませんでした。\n"
+                                              "何も選択していません。ファイルを何回かに分けて選んでください。"}}));
+    EXPECT_TRUE(list.entries.empty());
+    EXPECT_EQ(logic.selection().dirPath, native("/earlier/"));
+    EXPECT_EQ(logic.selection().entryCount, 2);
+}
+
+} // namespace
+} // namespace tarnis
