@@ -9,10 +9,17 @@ shift
 loader=/usr/lib/wine/wine64
 [ -x "$loader" ] || loader=$(command -v wine64) || { echo "wine64 is not installed (Debian: wine64)" >&2; exit 1; }
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# Made once, under a lock: tests started side by side must not each start making it.
-if [ ! -f "$prefix/.made" ]; then
+# Made once, under a lock: tests started side by side must not each start making it. Its windows
+# go to Wine's null graphics driver, which needs no display: they are made, painted and driven as
+# on a screen, and nobody sees them. A program that crashes ends at once, rather than waiting for a
+# debugger until the test's time is up.
+if [ ! -f "$prefix/.ready" ]; then
   mkdir -p "$prefix"
-  flock -o "$prefix/.making" sh -c '[ -f "$WINEPREFIX/.made" ] || { "$1" wineboot -i </dev/null >/dev/null 2>&1 && touch "$WINEPREFIX/.made"; }' sh "$loader"
+  flock -o "$prefix/.making" sh -c '[ -f "$WINEPREFIX/.ready" ] || {
+    "$1" wineboot -i </dev/null >/dev/null 2>&1 &&
+    "$1" reg add "HKCU\\Software\\Wine\\Drivers" /v Graphics /d null /f </dev/null >/dev/null 2>&1 &&
+    "$1" reg add "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug" /v Debugger /d "" /f </dev/null >/dev/null 2>&1 &&
+    touch "$WINEPREFIX/.ready"; }' sh "$loader"
 fi
 # One server for all the programs of a test run, kept until ten seconds after the last: starting it
 # and Wine's own services anew for each program costs seconds. Started apart from this program's

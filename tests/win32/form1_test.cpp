@@ -1,0 +1,362 @@
+// The native window as the user drives it, under Wine: keys through the window's own keyboard
+// interface, clicks as the buttons send them, a scripted dialog and a message box that records;
+// and once through the real common file dialog, which a second thread fills in and confirms.
+#include "win32/form1.h"
+
+#include "common/text.h"
+#include "tests/support/files.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/window/fakes.h"
+#include "win32/open_dialog.h"
+#include "win32/wide.h"
+
+#include <commdlg.h>
+#include <dlgs.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace tarnis::win32 {
+namespace {
+
+using namespace std::string_literals;
+using Entries = std::vector<std::string>;
+
+const std::string kDone = "選択されたﾌｧｲﾙの処理を終了しました";
+
+std::string textOf(HWND window)
+{
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return utf8(text);
+}
+
+std::string classOf(HWND window)
+{
+    wchar_t name[64] = {};
+    ::GetClassNameW(window, name, 64);
+    return utf8(name);
+}
+
+// Where a control lies in its window's client area: left, top, width, height.
+std::vector<long> placeOf(HWND control)
+{
+    RECT r;
+    ::GetWindowRect(control, &r);
+    ::MapWindowPoints(nullptr, ::GetParent(control), reinterpret_cast<POINT*>(&r), 2);
+    return {r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
+
+class Window : public ::testing::Test {
+public:
+    Window() : form(std::make_unique<test::ScriptedDialog>(script), std::make_unique<test::RecordingMessageBox>(messages))
+    {
+        form.show();
+        pump();
+    }
+    void TearDown() override { EXPECT_TRUE(script.empty()) << "the dialog was shown fewer times than scripted"; }
+
+    HWND control(const char* name) { return form.control(name); }
+    // Serves what is queued, as the program's loop does; a request to end the program is noted.
+    void pump()
+    {
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT)
+                exitCode = static_cast<int>(message.wParam);
+            else
+                form.dispatch(message);
+        }
+    }
+    // A key pressed and released where the keyboard focus is, as the keyboard delivers it.
+    void key(WPARAM virtualKey)
+    {
+        const HWND focus = ::GetFocus();
+        const LPARAM scan = static_cast<LPARAM>(::MapVirtualKeyW(static_cast<UINT>(virtualKey), MAPVK_VK_TO_VSC)) << 16;
+        ::PostMessageW(focus, WM_KEYDOWN, virtualKey, scan | 1);
+        ::PostMessageW(focus, WM_KEYUP, virtualKey, scan | 1 | 0xC0000000);
+        pump();
+    }
+    std::string focused()
+    {
+        for (const char* name : {"Command1", "Command2", "List1", "Command3"})
+            if (::GetFocus() == control(name))
+                return name;
+        return "elsewhere";
+    }
+    Entries entries()
+    {
+        Entries all;
+        const auto count = static_cast<int>(::SendMessageW(control("List1"), LB_GETCOUNT, 0, 0));
+        for (int i = 0; i < count; ++i) {
+            std::wstring text(static_cast<std::size_t>(::SendMessageW(control("List1"), LB_GETTEXTLEN, static_cast<WPARAM>(i), 0)) + 1, L'\0');
+            text.resize(static_cast<std::size_t>(::SendMessageW(control("List1"), LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text.data()))));
+            all.push_back(utf8(text));
+        }
+        return all;
+    }
+    void choose(const std::string& answer)
+    {
+        script.push_back(test::choose(answer));
+        ::SendMessageW(control("Command1"), BM_CLICK, 0, 0);
+    }
+
+    std::deque<test::DialogAnswer> script;
+    std::vector<test::ShownMessage> messages;
+    Form1 form;
+    std::optional<int> exitCode;
+};
+
+// At 96 DPI, 15 twips to the pixel; moved to a monitor of 144 DPI, half as large again, in the
+// system's UI font for that DPI.
+TEST_F(Window, has_its_controls_where_they_belong_in_the_system_font_at_every_dpi)
+{
+    EXPECT_EQ(textOf(form.window()), "Tarnis Ver3.0");
+    RECT client;
+    ::GetClientRect(form.window(), &client);
+    EXPECT_EQ(std::make_pair(client.right, client.bottom), std::make_pair(245L, 378L));
+    EXPECT_NE(::GetClassLongPtrW(form.window(), GCLP_HICON), 0) << "the program's icon";
+    EXPECT_NE(::GetWindowLongPtrW(form.window(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0) << "files can be dropped on it";
+
+    struct Expected {
+        const char* name;
+        const char* kind;
+        const char* caption;
+        std::vector<long> at96;
+        std::vector<long> at144;
+    };
+    const std::vector<Expected> controls = {{"Command1", "Button", "ﾌｧｲﾙ選択", {8, 8, 65, 25}, {12, 12, 98, 38}},
+                                            {"Command2", "Button", "実行・保存", {80, 8, 65, 25}, {120, 12, 98, 38}},
+                                            {"Command3", "Button", "終了", {160, 8, 73, 25}, {240, 12, 110, 38}},
+                                            {"List1", "ListBox", "", {8, 40, 225, 328}, {12, 60, 338, 492}}};
+    for (const UINT dpi : {96u, 144u}) {
+        if (dpi != 96) {
+            RECT frame {0, 0, 400, 620};
+            ::SendMessageW(form.window(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
+        }
+        NONCLIENTMETRICSW metrics {};
+        metrics.cbSize = sizeof metrics;
+        ASSERT_TRUE(::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi));
+        for (const Expected& c : controls) {
+            const HWND h = control(c.name);
+            EXPECT_EQ(classOf(h), c.kind) << c.name;
+            EXPECT_EQ(textOf(h), c.caption) << c.name;
+            EXPECT_EQ(placeOf(h), dpi == 96 ? c.at96 : c.at144) << c.name << " at " << dpi;
+            LOGFONTW font {};
+            ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(h, WM_GETFONT, 0, 0)), sizeof font, &font);
+            EXPECT_EQ(std::wstring(font.lfFaceName), std::wstring(metrics.lfMessageFont.lfFaceName)) << c.name;
+            EXPECT_EQ(font.lfHeight, metrics.lfMessageFont.lfHeight) << c.name << " at " << dpi;
+        }
+    }
+    const auto style = [&](const char* name) { return ::GetWindowLongPtrW(control(name), GWL_STYLE); };
+    for (const char* button : {"Command1", "Command2", "Command3"})
+        EXPECT_EQ(style(button) & BS_TYPEMASK, BS_PUSHBUTTON) << button << " is no default button";
+    EXPECT_EQ(style("List1") & (LBS_SORT | LBS_MULTIPLESEL | LBS_EXTENDEDSEL), 0) << "one entry selected at most, in the order given";
+}
+
+TEST_F(Window, focus_starts_on_Command1_and_tab_goes_to_Command2_List1_Command3)
+{
+    std::vector<std::string> order{focused()};
+    for (int i = 0; i < 4; ++i) {
+        key(VK_TAB);
+        order.push_back(focused());
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"Command1", "Command2", "List1", "Command3", "Command1"}));
+}
+
+struct KeyCase {
+    std::string label;
+    const char* focus;
+    WPARAM key;
+    Entries entriesAfter; // after choosing a.fit in a folder that does not exist
+    std::size_t messagesAfter;
+};
+
+class Key : public Window, public ::testing::WithParamInterface<KeyCase> {};
+
+TEST_P(Key, presses_the_focused_button_and_nothing_else)
+{
+    const KeyCase& c = GetParam();
+    choose("C:\\no such folder\0a.fit"s);
+    ::SendMessageW(control("List1"), LB_SETCURSEL, 0, 0);
+    ::SetFocus(control(c.focus));
+    if (c.focus == std::string("Command1"))
+        script.push_back(test::kCancel); // TearDown checks that it was shown
+
+    key(c.key);
+
+    EXPECT_EQ(entries(), c.entriesAfter);
+    EXPECT_EQ(messages.size(), c.messagesAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(Form1, Key,
+                         ::testing::Values(KeyCase{"Return_on_Command1", "Command1", VK_RETURN, {}, 0},
+                                           KeyCase{"Space_on_Command1", "Command1", VK_SPACE, {}, 0},
+                                           KeyCase{"Return_on_Command2", "Command2", VK_RETURN, {"a.fit"}, 1},
+                                           KeyCase{"Return_on_List1", "List1", VK_RETURN, {"a.fit"}, 0},
+                                           KeyCase{"Escape_on_Command2", "Command2", VK_ESCAPE, {"a.fit"}, 0}),
+                         [](const auto& info) { return info.param.label; });
+
+// What the list holds whenever it paints, noted from inside its own window procedure.
+std::vector<Entries>* paintedEntries = nullptr;
+WNDPROC listProcedure = nullptr;
+Window* paintedWindow = nullptr;
+
+LRESULT CALLBACK notingPaints(HWND list, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_PAINT && paintedEntries != nullptr)
+        paintedEntries->push_back(paintedWindow->entries());
+    return ::CallWindowProcW(listProcedure, list, message, wParam, lParam);
+}
+
+TEST_F(Window, runs_the_chosen_files_painting_the_list_at_each_and_shows_a_failure_in_three_lines)
+{
+    const test::ScratchDir scratch;
+    const test::Bytes first = test::imageWithDropouts(3, {2880 + 12160 + 100}, 1);
+    test::writeFile(scratch.file("a.fit"), first);
+    test::writeFile(scratch.file("星雲.FIT"), test::imageWithDropouts(3, {2880 + 12160 + 4000}, 2));
+    choose(scratch.dirPath() + '\0' + "a.fit" + '\0' + "星雲.FIT");
+    std::vector<Entries> painted;
+    paintedEntries = &painted;
+    paintedWindow = this;
+    listProcedure = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(control("List1"), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&notingPaints)));
+
+    ::SendMessageW(control("Command2"), BM_CLICK, 0, 0);
+    paintedEntries = nullptr;
+
+    EXPECT_EQ(painted, (std::vector<Entries>{{"a.fit", "星雲.FIT"}, {"星雲.FIT"}}));
+    EXPECT_EQ(entries(), Entries{kDone});
+    EXPECT_TRUE(messages.empty());
+    EXPECT_NE(test::readFile(scratch.file("a_R.fit")), first);
+    EXPECT_TRUE(std::filesystem::exists(scratch.file("星雲_R.fit")));
+
+    ::SendMessageW(control("Command2"), BM_CLICK, 0, 0); // the completion message taken for a name
+    EXPECT_EQ(messages, (std::vector<test::ShownMessage>{
+                            {"Tarnis Ver3.0", "ファイルを読み込めませんでした。\n" + scratch.dirPath() + kDone + "\nファイルが見つかりません。"}}));
+}
+
+// Files dragged from Explorer and dropped on the window, as the shell hands them over.
+TEST_F(Window, files_dropped_on_the_window_are_queued_as_if_chosen)
+{
+    for (const auto& [files, expected] : std::vector<std::pair<std::wstring, Entries>>{
+             {L"C:\\data\\b.fit\0C:\\data\\a.fit\0"s, {"b.fit", "a.fit"}}, {L"C:\\data\\a.fit\0C:\\other\\b.fit\0"s, {}}}) {
+        const HGLOBAL drop = ::GlobalAlloc(GHND, sizeof(DROPFILES) + (files.size() + 1) * sizeof(wchar_t));
+        auto* header = static_cast<DROPFILES*>(::GlobalLock(drop));
+        header->pFiles = sizeof(DROPFILES);
+        header->fWide = TRUE;
+        std::memcpy(header + 1, files.c_str(), files.size() * sizeof(wchar_t));
+        ::GlobalUnlock(drop);
+        ::PostMessageW(form.window(), WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
+        pump();
+        EXPECT_EQ(entries(), expected);
+    }
+    EXPECT_EQ(form.selection().dirPath, "C:\\data\\");
+}
+
+TEST(Form1, Command3_and_the_close_box_close_file_slot_1_and_the_window_and_end_the_program)
+{
+    const test::ScratchDir scratch;
+    test::writeFile(scratch.file("open.fit"), test::Bytes(10, 1));
+    for (const bool closeBox : {false, true}) {
+        std::deque<test::DialogAnswer> script;
+        std::vector<test::ShownMessage> messages;
+        Form1 form(std::make_unique<test::ScriptedDialog>(script), std::make_unique<test::RecordingMessageBox>(messages));
+        form.show();
+        form.fileSlot().openForReading(scratch.file("open.fit").string());
+        const HWND window = form.window();
+        if (closeBox)
+            ::PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        else
+            ::PostMessageW(form.control("Command3"), BM_CLICK, 0, 0);
+
+        EXPECT_EQ(runMessageLoop(form), 0) << (closeBox ? "close box" : "Command3");
+        EXPECT_FALSE(::IsWindow(window) || form.fileSlot().isOpen());
+        EXPECT_TRUE(messages.empty());
+    }
+}
+
+// The real common dialog, which a second thread finds, fills in and confirms as a user would.
+class CommonDialog : public ::testing::Test {
+protected:
+    CommonDialog()
+    {
+        for (const char* name : {"a.fit", "b.fit"})
+            test::writeFile(scratch.file(name), test::Bytes(4, 1));
+        // It opens in the current folder, having never been used by this program.
+        ::SetCurrentDirectoryW(wide(scratch.dirPath()).c_str());
+    }
+    ~CommonDialog() override { ::SetCurrentDirectoryW(wide(std::filesystem::temp_directory_path().string()).c_str()); }
+
+    // Shows `dialog`; once it shows, notes its filters and whether the read-only box shows, and
+    // types `typed` as the file name and confirms.
+    std::string showAndType(Win32OpenFileDialog& dialog, const wchar_t* typed)
+    {
+        std::atomic<bool> done{false};
+        std::thread user([&] {
+            for (int i = 0; i < 400 && !done; ++i) {
+                const HWND shown = ::FindWindowW(L"#32770", nullptr);
+                if (shown == nullptr || !::IsWindowVisible(shown)) {
+                    ::Sleep(25);
+                    continue;
+                }
+                const HWND filterBox = ::GetDlgItem(shown, cmb1);
+                const auto count = static_cast<int>(::SendMessageW(filterBox, CB_GETCOUNT, 0, 0));
+                for (int item = 0; item < count; ++item) {
+                    std::wstring text(256, L'\0');
+                    text.resize(static_cast<std::size_t>(::SendMessageW(filterBox, CB_GETLBTEXT, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(text.data()))));
+                    filters.push_back(utf8(text));
+                }
+                chosenFilter = static_cast<int>(::SendMessageW(filterBox, CB_GETCURSEL, 0, 0));
+                readOnlyBoxShown = ::IsWindowVisible(::GetDlgItem(shown, chx1)) != FALSE;
+                HWND name = ::GetDlgItem(shown, cmb13);
+                ::SetWindowTextW(name != nullptr ? name : ::GetDlgItem(shown, edt1), typed);
+                ::PostMessageW(shown, WM_COMMAND, IDOK, 0);
+                return;
+            }
+        });
+        std::string answer;
+        try {
+            answer = dialog.showOpen();
+        } catch (const TooManyFilesChosen&) {
+            answer = "too many";
+        } catch (const DialogCancelled&) {
+            answer = "cancelled";
+        }
+        done = true;
+        user.join();
+        return answer;
+    }
+
+    test::ScratchDir scratch;
+    std::vector<std::string> filters;
+    int chosenFilter = -1;
+    bool readOnlyBoxShown = true;
+};
+
+TEST_F(CommonDialog, answers_with_the_folder_and_the_names_under_the_fit_filter_and_refuses_an_answer_too_long)
+{
+    Win32OpenFileDialog dialog(nullptr);
+    const std::string answer = showAndType(dialog, L"\"a.fit\" \"b.fit\"");
+
+    const std::string folder = scratch.dirPath().substr(0, scratch.dirPath().size() - 1);
+    EXPECT_EQ(answer, folder + '\0' + "a.fit" + '\0' + "b.fit");
+    EXPECT_EQ(filters, (std::vector<std::string>{"すべてのファイル (*.*)", "fit ファイル (*.fit)"}));
+    EXPECT_EQ(chosenFilter, 1) << "the .fit filter chosen";
+    EXPECT_FALSE(readOnlyBoxShown);
+
+    // Room for less than the full path of the one file chosen.
+    Win32OpenFileDialog tooSmall(nullptr, folder.size() + 4);
+    EXPECT_EQ(showAndType(tooSmall, L"a.fit"), "too many");
+}
+
+} // namespace
+} // namespace tarnis::win32
