@@ -3,16 +3,23 @@
 # place: each program installs itself from its own folder with install(TARGETS ...), so another
 # program is packaged as soon as it has its rule, and dpkg-shlibdeps adds the libraries it links to
 # the dependencies.
+#
+# On Windows, one ZIP, tarnis-<version>-windows-x64.zip: the two programs, statically linked, the
+# licence and the read-me, at its top level, to unzip anywhere and run on a clean Windows 10 or 11.
 
 set(TARNIS_PACKAGE_MAINTAINER "Tarnis developers" CACHE STRING "The Debian package's Maintainer field")
 
-# On Windows a ZIP of the installed folder, which a user unzips and runs (the window's install rule
-# puts Qt beside the program); elsewhere the Debian package.
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME tarnis-${PROJECT_VERSION}-windows-${CMAKE_SYSTEM_PROCESSOR})
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_PACKAGE_FILE_NAME tarnis-${PROJECT_VERSION}-windows-x64)
+  else()
+    set(CPACK_PACKAGE_FILE_NAME tarnis-${PROJECT_VERSION}-windows-x86)
+  endif()
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
   set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 endif()
 set(CPACK_PACKAGE_NAME tarnis)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -25,7 +32,6 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "repair runs from the command line as tarnis-repair, for capture programs and"
   "scripts.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
