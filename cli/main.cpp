@@ -1,5 +1,6 @@
 // tarnis-repair: the window's repair from the command line, for capture programs and scripts.
 #include "cli/command.h"
+#include "cli/wildcards.h"
 
 #include <string>
 #include <vector>
@@ -8,7 +9,8 @@
 #include <windows.h>
 
 // Arguments come in as UTF-16, so that any file name reaches the repair intact, never through the
-// ANSI code page.
+// ANSI code page. Neither the shells nor the C runtime expand wildcards here (MinGW's could, and
+// would match the short 8.3 names too): the program does (cli/wildcards.h).
 int wmain(int argc, wchar_t** argv)
 {
     std::vector<std::string> arguments;
@@ -18,7 +20,7 @@ int wmain(int argc, wchar_t** argv)
         WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, argument.data(), length, nullptr, nullptr);
         arguments.push_back(std::move(argument));
     }
-    return tarnis::cli::runCommand(arguments, *tarnis::cli::processConsole());
+    return tarnis::cli::runCommand(tarnis::cli::expandWildcardsOfWindows(arguments), *tarnis::cli::processConsole());
 }
 #else
 int main(int argc, char** argv)

@@ -33,6 +33,7 @@ enum class Cause {
     NetworkUnavailable,
     Unsupported,
     UnknownSystemError, // detail: the error number
+    SystemError,        // detail: the system's own description and number (systemErrorDetail())
     // Found by Tarnis itself.
     NotRegularFile,
     FolderInTheWay,
@@ -75,5 +76,12 @@ private:
 
 /// An Error for a failed system call that set `errorNumber`; an unknown number is kept as detail.
 [[nodiscard]] Error systemError(FileAction action, const std::string& path, int errorNumber);
+
+#ifdef _WIN32
+/// An Error of Cause::SystemError for a Windows error code that has no cause of its own, with the
+/// system's description of it (FormatMessageW, in the system's language), or of
+/// Cause::UnknownSystemError where the system has none.
+[[nodiscard]] Error windowsError(FileAction action, const std::string& path, unsigned long code);
+#endif
 
 } // namespace tarnis

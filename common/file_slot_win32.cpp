@@ -167,7 +167,7 @@ Cause causeOfSystemError(DWORD error)
 Error systemError(FileAction action, const std::string& path, DWORD error)
 {
     const Cause cause = causeOfSystemError(error);
-    return Error(action, path, cause, cause == Cause::UnknownSystemError ? std::to_string(error) : std::string());
+    return cause == Cause::UnknownSystemError ? windowsError(action, path, error) : Error(action, path, cause);
 }
 
 std::wstring utf16(const std::string& text)
@@ -381,8 +381,20 @@ struct FileSlot::Native {
     }
 };
 
+namespace {
+
+// A device name opens the device, or fails in ways that say nothing of it (Wine: "not found").
+void refuseDevice(const std::string& path)
+{
+    if (isWindowsDeviceName(nameOf(path)))
+        throw Error(FileAction::Read, path, Cause::NotRegularFile);
+}
+
+} // namespace
+
 std::int64_t fileLengthByName(const std::string& path)
 {
+    refuseDevice(path);
     const Handle file = openToLook(nativePath(path));
     if (!file.valid())
         throw systemError(FileAction::Read, path, ::GetLastError());
@@ -423,6 +435,7 @@ void FileSlot::openForReading(const std::string& path)
     Native& n = *native_;
     if (isOpen())
         throw Error(FileAction::Read, path, Cause::SlotBusy);
+    refuseDevice(path);
     const std::wstring native = nativePath(path);
     // Others may go on reading the file, but nobody may write, truncate, rename or delete it while
     // it is open here; one that is being written already cannot be opened (InUse).

@@ -20,6 +20,22 @@ bool containsPathSeparator(std::string_view name)
     return false;
 }
 
+bool isWindowsDeviceName(std::string_view name)
+{
+    // Up to the first dot, without the spaces before it; compared in upper case.
+    name = name.substr(0, name.find('.'));
+    while (!name.empty() && name.back() == ' ')
+        name.remove_suffix(1);
+    std::string upper(name);
+    for (char& c : upper)
+        c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    for (const std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+        if (upper == device)
+            return true;
+    }
+    return upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) && upper[3] >= '0' && upper[3] <= '9';
+}
+
 std::optional<std::string_view> dropLastCharacters(std::string_view text, std::size_t count)
 {
     std::size_t end = text.size();

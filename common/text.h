@@ -28,6 +28,11 @@ inline constexpr char kPathSeparator = '/';
 /// Whether `name` holds a separator, so that it would lead into another folder.
 [[nodiscard]] bool containsPathSeparator(std::string_view name);
 
+/// Whether Windows takes the file name `name` for a device rather than a file: CON, PRN, AUX, NUL,
+/// COM0 to COM9, LPT0 to LPT9, CONIN$ and CONOUT$, in any letter case, alone or followed by spaces
+/// or an extension ("nul.fit").
+[[nodiscard]] bool isWindowsDeviceName(std::string_view name);
+
 /// `text` without its last `count` characters, counted as Unicode characters of the UTF-8 text (a
 /// Japanese character is one, not three), or nothing when the text has fewer characters than that.
 [[nodiscard]] std::optional<std::string_view> dropLastCharacters(std::string_view text, std::size_t count);

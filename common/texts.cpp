@@ -39,6 +39,7 @@ std::string_view causeSentence(Cause cause)
     case Cause::NetworkUnavailable: return "ネットワークにつながりません。";
     case Cause::Unsupported: return "この場所では、その操作ができません。";
     case Cause::UnknownSystemError: return "予期しないエラーが起きました（エラー番号 {}）。";
+    case Cause::SystemError: return "{}";
     case Cause::NotRegularFile: return "通常のファイルではありません（デバイスやパイプなど）。";
     case Cause::FolderInTheWay: return "同じ名前のフォルダがあるため、ファイルを作れません。";
     case Cause::WriteProtected: return "書き込みが禁止されているため、このファイルは置き換えません。";
@@ -68,6 +69,11 @@ std::string_view causeSentence(Cause cause)
 } // namespace
 
 const std::string_view kCompletionMessage = "選択されたﾌｧｲﾙの処理を終了しました";
+
+std::string systemErrorDetail(std::string_view systemText, unsigned long number)
+{
+    return std::string(systemText) + "（エラー番号 " + std::to_string(number) + "）";
+}
 
 std::string describe(FileAction action, const std::string& path, Cause cause, const std::string& detail)
 {

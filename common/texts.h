@@ -13,6 +13,10 @@ namespace tarnis {
 /// Appended to the file list when a run has worked through all of its files.
 extern const std::string_view kCompletionMessage;
 
+/// The detail of an Error of Cause::SystemError: the system's own description of the error (in the
+/// system's language) and its number.
+[[nodiscard]] std::string systemErrorDetail(std::string_view systemText, unsigned long number);
+
 /// The full description of an error: what could not be done, the path, and the cause's sentence.
 [[nodiscard]] std::string describe(FileAction action, const std::string& path, Cause cause, const std::string& detail);
 

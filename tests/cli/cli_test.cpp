@@ -99,9 +99,9 @@ TEST_P(Cli, repairs_each_file_as_the_window_does_and_answers_on_the_right_stream
 
 const std::string kHint = "詳しくは「tarnis-repair --help」を見てください。\n";
 
-INSTANTIATE_TEST_SUITE_P(
-    TarnisRepair, Cli,
-    ::testing::Values(
+std::vector<CliCase> cases()
+{
+    std::vector<CliCase> all = {
         // Relative to its folder and absolute, Japanese too; each output beside its input; a failure
         // among them reported and passed by.
         CliCase{"repairs_beside_each_input_and_goes_on_after_a_failure", {"../a.fit", "../float.fit", "@夜/星雲 M42.fit"}, "夜", 1,
@@ -124,7 +124,17 @@ INSTANTIATE_TEST_SUITE_P(
         CliCase{"version", {"--version"}, ".", 0, "tarnis-repair 3.0\n", "", {}},
         CliCase{"no_file", {}, ".", 2, "", "tarnis-repair: ファイルが指定されていません。\n" + kHint, {}},
         CliCase{"unknown_option", {"--frobnicate", "a.fit"}, ".", 2, "", "tarnis-repair: 知らないオプションです: --frobnicate\n" + kHint, {}},
-        CliCase{"no_jobs", {"--jobs", "0", "a.fit"}, ".", 2, "", "tarnis-repair: --jobs には 1 から 256 までの整数を指定してください: 0\n" + kHint, {}}),
+        CliCase{"no_jobs", {"--jobs", "0", "a.fit"}, ".", 2, "", "tarnis-repair: --jobs には 1 から 256 までの整数を指定してください: 0\n" + kHint, {}}};
+#ifdef _WIN32
+    // Windows' shells pass wildcards on as they are, and a device name there is no file.
+    all.push_back({"expands_wildcards_itself", {"--check", "夜/*.FIT"}, ".", 0, "夜/星雲 M42.fit\t夜/星雲 M42_R.fit\t1\t0\n", "", {}});
+    all.push_back({"refuses_device_names", {"--check", "CON", "nul.fit"}, ".", 1, "",
+                   described(FileAction::Read, "CON", Cause::NotRegularFile) + described(FileAction::Read, "nul.fit", Cause::NotRegularFile), {}});
+#endif
+    return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(TarnisRepair, Cli, ::testing::ValuesIn(cases()),
     [](const auto& info) { return info.param.label; });
 
 // An output is on disk before it gets its name, and its name is on disk before the run moves on:

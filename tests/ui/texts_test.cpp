@@ -2,6 +2,7 @@
 // the window's fixed texts as its widgets show them, and every description of a failure. Other
 // tests tell failures apart by their cause; the wording is checked here, once.
 #include "common/error.h"
+#include "common/texts.h"
 #include "tests/ui/fakes.h"
 #include "ui/form1.h"
 #include "ui/open_dialog.h"
@@ -70,6 +71,7 @@ TEST(Texts, every_description_of_a_failure_reads_as_written)
         {Cause::NetworkUnavailable, "", "ネットワークにつながりません。"},
         {Cause::Unsupported, "", "この場所では、その操作ができません。"},
         {Cause::UnknownSystemError, "40", "予期しないエラーが起きました（エラー番号 40）。"},
+        {Cause::SystemError, systemErrorDetail("ハンドルが無効です。", 6), "ハンドルが無効です。（エラー番号 6）"},
         {Cause::NotRegularFile, "", "通常のファイルではありません（デバイスやパイプなど）。"},
         {Cause::FolderInTheWay, "", "同じ名前のフォルダがあるため、ファイルを作れません。"},
         {Cause::WriteProtected, "", "書き込みが禁止されているため、このファイルは置き換えません。"},

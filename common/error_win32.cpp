@@ -1,0 +1,28 @@
+// Windows' own descriptions of its errors, for those that Tarnis has no cause of its own for.
+#include "common/error.h"
+
+#include "common/texts.h"
+
+#include <windows.h>
+
+namespace tarnis {
+
+Error windowsError(FileAction action, const std::string& path, unsigned long code)
+{
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                          nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring wide(text != nullptr ? text : L"", length);
+    ::LocalFree(text);
+    // The system ends its sentences with a line break.
+    while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L' '))
+        wide.pop_back();
+    if (wide.empty())
+        return Error(action, path, Cause::UnknownSystemError, std::to_string(code));
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), size, nullptr, nullptr);
+    return Error(action, path, Cause::SystemError, systemErrorDetail(utf8, code));
+}
+
+} // namespace tarnis

@@ -1,0 +1,41 @@
+// What Windows makes of names and errors: device names, which no file can have there, and errors
+// that Tarnis has no cause of its own for. The names are checked on every platform.
+#include "common/error.h"
+#include "common/text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace tarnis {
+namespace {
+
+TEST(Windows, takes_these_names_for_devices_in_any_case_and_with_any_extension)
+{
+    const std::vector<std::pair<std::string, bool>> names = {
+        {"CON", true},        {"nul.fit", true},   {"Aux.tar.gz", true}, {"prn .fit", true},   {"COM1", true},
+        {"lpt9.fit", true},   {"CONIN$", true},    {"conout$.fit", true}, {"CON_R.fit", false}, {"console.fit", false},
+        {"COM10", false},     {"LPTX.fit", false}, {"a.fit", false},     {".con", false}};
+    for (const auto& [name, device] : names)
+        EXPECT_EQ(isWindowsDeviceName(name), device) << name;
+}
+
+#ifdef _WIN32
+TEST(Windows, describes_an_error_without_a_cause_of_its_own_in_its_own_words_with_its_number)
+{
+    const Error error = windowsError(FileAction::Read, "C:\\a.fit", ERROR_INVALID_HANDLE);
+    EXPECT_EQ(error.cause(), Cause::SystemError);
+    EXPECT_TRUE(error.detail().ends_with("（エラー番号 6）") && error.detail().size() > 20) << error.detail();
+    EXPECT_EQ(error.detail().find_first_of("\r\n"), std::string::npos) << error.detail();
+    EXPECT_EQ(windowsError(FileAction::Read, "C:\\a.fit", 0x2FFFFFFF).cause(), Cause::UnknownSystemError);
+}
+#endif
+
+} // namespace
+} // namespace tarnis
