@@ -152,7 +152,7 @@ TEST_F(Window, list_entries_keep_their_order_and_show_whole_as_tooltips_where_th
 TEST_F(Window, files_dropped_on_the_list_are_queued_as_if_chosen)
 {
     showAndActivate();
-    EXPECT_FALSE(list().acceptDrops() || list().viewport()->acceptDrops());
+    EXPECT_TRUE(form.acceptDrops() && !list().acceptDrops() && !list().viewport()->acceptDrops());
     const QPoint onTheList = list().mapTo(&form, list().rect().center());
     for (const auto& [files, expected] : std::vector<std::pair<QStringList, Entries>>{
              {{"/data/b.fit", "/data/a.fit"}, {"b.fit", "a.fit"}}, {{"/data/a.fit", "/other/b.fit"}, {}}}) {

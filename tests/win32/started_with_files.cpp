@@ -2,107 +2,74 @@
 // process as Explorer would: tarnis_started_with_files TARNIS.EXE FOLDER, where FOLDER holds a.fit,
 // b.fit and sub\c.fit. Started with a.fit and b.fit (relative to FOLDER) it lists them, and its
 // run writes both outputs; started with a.fit and sub\c.fit it opens empty. Either way "終了"
-// ends it with 0. Prints what it found and exits 1 on the first difference.
-#include "win32/wide.h"
-
-#include <windows.h>
+// ends it with 0. Exits 1, saying why, at the first difference.
+#include "win32/list_box_file_list.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace {
 
-using tarnis::win32::utf8;
-
-[[noreturn]] void fail(const std::string& what)
+void check(bool holds, const char* what)
 {
-    std::fprintf(stderr, "FAIL: %s\n", what.c_str());
-    std::exit(1);
+    if (!holds) {
+        std::fprintf(stderr, "FAIL: %s\n", what);
+        std::exit(1);
+    }
 }
 
-struct Found {
-    DWORD process;
-    HWND window;
-};
-
+// The shown window of `process`, once it has one.
 HWND windowOf(DWORD process)
 {
-    Found found{process, nullptr};
-    for (int attempt = 0; attempt < 200 && found.window == nullptr; ++attempt) {
+    std::pair<DWORD, HWND> found{process, nullptr};
+    for (int attempt = 0; attempt < 200 && found.second == nullptr; ++attempt, ::Sleep(50)) {
         ::EnumWindows([](HWND window, LPARAM data) {
-            auto* f = reinterpret_cast<Found*>(data);
+            auto* f = reinterpret_cast<std::pair<DWORD, HWND>*>(data);
             DWORD owner = 0;
             ::GetWindowThreadProcessId(window, &owner);
-            if (owner != f->process || !::IsWindowVisible(window))
-                return TRUE;
-            f->window = window;
-            return FALSE;
+            if (owner == f->first && ::IsWindowVisible(window))
+                f->second = window;
+            return f->second == nullptr ? TRUE : FALSE;
         }, reinterpret_cast<LPARAM>(&found));
-        ::Sleep(50);
     }
-    return found.window;
+    return found.second;
 }
 
-std::vector<std::string> entries(HWND list)
-{
-    std::vector<std::string> all;
-    const auto count = static_cast<int>(::SendMessageW(list, LB_GETCOUNT, 0, 0));
-    for (int i = 0; i < count; ++i) {
-        wchar_t text[512] = {};
-        ::SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
-        all.push_back(utf8(text));
-    }
-    return all;
-}
-
-std::string joined(const std::vector<std::string>& texts)
-{
-    std::string all;
-    for (const std::string& text : texts)
-        all += "[" + text + "]";
-    return all;
-}
-
-void startWith(const std::wstring& program, const std::wstring& folder, const std::wstring& files, const std::vector<std::string>& listed)
+void startWith(const std::wstring& program, const std::wstring& folder, std::wstring files, const std::vector<std::string>& listed)
 {
     std::wstring commandLine = L"\"" + program + L"\" " + files;
     STARTUPINFOW startup {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started {};
-    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup, &started))
-        fail("the program did not start");
+    check(::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup, &started),
+          "the program did not start");
     const HWND window = windowOf(started.dwProcessId);
-    if (window == nullptr)
-        fail("no window appeared");
-    const HWND list = ::FindWindowExW(window, nullptr, L"ListBox", nullptr);
-    if (entries(list) != listed)
-        fail("the list holds " + joined(entries(list)) + ", not " + joined(listed));
+    check(window != nullptr, "no window appeared");
+    tarnis::win32::ListBoxFileList list(::FindWindowExW(window, nullptr, L"ListBox", nullptr));
+    check(list.allEntries() == listed, "the list holds other files than it was started with");
     if (!listed.empty()) {
         ::SendMessageW(::FindWindowExW(window, nullptr, L"Button", L"実行・保存"), BM_CLICK, 0, 0);
-        for (const wchar_t* output : {L"a_R.fit", L"b_R.fit"}) {
-            if (::GetFileAttributesW((folder + L"\\" + output).c_str()) == INVALID_FILE_ATTRIBUTES)
-                fail("the run wrote no " + utf8(output));
-        }
-        if (entries(list) != std::vector<std::string>{"選択されたﾌｧｲﾙの処理を終了しました"})
-            fail("after the run the list holds " + joined(entries(list)));
+        for (const wchar_t* output : {L"\\a_R.fit", L"\\b_R.fit"})
+            check(::GetFileAttributesW((folder + output).c_str()) != INVALID_FILE_ATTRIBUTES, "the run wrote no output");
+        check(list.allEntries() == std::vector<std::string>{"選択されたﾌｧｲﾙの処理を終了しました"}, "the run did not end");
     }
     ::PostMessageW(::FindWindowExW(window, nullptr, L"Button", L"終了"), BM_CLICK, 0, 0);
     DWORD status = 1;
-    if (::WaitForSingleObject(started.hProcess, 20000) != WAIT_OBJECT_0 || !::GetExitCodeProcess(started.hProcess, &status) || status != 0)
-        fail("終了 did not end the program with 0");
+    check(::WaitForSingleObject(started.hProcess, 20000) == WAIT_OBJECT_0 && ::GetExitCodeProcess(started.hProcess, &status) && status == 0,
+          "終了 did not end the program with 0");
     ::CloseHandle(started.hThread);
     ::CloseHandle(started.hProcess);
-    std::printf("started with %s: listed %s\n", utf8(files).c_str(), joined(listed).c_str());
 }
 
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc != 3)
-        fail("usage: tarnis_started_with_files TARNIS.EXE FOLDER");
+    check(argc == 3, "usage: tarnis_started_with_files TARNIS.EXE FOLDER");
     startWith(argv[1], argv[2], L"a.fit \"b.fit\"", {"a.fit", "b.fit"});
     startWith(argv[1], argv[2], L"a.fit sub\\c.fit", {});
+    std::printf("started with two files of one folder, listed and ran them; with files of two folders, opened empty\n");
     return 0;
 }
