@@ -10,6 +10,7 @@
 #include "win32/open_dialog.h"
 #include "win32/wide.h"
 
+#include <commctrl.h>
 #include <commdlg.h>
 #include <dlgs.h>
 #include <shlobj.h>
@@ -278,8 +279,8 @@ protected:
     }
     ~CommonDialog() override { ::SetCurrentDirectoryW(wide(std::filesystem::temp_directory_path().string()).c_str()); }
 
-    // Shows `dialog`; once it shows, notes its filters and whether the read-only box shows, and
-    // types `typed` as the file name and confirms.
+    // Shows `dialog`; once it shows, notes its filters, whether the read-only box shows and whether
+    // its list of files takes several, and types `typed` as the file name and confirms.
     std::string showAndType(Win32OpenFileDialog& dialog, const wchar_t* typed)
     {
         std::atomic<bool> done{false};
@@ -299,6 +300,8 @@ protected:
                 }
                 chosenFilter = static_cast<int>(::SendMessageW(filterBox, CB_GETCURSEL, 0, 0));
                 readOnlyBoxShown = ::IsWindowVisible(::GetDlgItem(shown, chx1)) != FALSE;
+                const HWND files = ::FindWindowExW(::FindWindowExW(shown, nullptr, L"SHELLDLL_DefView", nullptr), nullptr, L"SysListView32", nullptr);
+                oneFileAtATime = files == nullptr || (::GetWindowLongPtrW(files, GWL_STYLE) & LVS_SINGLESEL) != 0;
                 HWND name = ::GetDlgItem(shown, cmb13);
                 ::SetWindowTextW(name != nullptr ? name : ::GetDlgItem(shown, edt1), typed);
                 ::PostMessageW(shown, WM_COMMAND, IDOK, 0);
@@ -322,6 +325,7 @@ protected:
     std::vector<std::string> filters;
     int chosenFilter = -1;
     bool readOnlyBoxShown = true;
+    bool oneFileAtATime = true;
 };
 
 TEST_F(CommonDialog, answers_with_the_folder_and_the_names_under_the_fit_filter_and_refuses_an_answer_too_long)
@@ -334,6 +338,7 @@ TEST_F(CommonDialog, answers_with_the_folder_and_the_names_under_the_fit_filter_
     EXPECT_EQ(filters, (std::vector<std::string>{"すべてのファイル (*.*)", "fit ファイル (*.fit)"}));
     EXPECT_EQ(chosenFilter, 1) << "the .fit filter chosen";
     EXPECT_FALSE(readOnlyBoxShown);
+    EXPECT_FALSE(oneFileAtATime);
 
     // Room for less than the full path of the one file chosen.
     Win32OpenFileDialog tooSmall(nullptr, folder.size() + 4);
