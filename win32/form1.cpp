@@ -53,10 +53,10 @@ HWND makeControl(HWND parent, const layout::Control& control, int id)
 {
     // No button is the window's default (BS_PUSHBUTTON, not BS_DEFPUSHBUTTON). The list keeps the
     // order of its entries (no LBS_SORT), allows one selected entry, and keeps the height it is
-    // given rather than a whole number of rows.
+    // given rather than a whole number of rows; a name wider than the list scrolls sideways.
     const bool button = control.kind == layout::Kind::Button;
     const DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP
-                        | (button ? BS_PUSHBUTTON : WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT);
+                        | (button ? BS_PUSHBUTTON : WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT);
     return ::CreateWindowExW(button ? 0 : WS_EX_CLIENTEDGE, button ? L"BUTTON" : L"LISTBOX", wide(control.caption).c_str(), style,
                              0, 0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr), nullptr);
 }
@@ -224,6 +224,7 @@ LRESULT Form1::handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         ::SetWindowPos(window, nullptr, frame->left, frame->top, frame->right - frame->left, frame->bottom - frame->top,
                        SWP_NOZORDER | SWP_NOACTIVATE);
         layOut(HIWORD(wParam), false);
+        fileList_->fitWidth(); // in the new font
         return 0;
     }
     case WM_CLOSE:

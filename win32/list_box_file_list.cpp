@@ -7,12 +7,35 @@ namespace tarnis::win32 {
 void ListBoxFileList::clear()
 {
     ::SendMessageW(listBox_, LB_RESETCONTENT, 0, 0);
+    ::SendMessageW(listBox_, LB_SETHORIZONTALEXTENT, 0, 0);
 }
 
 void ListBoxFileList::append(const std::string& entry)
 {
+    const std::wstring text = wide(entry);
     // The list is not sorted: LB_ADDSTRING appends.
-    ::SendMessageW(listBox_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(entry).c_str()));
+    ::SendMessageW(listBox_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    widenTo(text);
+}
+
+void ListBoxFileList::widenTo(const std::wstring& text)
+{
+    const HDC context = ::GetDC(listBox_);
+    const HGDIOBJ previous = ::SelectObject(context, reinterpret_cast<HGDIOBJ>(::SendMessageW(listBox_, WM_GETFONT, 0, 0)));
+    SIZE size {};
+    ::GetTextExtentPoint32W(context, text.c_str(), static_cast<int>(text.size()), &size);
+    ::SelectObject(context, previous);
+    ::ReleaseDC(listBox_, context);
+    const LONG margin = size.cy / 2; // the space the list leaves before an entry, and some after
+    if (size.cx + margin > ::SendMessageW(listBox_, LB_GETHORIZONTALEXTENT, 0, 0))
+        ::SendMessageW(listBox_, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(size.cx + margin), 0);
+}
+
+void ListBoxFileList::fitWidth()
+{
+    ::SendMessageW(listBox_, LB_SETHORIZONTALEXTENT, 0, 0);
+    for (const std::string& text : allEntries())
+        widenTo(wide(text));
 }
 
 std::string ListBoxFileList::entry(int index) const

@@ -19,9 +19,14 @@ public:
     /// Paints the list at once: a run keeps the user-interface thread from its message loop, so a
     /// paint left to the loop would only show once the run is over.
     void repaint() override;
+    /// Lets the list scroll sideways as far as its widest entry in its present font: capture
+    /// programs write names far wider than the list, and the list keeps its size.
+    void fitWidth();
 
 private:
     [[nodiscard]] std::string entry(int index) const;
+    // Widens the list's scrolling to `text` in its present font, if that is wider.
+    void widenTo(const std::wstring& text);
 
     HWND listBox_;
 };

@@ -227,11 +227,14 @@ TEST_F(Window, runs_the_chosen_files_painting_the_list_at_each_and_shows_a_failu
                             {"Tarnis Ver3.0", "ファイルを読み込めませんでした。\n" + scratch.dirPath() + kDone + "\nファイルが見つかりません。"}}));
 }
 
-// Files dragged from Explorer and dropped on the window, as the shell hands them over.
+// Files dragged from Explorer and dropped on the window, as the shell hands them over; a name wider
+// than the list can be scrolled to.
 TEST_F(Window, files_dropped_on_the_window_are_queued_as_if_chosen)
 {
     for (const auto& [files, expected] : std::vector<std::pair<std::wstring, Entries>>{
-             {L"C:\\data\\b.fit\0C:\\data\\a.fit\0"s, {"b.fit", "a.fit"}}, {L"C:\\data\\a.fit\0C:\\other\\b.fit\0"s, {}}}) {
+             {L"C:\\data\\b.fit\0C:\\data\\Light_M42_300.0s_Bin1_gain100_20261206-221503_-10.0C_0001.fit\0"s,
+              {"b.fit", "Light_M42_300.0s_Bin1_gain100_20261206-221503_-10.0C_0001.fit"}},
+             {L"C:\\data\\a.fit\0C:\\other\\b.fit\0"s, {}}}) {
         const HGLOBAL drop = ::GlobalAlloc(GHND, sizeof(DROPFILES) + (files.size() + 1) * sizeof(wchar_t));
         auto* header = static_cast<DROPFILES*>(::GlobalLock(drop));
         header->pFiles = sizeof(DROPFILES);
@@ -241,6 +244,9 @@ TEST_F(Window, files_dropped_on_the_window_are_queued_as_if_chosen)
         ::PostMessageW(form.window(), WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
         pump();
         EXPECT_EQ(entries(), expected);
+        RECT inside;
+        ::GetClientRect(control("List1"), &inside);
+        EXPECT_EQ(::SendMessageW(control("List1"), LB_GETHORIZONTALEXTENT, 0, 0) > inside.right, !expected.empty()) << "scrolls to a long name";
     }
     EXPECT_EQ(form.selection().dirPath, "C:\\data\\");
 }
