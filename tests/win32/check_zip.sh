@@ -7,7 +7,7 @@
 set -euo pipefail
 build=$1 starter=$2
 here=$(cd "$(dirname "$0")" && pwd)
-run="$here/../../cmake/wine-run.sh $build/wine"
+run=("$here/../../cmake/wine-run.sh" "$build/wine")
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarnis-zip.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -32,7 +32,7 @@ for program in tarnis tarnis-repair; do
   [ -z "$extra" ] || fail "$program.exe needs DLLs that Windows does not have: $extra"
 done
 
-[ "$($run "$work/unzipped/tarnis-repair.exe" --version | tr -d '\r')" = "tarnis-repair 3.0" ] || fail "tarnis-repair.exe --version"
+[ "$("${run[@]}" "$work/unzipped/tarnis-repair.exe" --version | tr -d '\r')" = "tarnis-repair 3.0" ] || fail "tarnis-repair.exe --version"
 mkdir "$work/files" "$work/files/sub"
 for name in a.fit b.fit sub/c.fit; do head -c 2880 /dev/zero >"$work/files/$name"; done
-$run "$starter" "Z:$(echo "$work/unzipped/tarnis.exe" | tr / '\\')" "Z:$(echo "$work/files" | tr / '\\')"
+"${run[@]}" "$starter" "Z:$(echo "$work/unzipped/tarnis.exe" | tr / '\\')" "Z:$(echo "$work/files" | tr / '\\')"
