@@ -13,6 +13,9 @@ namespace tarnis {
 /// Appended to the file list when a run has worked through all of its files.
 extern const std::string_view kCompletionMessage;
 
+/// The sentence of a cause, with `detail` in its place: the last line of a description.
+[[nodiscard]] std::string describeCause(Cause cause, const std::string& detail);
+
 /// The full description of an error: what could not be done, the path, and the cause's sentence.
 [[nodiscard]] std::string describe(FileAction action, const std::string& path, Cause cause, const std::string& detail);
 
