@@ -1,5 +1,8 @@
 #include "cli/texts.h"
 
+#include "common/error.h"
+#include "common/texts.h"
+
 namespace tarnis::cli {
 
 std::string helpText()
@@ -54,6 +57,12 @@ std::string usageErrorText(UsageProblem problem, std::string_view argument)
         break;
     }
     return text + "\n詳しくは「tarnis-repair --help」を見てください。\n";
+}
+
+std::string outputErrorText(int errorNumber)
+{
+    const Error error = systemError(FileAction::Write, {}, errorNumber);
+    return "tarnis-repair: 標準出力に書き込めませんでした。" + describeCause(error.cause(), error.detail()) + "\n";
 }
 
 } // namespace tarnis::cli

@@ -170,7 +170,7 @@ TEST(TarnisRepair, syncs_each_output_before_naming_it_and_its_folder_after)
 // A console whose clock moves on by 400 ms whenever it is read, so that a short run looks long.
 struct SlowConsole : cli::Console {
     explicit SlowConsole(bool terminal) : terminal(terminal) {}
-    void writeOut(std::string_view text) override { out += text; }
+    int writeOut(std::string_view text) override { return out += text, 0; }
     void writeError(std::string_view text) override { error += text; }
     [[nodiscard]] bool errorIsTerminal() const override { return terminal; }
     [[nodiscard]] std::chrono::steady_clock::time_point now() const override
