@@ -19,8 +19,10 @@
 #include <filesystem>
 #include <functional>
 #include <iterator>
+#include <cstdlib>
 #include <map>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -328,6 +330,55 @@ TEST(FaultInjection, full_disk_keeps_the_earlier_output_and_leaves_no_temporary_
     EXPECT_EQ(std::make_pair(error->cause(), error->path()), std::make_pair(Cause::DiskFull, utf8FromPath(disk / "a_R.fit")));
     EXPECT_TRUE(regularFilesIn(disk) == (std::map<std::string, Bytes>{{"a.fit", image}, {"a_R.fit", oldOutput}}));
     EXPECT_FALSE(slot.isOpen());
+}
+
+// An SD card as Linux reads it: FAT through FUSE, which ignores letter case and gives each
+// spelling of a name a number of its own, keeps times to two seconds, and has neither unnamed files
+// nor links. A chosen file under another spelling of an output's name is kept, as is any other
+// file there; an earlier output, however spelt, is renewed; a frame written through a mapping while
+// it is read is never an output.
+TEST(FaultInjection, a_card_that_ignores_letter_case_loses_nothing)
+{
+    if (!test::runningAsRoot())
+        GTEST_SKIP() << "mounting a FAT image through FUSE needs root";
+    if (!fs::exists("/dev/fuse") || std::system("{ command -v fusefat && command -v mkfs.vfat; } >/dev/null") != 0)
+        GTEST_SKIP() << "FUSE, fusefat or mkfs.vfat is missing (scripts/setup.sh installs the last two)";
+    ScratchDir scratch;
+    const fs::path card = scratch.path() / "card";
+    fs::create_directory(card);
+    test::writeFile(scratch.file("card.img"), {});
+    fs::resize_file(scratch.file("card.img"), 8 << 20);
+    struct statfs mounted {};
+    const std::string image = scratch.file("card.img").string();
+    if (std::system(("{ mkfs.vfat " + image + " && fusefat -o rw+ " + image + " " + card.string() + "; } >/dev/null").c_str()) != 0
+        || ::statfs(card.c_str(), &mounted) != 0 || mounted.f_type != 0x65735546)
+        GTEST_SKIP() << "this machine does not let FUSE mount the image";
+    struct Unmount {
+        fs::path path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{card};
+    const std::string folder = utf8FromPath(card) + "/";
+    const Bytes frame = test::imageWithDropouts(3, {15040});
+    const Bytes red = test::imageWithDropouts(4, {});
+    test::writeFile(card / "a.fit", frame);
+    test::writeFile(card / "A_R.FIT", red);
+    test::writeFile(card / "b.fit", frame);
+    test::writeFile(card / "B_R.FIT", frame); // an earlier output of b.fit
+    const auto run = [&](std::vector<std::string> names, FileSlot&& slot = FileSlot()) {
+        test::MemoryFileList list(names);
+        RunValues values;
+        const std::optional<Error> error = test::errorOf([&] { runBatch(list, {folder, static_cast<std::int32_t>(names.size() + 1)}, values, slot); });
+        return error ? std::make_pair(error->cause(), error->path()) : std::make_pair(Cause::UnknownSystemError, std::string());
+    };
+
+    EXPECT_EQ(run({"a.fit", "A_R.FIT"}), std::make_pair(Cause::OutputIsSelected, folder + "a_R.fit"));
+    EXPECT_EQ(run({"a.fit"}), std::make_pair(Cause::NotAnEarlierOutput, folder + "a_R.fit"));
+    EXPECT_EQ(run({"B_R.FIT", "b.fit"}), std::make_pair(Cause::UnknownSystemError, std::string()));
+    EXPECT_EQ(test::namesIn(card), (std::set<std::string>{"a.fit", "A_R.FIT", "b.fit", "b_R.fit"})) << "renewed under its new spelling";
+    EXPECT_TRUE(test::readFile(card / "a.fit") == frame && test::readFile(card / "A_R.FIT") == red);
+    EXPECT_NE(test::readFile(card / "B_R.FIT"), frame) << "renewed";
+    for (const auto& [watch, cause] : {std::pair{ChangeWatch::WherePossible, Cause::InUse}, {ChangeWatch::ReadTwice, Cause::ChangedWhileReading}})
+        EXPECT_EQ(run({"a.fit"}, TamperingSlot(Tamper::WriteThroughMapping, card / "a.fit", watch)).first, cause);
 }
 
 // A leaked descriptor per file would end a night's batch of calibration frames half way.
