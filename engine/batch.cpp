@@ -210,20 +210,32 @@ struct RunFiles::State {
     std::vector<Input> inputs;
     std::multimap<std::string, std::size_t> byFoldedPath;
     std::multimap<FileIdentity, std::size_t> byIdentity;
+    std::multimap<std::string, std::size_t> byFoldedOutputPath;
+    std::multimap<FileIdentity, std::size_t> byOutputIdentity;
 
     mutable std::mutex writtenMutex;
     std::map<FileIdentity, std::pair<std::size_t, std::string>> written; // outputs so far, and their inputs
 
-    // The inputs that the file at the output path of input `i` is.
+    // The inputs that are the file at the output path of `input`, by name ignoring letter case or
+    // by identity.
     std::vector<std::size_t> inputsAtOutputOf(const Input& input) const
     {
+        return lookUp(byFoldedPath, input.foldedOutputPath, byIdentity, input.outputIdentity);
+    }
+    // The inputs whose output path names `input`.
+    std::vector<std::size_t> inputsWhoseOutputIs(const Input& input) const
+    {
+        return lookUp(byFoldedOutputPath, input.foldedPath, byOutputIdentity, input.identity);
+    }
+    static std::vector<std::size_t> lookUp(const std::multimap<std::string, std::size_t>& byPath, const std::string& path,
+                                           const std::multimap<FileIdentity, std::size_t>& byIdentity,
+                                           const std::optional<FileIdentity>& identity)
+    {
         std::vector<std::size_t> found;
-        for (auto [at, end] = byFoldedPath.equal_range(input.foldedOutputPath); at != end; ++at)
+        for (auto [at, end] = byPath.equal_range(path); at != end; ++at)
             found.push_back(at->second);
-        if (input.outputIdentity) {
-            for (auto [at, end] = byIdentity.equal_range(*input.outputIdentity); at != end; ++at)
-                found.push_back(at->second);
-        }
+        for (auto [at, end] = byIdentity.equal_range(identity.value_or(FileIdentity{})); identity && at != end; ++at)
+            found.push_back(at->second);
         return found;
     }
 };
@@ -259,26 +271,51 @@ RunFiles::RunFiles(const std::vector<std::pair<std::string, std::string>>& input
         s.byFoldedPath.emplace(input.foldedPath, index);
         if (input.identity)
             s.byIdentity.emplace(*input.identity, index);
+        if (input.outputPath)
+            s.byFoldedOutputPath.emplace(input.foldedOutputPath, index);
+        if (input.outputIdentity)
+            s.byOutputIdentity.emplace(*input.outputIdentity, index);
     }
-    // Earlier outputs of other inputs, by their contents.
-    for (std::size_t source = 0; source < s.inputs.size(); ++source) {
-        const State::Input& input = s.inputs[source];
-        if (!input.outputPath || input.passedOver)
+    // Earlier outputs, by their contents: of another input, or of any file beside them, so that runs
+    // over parts of a folder, as xargs and parallel split one, pass over what a whole run would.
+    std::map<std::string, std::optional<InputPrint>> prints; // by path
+    std::map<std::string, std::multimap<std::string, std::string>> folders; // names by their outputs' folded names
+    const std::string outputEnding = foldCase(kOutputSuffix);
+    for (std::size_t index = 0; index < s.inputs.size(); ++index) {
+        State::Input& input = s.inputs[index];
+        const std::string& folder = inputs[index].first;
+        if (input.passedOver || !foldCase(input.name).ends_with(outputEnding))
             continue;
-        std::optional<InputPrint> print;
-        for (const std::size_t candidate : s.inputsAtOutputOf(input)) {
-            State::Input& other = s.inputs[candidate];
-            if (candidate == source || other.passedOver)
+        std::vector<std::string> sources;
+        for (const std::size_t other : s.inputsWhoseOutputIs(input))
+            sources.push_back(inputs[other].first + s.inputs[other].name);
+        auto [listing, added] = folders.try_emplace(folder);
+        if (added) {
+            std::error_code error;
+            for (auto entry = std::filesystem::directory_iterator(pathFromUtf8(folder.empty() ? "." : folder), error);
+                 !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+                const std::string name = utf8FromPath(entry->path().filename());
+                try {
+                    listing->second.emplace(foldCase(outputFileName(name, {})), name);
+                } catch (const Error&) {
+                }
+            }
+        }
+        for (auto [at, end] = listing->second.equal_range(foldCase(input.name)); at != end; ++at)
+            sources.push_back(folder + at->second);
+        for (const std::string& source : sources) {
+            if (comparablePath(source) == input.exactPath || input.passedOver)
                 continue;
             try {
-                if (!print) {
-                    slot.openForReading(inputs[source].first + input.name);
-                    print = printOfOpenFile(slot);
+                auto [print, unread] = prints.try_emplace(source);
+                if (unread) {
+                    slot.openForReading(source);
+                    print->second = printOfOpenFile(slot);
                     slot.close();
                 }
-                if (print) {
-                    slot.openForReading(inputs[candidate].first + other.name);
-                    other.passedOver = isOutputOf(slot, *print);
+                if (print->second) {
+                    slot.openForReading(folder + input.name);
+                    input.passedOver = isOutputOf(slot, *print->second);
                     slot.close();
                 }
             } catch (const Error&) {

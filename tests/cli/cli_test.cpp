@@ -271,6 +271,9 @@ const std::vector<OutputCase> kOutputCases = {
     OutputCase{"a_second_run_over_the_folder_changes_nothing_but_the_outputs",
                {{"a.fit"}, {"a_R.fit", Kind::EarlierOutputOf, "a.fit"}, {"b.fit"}, {"b_R.fit", Kind::EarlierOutputOf, "b.fit"}},
                {"a_R.fit", "a.fit", "b.fit", "b_R.fit"}, {{"a_R.fit", "a.fit"}, {"b_R.fit", "b.fit"}}},
+    // As when xargs or parallel hand the outputs to another run than their inputs.
+    OutputCase{"an_earlier_output_chosen_without_its_input_is_passed_over", {{"a.fit"}, {"a_R.fit", Kind::EarlierOutputOf, "a.fit"}},
+               {"a_R.fit"}, {}},
     // A file of the selection that is not an earlier output stays, however it is reached.
     OutputCase{"a_red_channel_chosen_with_its_namesake", {{"m31.fit"}, {"m31_R.fit", Kind::RedChannel}}, {"m31.fit", "m31_R.fit"},
                {{"m31_R_R.fit", "m31_R.fit"}}, {{"m31.fit", Cause::OutputIsSelected, "m31.fit"}}},
