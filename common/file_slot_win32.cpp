@@ -406,8 +406,11 @@ struct FileSlot::Native {
     [[nodiscard]] bool nameFreeOrAsExpected() const
     {
         const Handle existing = openToLook(outputPath);
-        if (!existing.valid())
-            return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+        if (!existing.valid()) {
+            // A missing folder is reported when the temporary file cannot be made in it.
+            const DWORD error = ::GetLastError();
+            return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        }
         FileState state;
         return replacing && stateOf(existing.get(), state) == 0 && stampOf(state) == *replacing;
     }
