@@ -1,7 +1,8 @@
 // tarnis-repair as capture programs and scripts run it: the real executable on real files, in a
 // folder that holds a.fit, 夜/星雲 M42.fit (Japanese, in a folder below), the float image float.fit
 // that it refuses, m31.fit with its red channel m31_R.fit (the same header: a camera that writes no
-// filter), and a larger big.fit.
+// filter), a larger big.fit, and a name with a backslash, a tab and a line break in it; "link" leads
+// to the folder 夜, where m42.fit and m42.fts are.
 #include "cli/command.h"
 #include "common/error.h"
 #include "common/text.h"
@@ -37,7 +38,13 @@ const std::map<std::string, Bytes> kInputs = {{"a.fit", test::imageWithDropouts(
                                               {"float.fit", test::floatImage()},
                                               {"m31.fit", test::imageWithDropouts(2, {15042}, 3)},
                                               {"m31_R.fit", test::imageWithDropouts(2, {15044}, 4)},
-                                              {"big.fit", test::imageWithDropouts(1000, {20000}, 5)}};
+                                              {"big.fit", test::imageWithDropouts(1000, {20000}, 5)},
+                                              {"夜/m42.fit", test::imageWithDropouts(2, {}, 6)},
+                                              {"夜/m42.fts", test::imageWithDropouts(2, {}, 7)},
+#ifndef _WIN32 // such names are not allowed there
+                                              {"a\\b\tc\nd.fit", test::imageWithDropouts(2, {}, 8)},
+#endif
+};
 
 std::string described(FileAction action, const std::string& path, Cause cause, const std::string& detail = {})
 {
@@ -68,6 +75,9 @@ TEST_P(Cli, repairs_each_file_as_the_window_does_and_answers_on_the_right_stream
         std::filesystem::create_directories(scratch.file(name).parent_path());
         test::writeFile(scratch.file(name), bytes);
     }
+#ifndef _WIN32 // symbolic links need a privilege there
+    std::filesystem::create_directory_symlink(pathFromUtf8("夜"), scratch.file("link"));
+#endif
     const auto here = [&](std::string text) {
         for (std::size_t at = text.find('@'); at != std::string::npos; at = text.find('@', at))
             text.replace(at, 1, scratch.dirPath());
@@ -85,7 +95,7 @@ TEST_P(Cli, repairs_each_file_as_the_window_does_and_answers_on_the_right_stream
     std::set<std::string> written;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(scratch.path())) {
         std::string name = utf8FromPath(entry.path().lexically_relative(scratch.path()));
-        std::replace(name.begin(), name.end(), '\\', '/'); // as the inputs are named on every platform
+        std::replace(name.begin(), name.end(), kPathSeparator, '/'); // as the inputs are named on every platform
         if (!entry.is_regular_file() || kInputs.contains(name))
             continue;
         written.insert(name);
@@ -112,7 +122,10 @@ const std::vector<CliCase> kCases = {
     CliCase{"repairs_beside_each_input_and_goes_on_after_a_failure", {"../a.fit", "../float.fit", "@夜/星雲 M42.fit"}, "夜", 1,
             "../a.fit\t../a_R.fit\t2\t1\n@夜/星雲 M42.fit\t@夜/星雲 M42_R.fit\t1\t0\n",
             described(FileAction::Repair, "../float.fit", Cause::NotSixteenBit, "BITPIX = -32"), {"a_R.fit", "夜/星雲 M42_R.fit"}},
-    CliCase{"check_counts_and_writes_nothing", {"--check", "a.fit"}, ".", 0, "a.fit\ta_R.fit\t2\t1\n", "", {}},
+    // And says what a run would refuse: nothing is to be written.
+    CliCase{"check_counts_and_writes_nothing", {"--check", "a.fit", "m31.fit", "m31_R.fit"}, ".", 1,
+            "a.fit\ta_R.fit\t2\t1\nm31_R.fit\tm31_R_R.fit\t1\t0\n", described(FileAction::Check, "m31_R.fit", Cause::OutputIsSelected, "m31.fit"),
+            {}},
     // The first file, of 12 MB, is done long after the two small ones.
     CliCase{"two_jobs_write_the_same_and_keep_the_lines_in_order", {"-j2", "big.fit", "a.fit", "夜/星雲 M42.fit"}, ".", 0,
             "big.fit\tbig_R.fit\t1\t0\na.fit\ta_R.fit\t2\t1\n夜/星雲 M42.fit\t夜/星雲 M42_R.fit\t1\t0\n", "",
@@ -139,6 +152,13 @@ const std::vector<CliCase> kCases = {
     // not be given their numbers, where the report would land in an output.
     CliCase{"closed_standard_streams_are_the_null_device", {"-j", "2", "a.fit", "big.fit", "夜/星雲 M42.fit"}, ".", 0, "", "",
             {"a_R.fit", "big_R.fit", "夜/星雲 M42_R.fit"}, "", "<&- >&-"},
+    CliCase{"names_in_the_report_written_as_in_c", {"a\\b\tc\nd.fit"}, ".", 0, "a\\\\b\\tc\\nd.fit\ta\\\\b\\tc\\nd_R.fit\t0\t0\n", "",
+            {"a\\b\tc\nd_R.fit"}},
+    // Two inputs whose outputs are one file through the folder's link, and one header (no date):
+    // the second is refused rather than replace what the run wrote for the first.
+    CliCase{"an_output_the_run_wrote_is_not_replaced_for_another_input", {"夜/m42.fit", "link/m42.fts"}, ".", 1,
+            "夜/m42.fit\t夜/m42_R.fit\t0\t0\n", described(FileAction::Write, "link/m42_R.fit", Cause::OutputOfAnotherInput, "m42.fit"),
+            {"夜/m42_R.fit"}},
     CliCase{"a_report_that_cannot_be_written_is_a_failure", {"a.fit"}, ".", 1, "",
             "tarnis-repair: 標準出力に書き込めませんでした。ディスクの空き容量が足りません。\n", {"a_R.fit"}, "", "> /dev/full"},
     // Room for the standard streams and six files: one worker, not eight short of files.
@@ -193,7 +213,9 @@ TEST_P(Outputs, replace_only_this_programs_earlier_output_of_the_same_input)
             switch (file.kind) {
             case Kind::Input: bytes = test::imageWithDropouts(3, {15040, 20000}, seed); break;
             case Kind::RedChannel: bytes = test::imageWithDropouts(4, {}, seed); break;
-            case Kind::EarlierOutputOf: break; // dropouts left, as if repaired otherwise
+            case Kind::EarlierOutputOf: // its dropouts repaired otherwise, as by an earlier version
+                bytes[15040] = bytes[20000] = 0x11;
+                break;
             case Kind::LongerCopyOf: bytes.resize(bytes.size() + 2880); break;
             case Kind::HeaderChangedCopyOf: bytes[2000] = 'x'; break; // in the padding after END
             case Kind::SameHeaderOtherImage: bytes = test::imageWithDropouts(3, {}, seed); break;
@@ -201,8 +223,14 @@ TEST_P(Outputs, replace_only_this_programs_earlier_output_of_the_same_input)
             }
             if (file.kind != Kind::HardLinkTo)
                 test::writeFile(scratch.file(file.name), bytes);
+            // Private frames, which the user may not write; outputs of earlier runs as the user left them.
+            if (file.kind == Kind::Input)
+                std::filesystem::permissions(scratch.file(file.name), std::filesystem::perms(0400));
             files[file.name] = bytes;
         }
+        std::map<std::string, std::filesystem::perms> permissions;
+        for (const auto& [output, input] : c.outputs)
+            permissions[output] = std::filesystem::status(scratch.file(files.contains(output) ? output : input)).permissions();
         std::map<std::string, Bytes> expected = files;
         for (const auto& [output, input] : c.outputs) {
             expected[output] = files.at(input);
@@ -243,6 +271,12 @@ TEST_P(Outputs, replace_only_this_programs_earlier_output_of_the_same_input)
         for (const std::string& name : test::namesIn(scratch.path()))
             after[name] = test::readFile(scratch.file(name));
         EXPECT_TRUE(after == expected) << (window ? "window" : "tarnis-repair") << ": a file is not as it should be, or is extra";
+#ifndef _WIN32 // a new output gets its input's permissions, and its owner may write it; a renewed one keeps its own
+        for (const auto& [output, expectedPermissions] : permissions)
+            EXPECT_EQ(std::filesystem::status(scratch.file(output)).permissions(),
+                      expectedPermissions | (files.contains(output) ? std::filesystem::perms::none : std::filesystem::perms::owner_write))
+                << output;
+#endif
     }
 }
 
