@@ -16,7 +16,7 @@ namespace {
 // Output goes nowhere; the run is all that is measured.
 class SilentConsole : public cli::Console {
 public:
-    void writeOut(std::string_view) override {}
+    int writeOut(std::string_view) override { return 0; }
     void writeError(std::string_view text) override { errors += text; }
     [[nodiscard]] bool errorIsTerminal() const override { return false; }
     std::string errors;

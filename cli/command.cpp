@@ -14,13 +14,18 @@
 #include <new>
 #include <optional>
 #include <string_view>
+#include <system_error>
 #include <thread>
+#include <utility>
 
 namespace tarnis::cli {
 
 namespace {
 
 constexpr unsigned kMostJobs = 256;
+// What one worker may have open at once: an input, or an output's folder, a temporary file and,
+// while abandoned temporary files are cleaned up, the folder's listing and one of them.
+constexpr std::size_t kDescriptorsPerWorker = 4;
 // A progress line shows once a run has taken this long, and changes at most this often.
 constexpr std::chrono::milliseconds kProgressAfter{1000};
 constexpr std::chrono::milliseconds kProgressEvery{200};
@@ -111,16 +116,40 @@ struct Outcome {
     std::int64_t bytes = 0;
 };
 
-Outcome repairOne(const std::string& path, const SelectedFiles& selected, bool write, RunValues& run, FileSlot& slot)
+// A file's folder, with its separator, and its name.
+std::pair<std::string, std::string> folderAndName(const std::string& path)
 {
     std::size_t nameStart = path.size();
     while (nameStart > 0 && !isPathSeparator(path[nameStart - 1]))
         --nameStart;
+    return {path.substr(0, nameStart), path.substr(nameStart)};
+}
+
+// A name as the report writes it: one line of tab-separated fields whatever the name holds, so a
+// backslash, a tab and a line break are written as in C ("\\", "\t", "\n"). Windows names hold
+// neither tabs nor line breaks, and their backslashes separate folders: they stay as they are.
+std::string reportedName(const std::string& name)
+{
+#ifdef _WIN32
+    return name;
+#else
+    std::string escaped;
+    for (const char c : name)
+        escaped += c == '\\' ? "\\\\" : c == '\t' ? "\\t" : c == '\n' ? "\\n" : std::string(1, c);
+    return escaped;
+#endif
+}
+
+Outcome repairOne(const std::string& path, std::size_t index, RunFiles& files, bool write, RunValues& run, FileSlot& slot)
+{
     Outcome outcome;
+    if (files.passedOver(index)) // an earlier output that its input renews, or a file named again
+        return outcome;
     try {
-        const FileReport report = repairFile(path.substr(0, nameStart), path.substr(nameStart), selected, run, slot, write);
-        outcome.line = path + '\t' + report.outputPath + '\t' + std::to_string(report.dropouts.repaired) + '\t'
-                       + std::to_string(report.dropouts.leftInFirstRow) + '\n';
+        const auto [folder, name] = folderAndName(path);
+        const FileReport report = repairFile(folder, name, index, files, run, slot, write);
+        outcome.line = reportedName(path) + '\t' + reportedName(report.outputPath) + '\t' + std::to_string(report.dropouts.repaired)
+                       + '\t' + std::to_string(report.dropouts.leftInFirstRow) + '\n';
         outcome.bytes = run.fileLength;
     } catch (const Error& error) {
         outcome.error = std::string(error.what()) + '\n';
@@ -163,21 +192,24 @@ public:
             if (!outcomes_[next_]->error.empty()) {
                 eraseProgress();
                 console_.writeError(outcomes_[next_]->error);
-            } else if (!quiet_) {
+            } else if (!quiet_ && !outcomes_[next_]->line.empty() && outputError_ == 0) {
                 eraseProgress();
-                console_.writeOut(outcomes_[next_]->line);
+                outputError_ = console_.writeOut(outcomes_[next_]->line);
             }
             outcomes_[next_]->line.clear();
         }
         showProgress();
     }
 
-    // Whether every file went through; the progress line is gone after this.
+    // Whether every file went through and its line was written; the progress line is gone after
+    // this. A report that standard output did not take is a failure, said on standard error.
     bool end()
     {
         const std::lock_guard lock(mutex_);
         eraseProgress();
-        return !failed_;
+        if (outputError_ != 0)
+            console_.writeError(outputErrorText(outputError_));
+        return !failed_ && outputError_ == 0;
     }
 
 private:
@@ -215,6 +247,7 @@ private:
     std::size_t done_ = 0;
     std::int64_t bytes_ = 0;
     bool failed_ = false;
+    int outputError_ = 0; // the first write to standard output that failed; no more are tried
     const std::chrono::steady_clock::time_point start_;
     std::chrono::steady_clock::time_point shownAt_;
     std::size_t shownWidth_ = 0;
@@ -222,9 +255,11 @@ private:
 
 int run(const Options& options, Console& console)
 {
-    SelectedFiles selected;
+    std::vector<std::pair<std::string, std::string>> inputs;
     for (const std::string& file : options.files)
-        selected.add(file);
+        inputs.push_back(folderAndName(file));
+    FileSlot lookingSlot;
+    RunFiles files(inputs, lookingSlot);
     Reporter reporter(console, options);
     std::atomic<std::size_t> next{0};
     // Each worker has a slot and a buffer of its own, kept from file to file.
@@ -232,12 +267,18 @@ int run(const Options& options, Console& console)
         FileSlot slot;
         RunValues run;
         for (std::size_t index = next++; index < options.files.size(); index = next++)
-            reporter.finished(index, repairOne(options.files[index], selected, !options.check, run, slot));
+            reporter.finished(index, repairOne(options.files[index], index, files, !options.check, run, slot));
     };
-    const std::size_t workers = std::min<std::size_t>(options.jobs, options.files.size());
+    // As many workers as the open-file limit leaves room for, and as the system will start: fewer
+    // only take longer, while a worker short of files would fail the files it takes.
+    std::size_t workers = std::min<std::size_t>(options.jobs, options.files.size());
+    workers = std::max<std::size_t>(1, std::min(workers, spareFileDescriptors(workers * kDescriptorsPerWorker) / kDescriptorsPerWorker));
     std::vector<std::jthread> others;
-    for (std::size_t i = 1; i < workers; ++i)
-        others.emplace_back(work);
+    try {
+        while (others.size() + 1 < workers)
+            others.emplace_back(work);
+    } catch (const std::system_error&) {
+    }
     work();
     others.clear(); // joins them
     return reporter.end() ? kAllRepaired : kSomeFailed;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string_view>
 
@@ -10,7 +11,8 @@ namespace tarnis::cli {
 class Console {
 public:
     virtual ~Console() = default;
-    virtual void writeOut(std::string_view text) = 0;
+    /// Returns 0, or the C library's error number (errno) when the text could not be written.
+    virtual int writeOut(std::string_view text) = 0;
     virtual void writeError(std::string_view text) = 0;
     /// Whether standard error is a terminal a person watches, rather than a file, a pipe or a log.
     [[nodiscard]] virtual bool errorIsTerminal() const = 0;
@@ -20,5 +22,9 @@ public:
 /// The process's own standard output and standard error. On Windows a console gets the text as
 /// UTF-16, so that Japanese shows whatever the console's code page; files and pipes get UTF-8.
 [[nodiscard]] std::unique_ptr<Console> processConsole();
+
+/// How many more files the process could open at once, counted up to `atMost`: its limit of open
+/// files less those open already (POSIX). Windows has no such limit.
+[[nodiscard]] std::size_t spareFileDescriptors(std::size_t atMost);
 
 } // namespace tarnis::cli

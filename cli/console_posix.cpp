@@ -1,8 +1,11 @@
 // The command's console on POSIX systems: UTF-8 bytes as they are.
 #include "cli/console.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <vector>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace tarnis::cli {
@@ -11,15 +14,19 @@ namespace {
 
 class PosixConsole : public Console {
 public:
-    void writeOut(std::string_view text) override { write(stdout, text); }
-    void writeError(std::string_view text) override { write(stderr, text); }
+    int writeOut(std::string_view text) override { return write(stdout, text); }
+    void writeError(std::string_view text) override { (void)write(stderr, text); }
     [[nodiscard]] bool errorIsTerminal() const override { return ::isatty(STDERR_FILENO) == 1; }
 
 private:
-    static void write(std::FILE* stream, std::string_view text)
+    static int write(std::FILE* stream, std::string_view text)
     {
-        std::fwrite(text.data(), 1, text.size(), stream);
-        std::fflush(stream);
+        errno = 0;
+        if (std::fwrite(text.data(), 1, text.size(), stream) == text.size() && std::fflush(stream) == 0)
+            return 0;
+        const int error = errno != 0 ? errno : EIO;
+        std::clearerr(stream);
+        return error;
     }
 };
 
@@ -28,6 +35,21 @@ private:
 std::unique_ptr<Console> processConsole()
 {
     return std::make_unique<PosixConsole>();
+}
+
+// Counted by opening them: the limit alone does not say how many are open, and which numbers.
+std::size_t spareFileDescriptors(std::size_t atMost)
+{
+    std::vector<int> opened;
+    while (opened.size() < atMost) {
+        const int descriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0)
+            break;
+        opened.push_back(descriptor);
+    }
+    for (const int descriptor : opened)
+        ::close(descriptor);
+    return opened.size();
 }
 
 } // namespace tarnis::cli

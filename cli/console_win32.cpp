@@ -2,6 +2,7 @@
 // Japanese whatever the console's code page is; a file or a pipe gets the UTF-8 bytes.
 #include "cli/console.h"
 
+#include <cerrno>
 #include <string>
 
 #include <windows.h>
@@ -16,26 +17,40 @@ bool isConsole(HANDLE handle)
     return GetConsoleMode(handle, &mode) != 0;
 }
 
-void write(HANDLE handle, std::string_view text)
+// Returns 0, or the C library's error number for the system's error.
+int write(HANDLE handle, std::string_view text)
 {
     if (text.empty())
-        return;
+        return 0;
+    bool written = false;
     if (isConsole(handle)) {
         const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
         std::wstring wide(static_cast<std::size_t>(length), L'\0');
         MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-        DWORD written = 0;
-        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-        return;
+        DWORD count = 0;
+        written = WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &count, nullptr) != 0;
+    } else {
+        DWORD count = 0;
+        written = WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &count, nullptr) != 0 && count == text.size();
     }
-    DWORD written = 0;
-    WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    if (written)
+        return 0;
+    switch (GetLastError()) {
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    case ERROR_NO_DATA: // the pipe's reader is gone
+    case ERROR_BROKEN_PIPE:
+        return EPIPE;
+    default:
+        return EIO;
+    }
 }
 
 class WindowsConsole : public Console {
 public:
-    void writeOut(std::string_view text) override { write(GetStdHandle(STD_OUTPUT_HANDLE), text); }
-    void writeError(std::string_view text) override { write(GetStdHandle(STD_ERROR_HANDLE), text); }
+    int writeOut(std::string_view text) override { return write(GetStdHandle(STD_OUTPUT_HANDLE), text); }
+    void writeError(std::string_view text) override { (void)write(GetStdHandle(STD_ERROR_HANDLE), text); }
     [[nodiscard]] bool errorIsTerminal() const override { return isConsole(GetStdHandle(STD_ERROR_HANDLE)); }
 };
 
@@ -44,6 +59,11 @@ public:
 std::unique_ptr<Console> processConsole()
 {
     return std::make_unique<WindowsConsole>();
+}
+
+std::size_t spareFileDescriptors(std::size_t atMost)
+{
+    return atMost;
 }
 
 } // namespace tarnis::cli

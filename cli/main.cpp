@@ -1,6 +1,7 @@
 // tarnis-repair: the window's repair from the command line, for capture programs and scripts.
 #include "cli/command.h"
 #include "cli/wildcards.h"
+#include "common/standard_streams.h"
 
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@ int wmain(int argc, wchar_t** argv)
 #else
 int main(int argc, char** argv)
 {
+    tarnis::openClosedStandardStreams();
     return tarnis::cli::runCommand(std::vector<std::string>(argv + 1, argv + argc), *tarnis::cli::processConsole());
 }
 #endif

@@ -1,5 +1,8 @@
 #include "cli/texts.h"
 
+#include "common/error.h"
+#include "common/texts.h"
+
 namespace tarnis::cli {
 
 std::string helpText()
@@ -8,8 +11,9 @@ std::string helpText()
            "\n"
            "16 ビット FITS 画像のドロップアウト（0x80 0x00 のサンプル）を、上下の行から修復します。\n"
            "修復したものは入力と同じフォルダに、名前の最後の 4 文字を「_R.fit」に替えた名前で書き出します\n"
-           "（img01.fit → img01_R.fit）。入力は変更せず、コマンドラインで指定したファイルを上書きすることも\n"
-           "ありません。修復できないファイルがあっても、ほかのファイルの処理は続けます。\n"
+           "（img01.fit → img01_R.fit）。入力は変更せず、同じ入力から以前に作った出力のほかは、どのファイルも\n"
+           "上書きしません。以前の出力を指定しても修復し直さず、その入力から作り直します。修復できないファイルが\n"
+           "あっても、ほかのファイルの処理は続けます。\n"
            "\n"
            "オプション:\n"
            "  -c, --check     ドロップアウトを数えるだけで、何も書き出しません\n"
@@ -54,6 +58,12 @@ std::string usageErrorText(UsageProblem problem, std::string_view argument)
         break;
     }
     return text + "\n詳しくは「tarnis-repair --help」を見てください。\n";
+}
+
+std::string outputErrorText(int errorNumber)
+{
+    const Error error = systemError(FileAction::Write, {}, errorNumber);
+    return "tarnis-repair: 標準出力に書き込めませんでした。" + describeCause(error.cause(), error.detail()) + "\n";
 }
 
 } // namespace tarnis::cli

@@ -16,4 +16,7 @@ namespace tarnis::cli {
 enum class UsageProblem { NoFile, UnknownOption, MissingJobs, BadJobs };
 [[nodiscard]] std::string usageErrorText(UsageProblem problem, std::string_view argument);
 
+/// That the report could not be written to standard output, with the C library's error number.
+[[nodiscard]] std::string outputErrorText(int errorNumber);
+
 } // namespace tarnis::cli

@@ -5,8 +5,9 @@
 
 namespace tarnis {
 
-/// What was being done to a file when it failed: the first line of an error's description.
-enum class FileAction { Read, Repair, Write };
+/// What was being done to a file when it failed: the first line of an error's description. Check:
+/// a run that only counts found that the output could not be written.
+enum class FileAction { Read, Repair, Write, Check };
 
 /// Why a file could not be read or written. Each cause has one Japanese sentence (common/texts.cpp);
 /// code and tests tell failures apart by cause, never by wording.
@@ -44,11 +45,15 @@ enum class Cause {
     OddLength,
     NameTooShort,
     NameHasFolder,
-    OutputIsSelected, // detail: the name of the input whose output it would be
+    OutputIsSelected,     // detail: the name of the input whose output it would be
+    OutputOfAnotherInput, // detail: the name of the earlier input of the run whose output has that name
+    NotAnEarlierOutput,   // detail: the name of the input; the file under the output's name is not its output
+    OutputChanged,        // a file appeared or changed under the output's name while the output was written
     NotFits,          // detail, for this and the causes below: what the header holds
     NoEndCard,
     NotSixteenBit,
     NotUnsignedSamples,
+    BlankSamples,
     NoImageRows,
     MissingKeyword, // detail: the keyword
     BadAxisLength,

@@ -32,6 +32,23 @@ struct FileIdentity {
 /// The identity of the file at `path`, or nothing when no file can be found there.
 [[nodiscard]] std::optional<FileIdentity> fileIdentityByName(const std::string& path);
 
+/// A file as it was when it was looked at: which file, how long, when last written or changed. A
+/// file that is replaced, or written or changed in place, gets another stamp.
+struct FileStamp {
+    FileIdentity identity;
+    std::int64_t length = 0;
+    std::int64_t lastWrite = 0;  // in the system's own units
+    std::int64_t lastChange = 0; // of the data or the file's attributes, where the system keeps it
+    /// The permission bits (POSIX mode & 07777); 0 on Windows, which has none.
+    std::uint32_t permissions = 0;
+
+    friend bool operator==(const FileStamp& a, const FileStamp& b)
+    {
+        return a.identity == b.identity && a.length == b.length && a.lastWrite == b.lastWrite && a.lastChange == b.lastChange
+               && a.permissions == b.permissions;
+    }
+};
+
 /// Where a write keeps its bytes until they are complete.
 enum class TemporaryFiles {
     /// A file without a name where the file system has them (Linux), so that a crash can never
@@ -41,17 +58,30 @@ enum class TemporaryFiles {
     Named,
 };
 
+/// How a read notices another program writing the file.
+enum class ChangeWatch {
+    /// Where the system can tell (a read lease on Linux, sharing modes on Windows): a file that another
+    /// program has open for writing is in use, and one that a program opens for writing meanwhile has
+    /// changed. Elsewhere as ReadTwice.
+    WherePossible,
+    /// The file is read a second time and compared, as where the system cannot tell (POSIX).
+    ReadTwice,
+};
+
 /// The single slot through which every file is read or written: at most one file is open in it.
 ///
 /// Reading: the file is opened for reading only, and a file that another program changes while it
-/// is read (even at the same length) is an error rather than a mix of old and new bytes.
+/// is read (even at the same length, even through a memory mapping that leaves its times as they
+/// were) is an error rather than a mix of old and new bytes: readAll() and then confirmUnchanged().
 ///
 /// Writing never touches the file of the given name until the data is complete. The bytes go to a
 /// temporary file in the same folder; commit() makes them durable and then puts the file in place
 /// under its name in one step, so a reader, a crash or a full disk sees either the old file whole
-/// or the new file whole. A hidden temporary file that a killed process left behind is removed by
-/// the next write into that folder, unless another running process is still writing it. An
-/// existing file that its user may not write is never replaced.
+/// or the new file whole. Only the file the caller looked at and expects under the name is ever
+/// replaced: whatever else is there, or appears there meanwhile, stays. A hidden temporary file that
+/// a killed process left behind is removed by the next write into that folder, unless another
+/// running process is still writing it. An existing file that is write-protected, or that its user
+/// may not write, is never replaced.
 ///
 /// Paths are UTF-8 texts. Every failure is an Error that names the file and the cause. The file
 /// size limit of the process is reported as such an error, never as a signal that ends it.
@@ -59,7 +89,8 @@ enum class TemporaryFiles {
 /// Reading is virtual so that tests can change a file at the moments another program might.
 class FileSlot {
 public:
-    explicit FileSlot(TemporaryFiles temporaryFiles = TemporaryFiles::UnnamedWherePossible);
+    explicit FileSlot(TemporaryFiles temporaryFiles = TemporaryFiles::UnnamedWherePossible,
+                      ChangeWatch changeWatch = ChangeWatch::WherePossible);
     virtual ~FileSlot();
     FileSlot(const FileSlot&) = delete;
     FileSlot& operator=(const FileSlot&) = delete;
@@ -67,22 +98,35 @@ public:
     [[nodiscard]] bool isOpen() const;
 
     /// Opens a regular file for binary reading. A special file such as a FIFO is refused rather
-    /// than waited on.
+    /// than waited on, and one that another program has open for writing, where the system tells,
+    /// as in use.
     virtual void openForReading(const std::string& path);
     /// The length in bytes of the file open for reading.
     [[nodiscard]] std::int64_t length() const;
+    /// The file open for reading as it was when it was opened.
+    [[nodiscard]] FileStamp stamp() const;
     /// Fills `buffer` from the file's first byte. A file that turns out longer or shorter than the
     /// buffer, or that another program changed in any way since it was opened, is an error.
     virtual void readAll(std::span<std::uint8_t> buffer);
+    /// After readAll(), before anything changes `buffer`: fails when the file is not, or may not be,
+    /// what `buffer` holds, because another program wrote it meanwhile. Where the system cannot tell,
+    /// this reads the file a second time and compares.
+    void confirmUnchanged(std::span<const std::uint8_t> buffer);
+    /// Fills `buffer` from the bytes at `offset`, which the file must hold.
+    void readAt(std::int64_t offset, std::span<std::uint8_t> buffer);
 
-    /// Prepares a write that will replace `path` (or create it). Fails at once when `path` names a
-    /// folder, a special file or a file its user may not write.
-    void openForWriting(const std::string& path);
+    /// Prepares a write to `path`. `replacing` is the file the caller expects under that name, as
+    /// looked at through this slot (stamp()), or nothing when it expects none: anything else there,
+    /// now or when the write is committed, is an error and stays as it is. Fails at once when `path`
+    /// names a folder or a special file, or the file to replace is write-protected or its user may
+    /// not write it. A new file gets `permissions` less the process's umask (POSIX).
+    void openForWriting(const std::string& path, const std::optional<FileStamp>& replacing, std::uint32_t permissions = 0666);
     /// Writes `data` from the file's first byte.
     void writeAll(std::span<const std::uint8_t> data);
     /// Makes the written data durable and puts it in place under the name given to openForWriting,
-    /// replacing an existing file of that name whole; then closes the slot.
-    void commit();
+    /// replacing the file expected there whole, and only that; then closes the slot. Returns the
+    /// identity of the file now under the name.
+    FileIdentity commit();
 
     /// Closes the slot; an uncommitted write is abandoned and its temporary file removed. Does
     /// nothing when nothing is open.

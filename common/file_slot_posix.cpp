@@ -19,6 +19,9 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/vfs.h>
+#endif
 
 namespace tarnis {
 
@@ -99,13 +102,74 @@ int settledStatus(int descriptor, struct stat& status)
     return 0;
 }
 
-// A process that writes more than its file size limit allows gets SIGXFSZ, which ends it without
-// a word and leaves its files half written. Ignored, the write fails with EFBIG instead, which the
-// slot reports like any other failure.
-void ignoreFileSizeSignal()
+std::int64_t nanoseconds(const timespec& time)
+{
+    return std::int64_t{time.tv_sec} * 1'000'000'000 + time.tv_nsec;
+}
+
+FileStamp stampOf(const struct stat& status)
+{
+    return {{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)},
+            static_cast<std::int64_t>(status.st_size),
+            nanoseconds(status.st_mtim),
+            nanoseconds(status.st_ctim),
+            static_cast<std::uint32_t>(status.st_mode & 07777)};
+}
+
+// Two signals would end the process without a word and leave its files half written. A process that
+// writes more than its file size limit allows gets SIGXFSZ; ignored, the write fails with EFBIG
+// instead, which the slot reports like any other failure. A program that opens a file for writing
+// while a read lease is held on it sends the lease's holder SIGIO, whose default is to end it; the
+// slot asks the lease itself, so the signal is ignored unless the program has a use for it.
+void ignoreSignalsThatEndTheProcess()
 {
     static std::once_flag once;
-    std::call_once(once, [] { std::signal(SIGXFSZ, SIG_IGN); });
+    std::call_once(once, [] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        struct sigaction current {};
+        if (::sigaction(SIGIO, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+            std::signal(SIGIO, SIG_IGN);
+    });
+}
+
+// Whether a read lease refused with EAGAIN means that another program has the file open for
+// writing. Network file systems refuse leases so when the server has not handed the file over, which
+// says nothing about writers.
+bool refusalMeansAWriter([[maybe_unused]] int descriptor)
+{
+#ifdef __linux__
+    struct statfs system {};
+    if (::fstatfs(descriptor, &system) != 0)
+        return false;
+    constexpr long kNfs = 0x6969, kSmb = 0x517B, kCifs = 0xFF534D42, kSmb2 = 0xFE534D42;
+    const long type = static_cast<long>(system.f_type);
+    return type != kNfs && type != kSmb && type != static_cast<long>(static_cast<unsigned long>(kCifs))
+           && type != static_cast<long>(static_cast<unsigned long>(kSmb2));
+#else
+    return true;
+#endif
+}
+
+// Reads `buffer.size()` bytes at `offset` in calls of at most kChunkBytes; 0, an errno, or -1 where
+// the file ended first or `stop` asked, after any call, to stop.
+template <typename Stop>
+int readPieces(int descriptor, std::span<std::uint8_t> buffer, std::int64_t offset, Stop stop)
+{
+    std::size_t done = 0;
+    while (done < buffer.size()) {
+        const std::size_t wanted = std::min(buffer.size() - done, detail::kChunkBytes);
+        const ssize_t got = ::pread(descriptor, buffer.data() + done, wanted, static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return errno;
+        if (got == 0)
+            return -1;
+        if (stop())
+            return -1;
+        done += static_cast<std::size_t>(got);
+    }
+    return 0;
 }
 
 // Removes the temporary files in `folder` that a killed process left behind: those no process
@@ -144,14 +208,18 @@ struct FileSlot::Native {
     enum class Mode { Closed, Reading, Writing };
 
     TemporaryFiles temporaryFiles;
+    ChangeWatch changeWatch;
     Mode mode = Mode::Closed;
     Descriptor file;
     std::string path;          // the name the user knows, as shown in errors
     struct stat opened {};     // the input as it was when it was opened
+    bool leased = false;       // a read lease tells of any program that opens the input for writing
+    std::unique_ptr<std::uint8_t[]> secondRead; // a piece of the file read again, where no lease watches
     Descriptor folder;         // the output's folder
     std::string outputName;    // in the folder, as the platform spells it
     std::string temporaryName; // empty while the temporary file has no name
-    std::string cleanedFolder; // where abandoned temporary files were last looked for
+    std::optional<FileStamp> replacing; // what the write may replace; nothing: no file at all
+    std::optional<std::string> cleanedFolder; // where abandoned temporary files were last looked for
 
     [[noreturn]] void fail(Cause cause) const
     {
@@ -160,6 +228,35 @@ struct FileSlot::Native {
     [[noreturn]] void failWith(int errorNumber) const
     {
         throw systemError(mode == Mode::Writing ? FileAction::Write : FileAction::Read, path, errorNumber);
+    }
+    // Fails for a read that ended early (-1) or an errno.
+    void failOnRead(int result) const
+    {
+        if (result == -1)
+            fail(Cause::ChangedWhileReading);
+        if (result != 0)
+            failWith(result);
+    }
+
+    // Whether a program opened the input for writing since the lease was taken: the lease then
+    // waits to be given up.
+    [[nodiscard]] bool leaseBroken() const
+    {
+#ifdef F_GETLEASE
+        return leased && ::fcntl(file.get(), F_GETLEASE) != F_RDLCK;
+#else
+        return false;
+#endif
+    }
+
+    // Fails when the input is no longer as it was opened, or not the length read.
+    void checkStillAsOpened(std::size_t length) const
+    {
+        struct stat now {};
+        if (::fstat(file.get(), &now) != 0)
+            failWith(errno);
+        if (!sameState(now, opened) || static_cast<std::uint64_t>(now.st_size) != length || leaseBroken())
+            fail(Cause::ChangedWhileReading);
     }
 
     // Gives the unnamed temporary file the name `name` in the output's folder; 0 or an errno.
@@ -174,11 +271,12 @@ struct FileSlot::Native {
         return ::linkat(file.get(), "", folder.get(), name.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
     }
 
-    // Creates the temporary file of a write in the output's folder, unnamed where possible.
-    void createTemporary()
+    // Creates the temporary file of a write in the output's folder, unnamed where possible, with
+    // `mode` less the umask.
+    void createTemporary(mode_t mode)
     {
         if (temporaryFiles == TemporaryFiles::UnnamedWherePossible) {
-            file.reset(::openat(folder.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+            file.reset(::openat(folder.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
             if (file.valid())
                 return;
             // File systems without unnamed files (FAT and exFAT cards and drives, many network
@@ -188,7 +286,7 @@ struct FileSlot::Native {
         }
         for (int attempt = 0; attempt < 100; ++attempt) {
             const std::string name = detail::newTemporaryName();
-            file.reset(::openat(folder.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+            file.reset(::openat(folder.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
             if (file.valid()) {
                 temporaryName = name;
                 return;
@@ -199,23 +297,68 @@ struct FileSlot::Native {
         failWith(EEXIST);
     }
 
-    // Puts the complete temporary file in place under the output's name.
+    // Whether the name is free, or taken by the file the write may replace, unchanged: 0, EEXIST
+    // where another file has it, or an errno.
+    [[nodiscard]] int checkReplacing() const
+    {
+        struct stat now {};
+        if (::fstatat(folder.get(), outputName.c_str(), &now, 0) != 0)
+            return errno == ENOENT ? 0 : errno;
+        return replacing && stampOf(now) == *replacing ? 0 : EEXIST;
+    }
+
+    // Gives the named temporary file the output's name where no file has it; 0 or an errno, EEXIST
+    // where a file has it.
+    [[nodiscard]] int renameIfAbsent() const
+    {
+#ifdef RENAME_NOREPLACE
+        if (::renameat2(folder.get(), temporaryName.c_str(), folder.get(), outputName.c_str(), RENAME_NOREPLACE) == 0)
+            return 0;
+        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+            return errno;
+#endif
+        // A second name, then the first removed: also never over another file.
+        if (::linkat(folder.get(), temporaryName.c_str(), folder.get(), outputName.c_str(), 0) == 0) {
+            ::unlinkat(folder.get(), temporaryName.c_str(), 0);
+            return 0;
+        }
+        if (errno == EEXIST || (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP))
+            return errno;
+        // FAT and exFAT through FUSE take neither: a look just before the rename is what is left.
+        if (const int error = checkReplacing(); error != 0)
+            return error;
+        return ::renameat(folder.get(), temporaryName.c_str(), folder.get(), outputName.c_str()) == 0 ? 0 : errno;
+    }
+
+    // Puts the complete temporary file in place under the output's name, over the file expected
+    // there and nothing else; 0 or an errno, EEXIST where another file has the name.
     int putInPlace()
     {
-        if (temporaryName.empty()) {
-            // A new output gets its name in one step, with no other name ever seen.
-            const int error = link(outputName);
-            if (error != EEXIST)
+        if (!replacing && temporaryName.empty()) {
+            // A new output gets its name in one step, with no other name ever seen, and never over
+            // a file that appeared meanwhile.
+            return link(outputName);
+        }
+        if (!replacing) {
+            if (const int error = renameIfAbsent(); error != 0)
                 return error;
-            // An existing one can only be replaced by a rename, so the file needs a name first.
+            temporaryName.clear(); // now the output's own name: close() must not remove it
+            return 0;
+        }
+        if (temporaryName.empty()) {
+            // An existing file can only be replaced by a rename, so the new one needs a name first.
             const std::string name = detail::newTemporaryName();
             if (const int linkError = link(name); linkError != 0)
                 return linkError;
             temporaryName = name;
         }
+        // Between this look and the rename, only a program that changes the file in these
+        // microseconds goes unseen.
+        if (const int error = checkReplacing(); error != 0)
+            return error;
         if (::renameat(folder.get(), temporaryName.c_str(), folder.get(), outputName.c_str()) != 0)
             return errno;
-        temporaryName.clear(); // now the output's own name: close() must not remove it
+        temporaryName.clear();
         return 0;
     }
 };
@@ -240,10 +383,11 @@ std::optional<FileIdentity> fileIdentityByName(const std::string& path)
     return FileIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
 }
 
-FileSlot::FileSlot(TemporaryFiles temporaryFiles) : native_(std::make_unique<Native>())
+FileSlot::FileSlot(TemporaryFiles temporaryFiles, ChangeWatch changeWatch) : native_(std::make_unique<Native>())
 {
     native_->temporaryFiles = temporaryFiles;
-    ignoreFileSizeSignal();
+    native_->changeWatch = changeWatch;
+    ignoreSignalsThatEndTheProcess();
 }
 
 FileSlot::~FileSlot()
@@ -265,6 +409,17 @@ void FileSlot::openForReading(const std::string& path)
     Descriptor file(::open(nativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!file.valid())
         throw systemError(FileAction::Read, path, errno);
+    // Taken before the file is looked at, so that whatever a writer does after the look is told.
+    // Refused, the lease says that a program has the file open for writing; or the file system, or
+    // the file's owner being another, grants none, and a second read has to tell instead.
+    bool leased = false;
+#ifdef F_SETLEASE
+    if (n.changeWatch == ChangeWatch::WherePossible) {
+        leased = ::fcntl(file.get(), F_SETLEASE, F_RDLCK) == 0;
+        if (!leased && errno == EAGAIN && refusalMeansAWriter(file.get()))
+            throw Error(FileAction::Read, path, Cause::InUse);
+    }
+#endif
     struct stat status {};
     if (const int error = settledStatus(file.get(), status); error != 0)
         throw systemError(FileAction::Read, path, error);
@@ -274,6 +429,7 @@ void FileSlot::openForReading(const std::string& path)
         throw Error(FileAction::Read, path, Cause::NotRegularFile);
     n.file = std::move(file);
     n.opened = status;
+    n.leased = leased;
     n.mode = Native::Mode::Reading;
     n.path = path;
 }
@@ -286,32 +442,54 @@ std::int64_t FileSlot::length() const
     return n.opened.st_size;
 }
 
+FileStamp FileSlot::stamp() const
+{
+    const Native& n = *native_;
+    if (n.mode != Native::Mode::Reading)
+        throw Error(FileAction::Read, n.path, Cause::SlotBusy);
+    return stampOf(n.opened);
+}
+
 void FileSlot::readAll(std::span<std::uint8_t> buffer)
 {
     Native& n = *native_;
     if (n.mode != Native::Mode::Reading)
         throw Error(FileAction::Read, n.path, Cause::SlotBusy);
-    std::size_t done = 0;
-    while (done < buffer.size()) {
-        const std::size_t wanted = std::min(buffer.size() - done, detail::kChunkBytes);
-        const ssize_t got = ::pread(n.file.get(), buffer.data() + done, wanted, static_cast<off_t>(done));
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            n.failWith(errno);
-        }
-        if (got == 0)
-            n.fail(Cause::ChangedWhileReading);
-        done += static_cast<std::size_t>(got);
-    }
-    struct stat now {};
-    if (::fstat(n.file.get(), &now) != 0)
-        n.failWith(errno);
-    if (!sameState(now, n.opened) || static_cast<std::uint64_t>(now.st_size) != buffer.size())
-        n.fail(Cause::ChangedWhileReading);
+    // A writer waits for the lease until the read gives up, so it gives up as soon as one comes.
+    n.failOnRead(readPieces(n.file.get(), buffer, 0, [&] { return n.leaseBroken(); }));
+    n.checkStillAsOpened(buffer.size());
 }
 
-void FileSlot::openForWriting(const std::string& path)
+void FileSlot::confirmUnchanged(std::span<const std::uint8_t> buffer)
+{
+    Native& n = *native_;
+    if (n.mode != Native::Mode::Reading)
+        throw Error(FileAction::Read, n.path, Cause::SlotBusy);
+    if (!n.leased) {
+        // The file again, piece by piece, from the page cache where the first read left it: a writer
+        // that keeps the file's times, as one through a shared memory mapping does, or a file
+        // system whose times move in whole seconds, still shows in the bytes.
+        if (!n.secondRead)
+            n.secondRead.reset(new std::uint8_t[detail::kChunkBytes]);
+        for (std::size_t done = 0; done < buffer.size(); done += detail::kChunkBytes) {
+            const std::span<std::uint8_t> piece(n.secondRead.get(), std::min(buffer.size() - done, detail::kChunkBytes));
+            n.failOnRead(readPieces(n.file.get(), piece, static_cast<std::int64_t>(done), [] { return false; }));
+            if (!std::equal(piece.begin(), piece.end(), buffer.begin() + static_cast<std::ptrdiff_t>(done)))
+                n.fail(Cause::ChangedWhileReading);
+        }
+    }
+    n.checkStillAsOpened(buffer.size());
+}
+
+void FileSlot::readAt(std::int64_t offset, std::span<std::uint8_t> buffer)
+{
+    Native& n = *native_;
+    if (n.mode != Native::Mode::Reading)
+        throw Error(FileAction::Read, n.path, Cause::SlotBusy);
+    n.failOnRead(readPieces(n.file.get(), buffer, offset, [] { return false; }));
+}
+
+void FileSlot::openForWriting(const std::string& path, const std::optional<FileStamp>& replacing, std::uint32_t permissions)
 {
     Native& n = *native_;
     if (isOpen())
@@ -326,8 +504,13 @@ void FileSlot::openForWriting(const std::string& path)
         throw Error(FileAction::Write, path, Cause::FolderInTheWay);
     if (exists && !S_ISREG(existing.st_mode))
         throw Error(FileAction::Write, path, Cause::NotRegularFile);
+    if (exists != replacing.has_value() || (exists && !(stampOf(existing) == *replacing)))
+        throw Error(FileAction::Write, path, Cause::OutputChanged);
     // A rename needs only the folder's permission; the file's own says whether its user wants it
-    // kept. Whoever could not open it for writing may not have it replaced either.
+    // kept: a file that nobody may write stays, for root too, and whoever could not open it for
+    // writing may not have it replaced either.
+    if (exists && (existing.st_mode & 0222) == 0)
+        throw Error(FileAction::Write, path, Cause::WriteProtected);
     if (exists && ::faccessat(AT_FDCWD, native.c_str(), W_OK, AT_EACCESS) != 0) {
         if (errno == EACCES || errno == EPERM)
             throw Error(FileAction::Write, path, Cause::WriteProtected);
@@ -338,6 +521,7 @@ void FileSlot::openForWriting(const std::string& path)
     Descriptor folder(::open(folderPath.empty() ? "." : nativePath(folderPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder.valid())
         throw systemError(FileAction::Write, path, errno);
+    // A bare name's folder is the working folder, spelt as an empty text: looked at too.
     if (folderPath != n.cleanedFolder) {
         removeAbandonedTemporaries(folder.get());
         n.cleanedFolder = folderPath;
@@ -347,15 +531,16 @@ void FileSlot::openForWriting(const std::string& path)
     n.path = path;
     n.folder = std::move(folder);
     n.outputName = pathFromUtf8(nameOf(path)).native();
+    n.replacing = replacing;
     try {
-        n.createTemporary();
+        n.createTemporary(exists ? 0666 : static_cast<mode_t>(permissions & 0777));
     } catch (...) {
         close();
         throw;
     }
     // Held until the file has its final name, so that no other process takes it for abandoned.
     ::flock(n.file.get(), LOCK_EX);
-    // A replaced output keeps the permissions it had; a new one gets the usual ones for new files.
+    // A replaced output keeps the permissions it had.
     if (exists)
         ::fchmod(n.file.get(), existing.st_mode & 07777);
 }
@@ -380,7 +565,7 @@ void FileSlot::writeAll(std::span<const std::uint8_t> data)
     }
 }
 
-void FileSlot::commit()
+FileIdentity FileSlot::commit()
 {
     Native& n = *native_;
     if (n.mode != Native::Mode::Writing)
@@ -388,16 +573,22 @@ void FileSlot::commit()
     // A delayed write error (a full disk, a network share gone away) shows up here.
     if (::fsync(n.file.get()) != 0)
         n.failWith(errno);
+    struct stat written {};
+    if (::fstat(n.file.get(), &written) != 0)
+        n.failWith(errno);
     if (const int error = n.putInPlace(); error != 0) {
         // rename() refuses to put a file over a folder that appeared under the output's name.
-        if (error == EISDIR || error == ENOTEMPTY || error == EEXIST)
+        if (error == EISDIR || error == ENOTEMPTY)
             n.fail(Cause::FolderInTheWay);
+        if (error == EEXIST)
+            n.fail(Cause::OutputChanged);
         n.failWith(error);
     }
     // Makes the new name survive a power cut. Failing here changes nothing the user can act on:
     // the complete file is already in place.
     ::fsync(n.folder.get());
     close();
+    return stampOf(written).identity;
 }
 
 void FileSlot::close() noexcept
@@ -405,12 +596,14 @@ void FileSlot::close() noexcept
     Native& n = *native_;
     if (n.mode == Native::Mode::Writing && !n.temporaryName.empty())
         ::unlinkat(n.folder.get(), n.temporaryName.c_str(), 0);
-    n.file.reset();
+    n.file.reset(); // and with it the lease
+    n.leased = false;
     n.folder.reset();
     n.mode = Native::Mode::Closed;
     n.path.clear();
     n.outputName.clear();
     n.temporaryName.clear();
+    n.replacing.reset();
 }
 
 } // namespace tarnis

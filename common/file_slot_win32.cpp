@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -242,6 +243,15 @@ DWORD stateOf(HANDLE file, FileState& state)
     return 0;
 }
 
+FileStamp stampOf(const FileState& state)
+{
+    return {{state.volume, state.index},
+            static_cast<std::int64_t>(state.size),
+            static_cast<std::int64_t>(state.lastWrite),
+            state.change,
+            0};
+}
+
 // Opens `path` only to look at it: a folder too, and a file that another program holds.
 Handle openToLook(const std::wstring& path)
 {
@@ -324,13 +334,15 @@ void removeAbandonedTemporaries(const std::string& folder)
 struct FileSlot::Native {
     enum class Mode { Closed, Reading, Writing };
 
+    ChangeWatch changeWatch = ChangeWatch::WherePossible;
     Mode mode = Mode::Closed;
     Handle file;
     std::string path;            // the name the user knows, as shown in errors
     FileState opened;            // the input as it was when it was opened
     std::wstring outputPath;     // as the platform spells it
     std::wstring temporaryPath;  // empty once the file is in place
-    std::string cleanedFolder;   // where abandoned temporary files were last looked for
+    std::optional<FileStamp> replacing;       // what the write may replace; nothing: no file at all
+    std::optional<std::string> cleanedFolder; // where abandoned temporary files were last looked for
 
     [[noreturn]] void fail(Cause cause) const
     {
@@ -359,17 +371,17 @@ struct FileSlot::Native {
         failWith(ERROR_FILE_EXISTS);
     }
 
-    // Reads or writes (`call`) the file's first `count` bytes in calls of at most kChunkBytes, each
+    // Reads or writes (`call`) `count` bytes from `offset` on in calls of at most kChunkBytes, each
     // at its own offset. Returns 0, ERROR_HANDLE_EOF where a call moved nothing, or the error.
     template <typename Call, typename Byte>
-    DWORD inPieces(Call call, Byte* data, std::size_t count)
+    DWORD inPieces(Call call, Byte* data, std::size_t count, std::uint64_t offset = 0)
     {
         std::size_t done = 0;
         while (done < count) {
             const auto wanted = static_cast<DWORD>(std::min(count - done, detail::kChunkBytes));
             OVERLAPPED at {};
-            at.Offset = static_cast<DWORD>(done);
-            at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(done) >> 32);
+            at.Offset = static_cast<DWORD>(offset + done);
+            at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
             DWORD moved = 0;
             if (!call(file.get(), data + done, wanted, &moved, &at))
                 return ::GetLastError();
@@ -378,6 +390,29 @@ struct FileSlot::Native {
             done += moved;
         }
         return 0;
+    }
+
+    // Fails when the input is no longer as it was opened, or not the length read.
+    void checkStillAsOpened(std::size_t length) const
+    {
+        FileState now;
+        if (const DWORD error = stateOf(file.get(), now); error != 0)
+            failWith(error);
+        if (!(now == opened) || now.size != length)
+            fail(Cause::ChangedWhileReading);
+    }
+
+    // Whether the name is free, or taken by the file the write may replace, unchanged.
+    [[nodiscard]] bool nameFreeOrAsExpected() const
+    {
+        const Handle existing = openToLook(outputPath);
+        if (!existing.valid()) {
+            // A missing folder is reported when the temporary file cannot be made in it.
+            const DWORD error = ::GetLastError();
+            return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        }
+        FileState state;
+        return replacing && stateOf(existing.get(), state) == 0 && stampOf(state) == *replacing;
     }
 };
 
@@ -418,7 +453,10 @@ std::optional<FileIdentity> fileIdentityByName(const std::string& path)
 }
 
 // Windows has no unnamed files: every write goes through a hidden named temporary file.
-FileSlot::FileSlot(TemporaryFiles) : native_(std::make_unique<Native>()) {}
+FileSlot::FileSlot(TemporaryFiles, ChangeWatch changeWatch) : native_(std::make_unique<Native>())
+{
+    native_->changeWatch = changeWatch;
+}
 
 FileSlot::~FileSlot()
 {
@@ -469,6 +507,14 @@ std::int64_t FileSlot::length() const
     return static_cast<std::int64_t>(n.opened.size);
 }
 
+FileStamp FileSlot::stamp() const
+{
+    const Native& n = *native_;
+    if (n.mode != Native::Mode::Reading)
+        throw Error(FileAction::Read, n.path, Cause::SlotBusy);
+    return stampOf(n.opened);
+}
+
 void FileSlot::readAll(std::span<std::uint8_t> buffer)
 {
     Native& n = *native_;
@@ -481,14 +527,41 @@ void FileSlot::readAll(std::span<std::uint8_t> buffer)
         n.failWith(error);
     // The sharing above keeps writers out, but a program that opened the file only to change its
     // times, or a file system that ignores sharing, is still noticed here.
-    FileState now;
-    if (const DWORD stateError = stateOf(n.file.get(), now); stateError != 0)
-        n.failWith(stateError);
-    if (!(now == n.opened) || now.size != buffer.size())
-        n.fail(Cause::ChangedWhileReading);
+    n.checkStillAsOpened(buffer.size());
 }
 
-void FileSlot::openForWriting(const std::string& path)
+void FileSlot::confirmUnchanged(std::span<const std::uint8_t> buffer)
+{
+    Native& n = *native_;
+    if (n.mode != Native::Mode::Reading)
+        throw Error(FileAction::Read, n.path, Cause::SlotBusy);
+    // Sharing only reading keeps every writer out, a mapping's too, so a second read is made only
+    // where it is asked for.
+    if (n.changeWatch == ChangeWatch::ReadTwice) {
+        std::vector<std::uint8_t> again(buffer.size());
+        const DWORD error = n.inPieces(::ReadFile, again.data(), again.size());
+        if (error == ERROR_HANDLE_EOF || (error == 0 && !std::equal(again.begin(), again.end(), buffer.begin())))
+            n.fail(Cause::ChangedWhileReading);
+        if (error != 0)
+            n.failWith(error);
+    }
+    n.checkStillAsOpened(buffer.size());
+}
+
+void FileSlot::readAt(std::int64_t offset, std::span<std::uint8_t> buffer)
+{
+    Native& n = *native_;
+    if (n.mode != Native::Mode::Reading)
+        throw Error(FileAction::Read, n.path, Cause::SlotBusy);
+    const DWORD error = n.inPieces(::ReadFile, buffer.data(), buffer.size(), static_cast<std::uint64_t>(offset));
+    if (error == ERROR_HANDLE_EOF)
+        n.fail(Cause::ChangedWhileReading);
+    if (error != 0)
+        n.failWith(error);
+}
+
+// Windows files have no permission bits to give a new file: it takes its folder's.
+void FileSlot::openForWriting(const std::string& path, const std::optional<FileStamp>& replacing, std::uint32_t)
 {
     Native& n = *native_;
     if (isOpen())
@@ -503,6 +576,11 @@ void FileSlot::openForWriting(const std::string& path)
     n.mode = Native::Mode::Writing;
     n.path = path;
     n.outputPath = native;
+    n.replacing = replacing;
+    if (!n.nameFreeOrAsExpected() || (replacing && !fileIdentityByName(path))) {
+        close();
+        throw Error(FileAction::Write, path, Cause::OutputChanged);
+    }
     try {
         n.createTemporary(folder);
     } catch (...) {
@@ -525,7 +603,7 @@ void FileSlot::writeAll(std::span<const std::uint8_t> data)
         n.failWith(error == ERROR_HANDLE_EOF ? ERROR_DISK_FULL : error);
 }
 
-void FileSlot::commit()
+FileIdentity FileSlot::commit()
 {
     Native& n = *native_;
     if (n.mode != Native::Mode::Writing)
@@ -538,26 +616,37 @@ void FileSlot::commit()
     // A delayed write error (a full disk, a network share gone away) shows up here.
     if (!::FlushFileBuffers(n.file.get()))
         n.failWith(::GetLastError());
+    FileState written;
+    if (const DWORD error = stateOf(n.file.get(), written); error != 0)
+        n.failWith(error);
     // The move opens the file for deleting, which this handle, sharing only reading, would refuse.
     n.file.reset();
     // Write-through: the new name is on the disk when the call returns, so it survives a power cut.
-    // A virus scanner or the search indexer often opens a file for a moment just after it was
-    // written, and the move then fails as if another program held it; such a hold passes within a
-    // moment, so the move is tried for half a second before it counts as failed.
-    for (int attempt = 1;
-         !::MoveFileExW(n.temporaryPath.c_str(), n.outputPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-         ++attempt) {
+    // A new output is moved only where no file has the name; an existing one is replaced only while
+    // it is still the file expected there. A virus scanner or the search indexer often opens a file
+    // for a moment just after it was written, and the move then fails as if another program held
+    // it; such a hold passes within a moment, so the move is tried for half a second before it
+    // counts as failed.
+    const DWORD replace = n.replacing ? MOVEFILE_REPLACE_EXISTING : 0;
+    for (int attempt = 1;; ++attempt) {
+        if (!n.nameFreeOrAsExpected())
+            n.fail(Cause::OutputChanged);
+        if (::MoveFileExW(n.temporaryPath.c_str(), n.outputPath.c_str(), replace | MOVEFILE_WRITE_THROUGH))
+            break;
         const DWORD error = ::GetLastError();
         if ((error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED) && attempt < 10) {
             ::Sleep(50);
             continue;
         }
+        if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
+            n.fail(Cause::OutputChanged);
         // Whatever appeared under the output's name since openForWriting says why, if anything does.
         checkReplaceable(n.path, n.outputPath);
         n.failWith(error);
     }
     n.temporaryPath.clear(); // now the output's own name: close() must not remove it
     close();
+    return stampOf(written).identity;
 }
 
 void FileSlot::close() noexcept
@@ -570,6 +659,7 @@ void FileSlot::close() noexcept
     n.path.clear();
     n.outputPath.clear();
     n.temporaryPath.clear();
+    n.replacing.reset();
 }
 
 } // namespace tarnis

@@ -37,6 +37,12 @@ inline constexpr char kPathSeparator = '/';
 /// Japanese character is one, not three), or nothing when the text has fewer characters than that.
 [[nodiscard]] std::optional<std::string_view> dropLastCharacters(std::string_view text, std::size_t count);
 
+/// `text` with every letter that has an upper case in its upper case, for telling whether two names
+/// are one on a file system that ignores letter case. Covers at least what NTFS, FAT and exFAT fold
+/// (ASCII, Latin-1, the Latin extensions, IPA, Greek, Cyrillic, Roman numerals, circled and
+/// full-width letters); anything else, invalid UTF-8 included, stays as it is.
+[[nodiscard]] std::string foldCase(std::string_view text);
+
 /// A UTF-8 text as a path of the platform, so that any Unicode name reaches the file system intact.
 [[nodiscard]] std::filesystem::path pathFromUtf8(std::string_view text);
 

@@ -10,6 +10,7 @@ std::string_view actionLine(FileAction action)
     case FileAction::Read: return "ファイルを読み込めませんでした。";
     case FileAction::Repair: return "ファイルを修復できませんでした。";
     case FileAction::Write: return "ファイルを書き込めませんでした。";
+    case FileAction::Check: return "このファイルの出力は書き込めません。";
     }
     return {};
 }
@@ -53,11 +54,19 @@ std::string_view causeSentence(Cause cause)
     case Cause::NameHasFolder: return "ファイル名にフォルダの区切りが含まれているため、出力先を決められません。";
     case Cause::OutputIsSelected:
         return "「{}」の出力ファイルの名前が、選択されたファイルと同じです。選択されたファイルは上書きしません。";
+    case Cause::OutputOfAnotherInput:
+        return "先に処理する「{}」の出力ファイルと同じ名前です（大文字と小文字は区別しません）。その出力は上書きしません。";
+    case Cause::NotAnEarlierOutput:
+        return "同じ名前のファイルがすでにあり、「{}」から作った出力ではないため、上書きしません。";
+    case Cause::OutputChanged:
+        return "書き込みの途中で、同じ名前のファイルがほかのプログラムに作られたか変えられたため、上書きしません。";
     case Cause::NotFits: return "FITS ファイルではありません（先頭が「{}」です）。";
     case Cause::NoEndCard: return "FITS ヘッダーの終わり（END）が、先頭から {} バイトの中に見つかりません。";
     case Cause::NotSixteenBit: return "16 ビット整数の画像ではありません（{}）。";
     case Cause::NotUnsignedSamples:
         return "符号なし 16 ビットの画像（BZERO = 32768、BSCALE = 1）ではないため、欠落した画素を見分けられません（{}）。";
+    case Cause::BlankSamples:
+        return "このファイルでは 0x8000 のサンプルは空白の画素を表す（{}）ため、欠落した画素として修復しません。";
     case Cause::NoImageRows: return "行のある画像ではありません（{}）。圧縮された画像には対応していません。";
     case Cause::MissingKeyword: return "FITS ヘッダーに、整数の値を持つ {} がありません。";
     case Cause::BadAxisLength: return "画像の大きさが正しくありません（{}）。";
@@ -75,22 +84,18 @@ std::string systemErrorDetail(std::string_view systemText, unsigned long number)
     return std::string(systemText) + "（エラー番号 " + std::to_string(number) + "）";
 }
 
-std::string describe(FileAction action, const std::string& path, Cause cause, const std::string& detail)
+std::string describeCause(Cause cause, const std::string& detail)
 {
-    std::string text(actionLine(action));
-    text += '\n';
-    text += path;
-    text += '\n';
     const std::string_view sentence = causeSentence(cause);
     const std::size_t slot = sentence.find("{}");
-    if (slot == std::string_view::npos) {
-        text += sentence;
-    } else {
-        text += sentence.substr(0, slot);
-        text += detail;
-        text += sentence.substr(slot + 2);
-    }
-    return text;
+    if (slot == std::string_view::npos)
+        return std::string(sentence);
+    return std::string(sentence.substr(0, slot)) + detail + std::string(sentence.substr(slot + 2));
+}
+
+std::string describe(FileAction action, const std::string& path, Cause cause, const std::string& detail)
+{
+    return std::string(actionLine(action)) + '\n' + path + '\n' + describeCause(cause, detail);
 }
 
 } // namespace tarnis

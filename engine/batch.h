@@ -1,15 +1,19 @@
 #pragma once
 
+#include "common/error.h"
 #include "common/file_list.h"
 #include "common/file_slot.h"
 #include "common/selection_state.h"
 #include "engine/byte_buffer.h"
 #include "engine/repair.h"
 
+#include <cstddef>
 #include <cstdint>
-#include <set>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace tarnis {
 
@@ -30,18 +34,38 @@ struct RunValues {
 /// fewer than four characters, or leads into another folder.
 [[nodiscard]] std::string outputFileName(const std::string& fileName, const std::string& inputPath);
 
-/// The files a run works from, which no output of the run may replace: in LRGB imaging the red
-/// channel of "M31.fit" is often called "M31_R.fit", the very name of M31.fit's output.
-class SelectedFiles {
+/// The inputs of one run, looked at together before the first is repaired, so that no output of the
+/// run takes the place of another input, nor of the output of another input of the run, ignoring
+/// letter case as FAT, exFAT and NTFS do (in LRGB imaging the red channel of "M31.fit" is often
+/// called "M31_R.fit", the very name of M31.fit's output; "dark_0001" and "dark_0002" both give
+/// "dark__R.fit"). An input that is this program's earlier output of another input, as a second run
+/// over a whole folder finds them, is passed over: the other input renews it. So is an input named
+/// again. Safe to share between threads once made.
+class RunFiles {
 public:
-    /// Adds the file at `path`, by its name and, if it exists, by what it is on disk.
-    void add(const std::string& path);
-    /// Fails with an Error naming both files when `outputPath` is one of them.
-    void checkIsNoneOf(const std::string& outputPath, const std::string& inputName) const;
+    /// `inputs`: each input's folder (ending with a separator, or empty for the working folder) and
+    /// name, in the run's order. Reads what it needs through `slot`, and leaves it closed.
+    RunFiles(const std::vector<std::pair<std::string, std::string>>& inputs, FileSlot& slot);
+    ~RunFiles();
+    RunFiles(const RunFiles&) = delete;
+    RunFiles& operator=(const RunFiles&) = delete;
+
+    /// Whether input `index` is passed over.
+    [[nodiscard]] bool passedOver(std::size_t index) const;
+    /// Fails with an Error naming `outputPath`, the output of input `index` (`name`; an index past
+    /// the inputs is none of them), when it names another input that is not passed over
+    /// (OutputIsSelected) or the output of an earlier input (OutputOfAnotherInput).
+    void checkOutputName(std::size_t index, const std::string& name, const std::string& outputPath, FileAction action) const;
+    /// Fails with an Error naming `outputPath` when the file `existing` there is one that the run
+    /// wrote as the output of another input (OutputOfAnotherInput).
+    void checkNotWrittenForAnother(std::size_t index, const FileIdentity& existing, const std::string& outputPath,
+                                   FileAction action) const;
+    /// Notes that the run wrote the file `written` as the output of input `index`.
+    void wrote(std::size_t index, const FileIdentity& written);
 
 private:
-    std::set<std::string> paths_;
-    std::set<FileIdentity> identities_;
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 /// What the repair of one file did.
@@ -50,20 +74,26 @@ struct FileReport {
     RepairCounts dropouts;
 };
 
-/// Reads the file `name` in `folder` (which ends with a separator) whole into `run`, repairs its
-/// dropouts with the layout its FITS header gives and writes the result beside it under
-/// outputFileName(), unless that is one of `selected`. A file of at most 2880 bytes holds no image
-/// row and is copied unchanged; a longer one that is not a 16-bit FITS image with rows is refused
-/// before anything is written. With `write` false, nothing is written. The slot is closed after
-/// each successful read or write and left as it was on a failure, which is an Error that names the
-/// file and the cause.
-FileReport repairFile(const std::string& folder, const std::string& name, const SelectedFiles& selected,
+/// Reads the file `name` in `folder` (which ends with a separator), input `index` of `files`, whole
+/// into `run`, repairs its dropouts with the layout its FITS header gives and writes the result
+/// beside it under outputFileName(), with the input's permissions (and its owner's leave to write
+/// it, so that a later run can renew it). A file of at most 2880 bytes holds no image row and is
+/// copied unchanged; a longer one that is not a 16-bit FITS image with rows is refused before
+/// anything is written. A file already under the output's name is replaced only when it is this
+/// program's earlier output of this input: as long as the input, with the same header, and the same
+/// bytes wherever the input holds no dropout (looked at in blocks spread over the data); anything
+/// else is refused, as `files` refuses, before anything is written. With `write` false, nothing is
+/// written, and what would be refused is reported as such (FileAction::Check). The slot is closed
+/// after each successful read or write and left as it was on a failure, which is an Error that
+/// names the file and the cause.
+FileReport repairFile(const std::string& folder, const std::string& name, std::size_t index, RunFiles& files,
                       RunValues& run, FileSlot& slot, bool write = true);
 
 /// Works through the file list: `selection.entryCount` - 1 cycles, each taking the list's top entry
 /// as the name of a file in `selection.dirPath`, repairing it with repairFile() and then removing
-/// the entry. The completion message follows the last cycle. No output replaces a file that is in
-/// the list when the run starts.
+/// the entry. An entry that RunFiles passes over leaves the list as a repaired one does. The
+/// completion message follows the last cycle. No output replaces a file that is in the list when the
+/// run starts, unless it is an earlier output of its input, nor the output of another entry.
 ///
 /// The first failure ends the run with an Error: the outputs of earlier cycles stay, the failing
 /// file's entry stays on top of the list with the later ones below it, nothing is appended, nothing

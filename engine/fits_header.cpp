@@ -120,6 +120,16 @@ std::string beginning(std::string_view bytes)
 
 } // namespace
 
+std::optional<std::int64_t> headerLength(std::span<const std::uint8_t> bytes)
+{
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    for (std::size_t at = 0; at + kCardBytes <= text.size(); at += kCardBytes) {
+        if (keywordOf(text.substr(at, kCardBytes)) == "END")
+            return static_cast<std::int64_t>(at) / kRecordBytes * kRecordBytes + kRecordBytes;
+    }
+    return std::nullopt;
+}
+
 FitsHeaderError::FitsHeaderError(Cause cause, std::string found)
     : std::runtime_error("not a 16-bit FITS image with rows: " + found), cause_(cause), found_(std::move(found))
 {
@@ -135,17 +145,12 @@ ImageLayout readImageLayout(std::span<const std::uint8_t> file)
         throw FitsHeaderError(Cause::NotFits, beginning(bytes));
 
     // The first card of each keyword up to END; the header ends with the record that holds END.
-    std::map<std::string_view, std::string_view> cards;
-    std::optional<std::size_t> end;
-    for (std::size_t i = 0; i < cardCount && !end; ++i) {
-        const std::string_view keyword = keywordOf(card(i));
-        if (keyword == "END")
-            end = i;
-        else
-            cards.emplace(keyword, card(i));
-    }
-    if (!end)
+    const std::optional<std::int64_t> headerEnd = headerLength(file);
+    if (!headerEnd)
         throw FitsHeaderError(Cause::NoEndCard, std::to_string(file.size()));
+    std::map<std::string_view, std::string_view> cards;
+    for (std::size_t i = 0; i < cardCount && keywordOf(card(i)) != "END"; ++i)
+        cards.emplace(keywordOf(card(i)), card(i));
 
     const auto integer = [&](const std::string& keyword) {
         const auto found = cards.find(keyword);
@@ -154,6 +159,11 @@ ImageLayout readImageLayout(std::span<const std::uint8_t> file)
             throw FitsHeaderError(Cause::MissingKeyword, keyword);
         return *value;
     };
+    // No axes first: a tile-compressed image has an empty primary header, often with BITPIX = 8,
+    // before the extension that holds it, and is told as such.
+    const std::int64_t axes = integer("NAXIS");
+    if (axes < 2)
+        throw FitsHeaderError(Cause::NoImageRows, "NAXIS = " + std::to_string(axes));
     const std::int64_t bitpix = integer("BITPIX");
     if (bitpix != 16)
         throw FitsHeaderError(Cause::NotSixteenBit, "BITPIX = " + std::to_string(bitpix));
@@ -166,14 +176,16 @@ ImageLayout readImageLayout(std::span<const std::uint8_t> file)
         if (found != cards.end() && realValue(valueText(found->second)) != camera)
             throw FitsHeaderError(Cause::NotUnsignedSamples, std::string(keyword) + " = " + std::string(valueText(found->second)));
     }
-    const std::int64_t axes = integer("NAXIS");
-    if (axes < 2)
-        throw FitsHeaderError(Cause::NoImageRows, "NAXIS = " + std::to_string(axes));
+    // A signed image that names -32768 (0x8000) its blank value marks undefined samples with it on
+    // purpose: they are not dropouts. With BZERO = 32768 that value is the camera's physical 0.
+    if (const auto blank = cards.find("BLANK");
+        blank != cards.end() && integerValue(blank->second) == -32768 && !cards.contains("BZERO"))
+        throw FitsHeaderError(Cause::BlankSamples, "BLANK = -32768");
     if (axes > kMostAxes)
         throw FitsHeaderError(Cause::BadAxisLength, "NAXIS = " + std::to_string(axes));
 
     ImageLayout layout;
-    layout.dataStart = static_cast<std::int64_t>(*end * kCardBytes) / kRecordBytes * kRecordBytes + kRecordBytes;
+    layout.dataStart = *headerEnd;
     // The image's bytes, axis by axis, must stay countable after the header.
     std::int64_t room = (std::numeric_limits<std::int64_t>::max() - layout.dataStart) / 2;
     std::string sizes;

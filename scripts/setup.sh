@@ -9,8 +9,9 @@ packages=(
   qt6-base-dev libgl-dev
   # Qt's own Japanese texts for the file dialog and the message box
   qt6-translations-l10n
-  # tests and benchmarks (strace shows that each output is synced before it is named)
-  libgtest-dev libgmock-dev libbenchmark-dev libcfitsio-dev strace
+  # tests and benchmarks (strace shows that each output is synced before it is named; a FAT image
+  # mounted through FUSE is a card that ignores letter case)
+  libgtest-dev libgmock-dev libbenchmark-dev libcfitsio-dev strace fusefat dosfstools
   # fuzz targets: Clang and its libFuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
   # the program in a real X server, with a Japanese font, and its screenshot (python3 presses Return

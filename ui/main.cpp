@@ -1,3 +1,4 @@
+#include "common/standard_streams.h"
 #include "ui/form1.h"
 #include "ui/qt_translations.h"
 
@@ -6,6 +7,7 @@
 
 int main(int argc, char** argv)
 {
+    tarnis::openClosedStandardStreams();
     QApplication application(argc, argv);
     // On Wayland the desktop matches the windows with the menu entry by this name (plus ".desktop").
     QGuiApplication::setDesktopFileName(QStringLiteral(TARNIS_APP_ID));

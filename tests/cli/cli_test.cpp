@@ -1,12 +1,17 @@
 // tarnis-repair as capture programs and scripts run it: the real executable on real files, in a
 // folder that holds a.fit, 夜/星雲 M42.fit (Japanese, in a folder below), the float image float.fit
-// that it refuses, m31.fit with its red channel m31_R.fit, and a larger big.fit.
+// that it refuses, m31.fit with its red channel m31_R.fit (the same header: a camera that writes no
+// filter), a larger big.fit, and a name with a backslash, a tab and a line break in it; "link" leads
+// to the folder 夜, where m42.fit and m42.fts are.
 #include "cli/command.h"
 #include "common/error.h"
 #include "common/text.h"
 #include "engine/batch.h"
+#include "engine/fits_header.h"
+#include "tests/support/errors.h"
 #include "tests/support/files.h"
 #include "tests/support/memory_file_list.h"
+#include "tests/support/plain_repair.h"
 #include "tests/support/program.h"
 #include "tests/support/scratch_dir.h"
 
@@ -19,6 +24,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace tarnis {
@@ -32,7 +38,13 @@ const std::map<std::string, Bytes> kInputs = {{"a.fit", test::imageWithDropouts(
                                               {"float.fit", test::floatImage()},
                                               {"m31.fit", test::imageWithDropouts(2, {15042}, 3)},
                                               {"m31_R.fit", test::imageWithDropouts(2, {15044}, 4)},
-                                              {"big.fit", test::imageWithDropouts(1000, {20000}, 5)}};
+                                              {"big.fit", test::imageWithDropouts(1000, {20000}, 5)},
+                                              {"夜/m42.fit", test::imageWithDropouts(2, {}, 6)},
+                                              {"夜/m42.fts", test::imageWithDropouts(2, {}, 7)},
+#ifndef _WIN32 // such names are not allowed there
+                                              {"a\\b\tc\nd.fit", test::imageWithDropouts(2, {}, 8)},
+#endif
+};
 
 std::string described(FileAction action, const std::string& path, Cause cause, const std::string& detail = {})
 {
@@ -47,6 +59,8 @@ struct CliCase {
     std::string out;                    // exactly, with "@" for the scratch folder; "?" for anything
     std::string error;                  // as out
     std::set<std::string> written;      // the outputs it writes
+    std::string before = {};            // shell words before the command and after its redirections
+    std::string after = {};
 };
 
 void PrintTo(const CliCase& c, std::ostream* out) { *out << c.label; }
@@ -61,6 +75,9 @@ TEST_P(Cli, repairs_each_file_as_the_window_does_and_answers_on_the_right_stream
         std::filesystem::create_directories(scratch.file(name).parent_path());
         test::writeFile(scratch.file(name), bytes);
     }
+#ifndef _WIN32 // symbolic links need a privilege there
+    std::filesystem::create_directory_symlink(pathFromUtf8("夜"), scratch.file("link"));
+#endif
     const auto here = [&](std::string text) {
         for (std::size_t at = text.find('@'); at != std::string::npos; at = text.find('@', at))
             text.replace(at, 1, scratch.dirPath());
@@ -70,7 +87,7 @@ TEST_P(Cli, repairs_each_file_as_the_window_does_and_answers_on_the_right_stream
     for (const std::string& argument : c.arguments)
         arguments.push_back(here(argument));
 
-    const test::ProgramResult result = test::runProgram(TARNIS_REPAIR, arguments, scratch.file(c.folder));
+    const test::ProgramResult result = test::runProgram(TARNIS_REPAIR, arguments, scratch.file(c.folder), c.before, c.after);
 
     EXPECT_EQ(result.exitStatus, c.exitStatus);
     for (const auto& [shown, expected] : {std::pair{result.out, c.out}, std::pair{result.error, c.error}})
@@ -78,7 +95,7 @@ TEST_P(Cli, repairs_each_file_as_the_window_does_and_answers_on_the_right_stream
     std::set<std::string> written;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(scratch.path())) {
         std::string name = utf8FromPath(entry.path().lexically_relative(scratch.path()));
-        std::replace(name.begin(), name.end(), '\\', '/'); // as the inputs are named on every platform
+        std::replace(name.begin(), name.end(), kPathSeparator, '/'); // as the inputs are named on every platform
         if (!entry.is_regular_file() || kInputs.contains(name))
             continue;
         written.insert(name);
@@ -99,43 +116,219 @@ TEST_P(Cli, repairs_each_file_as_the_window_does_and_answers_on_the_right_stream
 
 const std::string kHint = "詳しくは「tarnis-repair --help」を見てください。\n";
 
-std::vector<CliCase> cases()
-{
-    std::vector<CliCase> all = {
-        // Relative to its folder and absolute, Japanese too; each output beside its input; a failure
-        // among them reported and passed by.
-        CliCase{"repairs_beside_each_input_and_goes_on_after_a_failure", {"../a.fit", "../float.fit", "@夜/星雲 M42.fit"}, "夜", 1,
-                "../a.fit\t../a_R.fit\t2\t1\n@夜/星雲 M42.fit\t@夜/星雲 M42_R.fit\t1\t0\n",
-                described(FileAction::Repair, "../float.fit", Cause::NotSixteenBit, "BITPIX = -32"), {"a_R.fit", "夜/星雲 M42_R.fit"}},
-        CliCase{"check_counts_and_writes_nothing", {"--check", "a.fit"}, ".", 0, "a.fit\ta_R.fit\t2\t1\n", "", {}},
-        // The first file, of 12 MB, is done long after the two small ones.
-        CliCase{"two_jobs_write_the_same_and_keep_the_lines_in_order", {"-j2", "big.fit", "a.fit", "夜/星雲 M42.fit"}, ".", 0,
-                "big.fit\tbig_R.fit\t1\t0\na.fit\ta_R.fit\t2\t1\n夜/星雲 M42.fit\t夜/星雲 M42_R.fit\t1\t0\n", "",
-                {"big_R.fit", "a_R.fit", "夜/星雲 M42_R.fit"}},
-        // A file named, however it is written, is never replaced, even where it does not exist yet.
-        CliCase{"never_replaces_a_file_named_on_its_command_line", {"m31.fit", "./m31_R.fit", "a.fit", "././a_R.fit"}, ".", 1,
-                "./m31_R.fit\t./m31_R_R.fit\t1\t0\n",
-                described(FileAction::Write, "m31_R.fit", Cause::OutputIsSelected, "m31.fit")
-                    + described(FileAction::Write, "a_R.fit", Cause::OutputIsSelected, "a.fit")
-                    + described(FileAction::Read, "././a_R.fit", Cause::NotFound),
-                {"m31_R_R.fit"}},
-        CliCase{"quiet_prints_nothing_but_errors", {"-q", "a.fit", "float.fit"}, ".", 1, "", "?", {"a_R.fit"}},
-        CliCase{"help", {"--help"}, ".", 0, "?", "", {}},
-        CliCase{"version", {"--version"}, ".", 0, "tarnis-repair 3.0\n", "", {}},
-        CliCase{"no_file", {}, ".", 2, "", "tarnis-repair: ファイルが指定されていません。\n" + kHint, {}},
-        CliCase{"unknown_option", {"--frobnicate", "a.fit"}, ".", 2, "", "tarnis-repair: 知らないオプションです: --frobnicate\n" + kHint, {}},
-        CliCase{"no_jobs", {"--jobs", "0", "a.fit"}, ".", 2, "", "tarnis-repair: --jobs には 1 から 256 までの整数を指定してください: 0\n" + kHint, {}}};
-#ifdef _WIN32
+const std::vector<CliCase> kCases = {
+    // Relative to its folder and absolute, Japanese too; each output beside its input; a failure
+    // among them reported and passed by.
+    CliCase{"repairs_beside_each_input_and_goes_on_after_a_failure", {"../a.fit", "../float.fit", "@夜/星雲 M42.fit"}, "夜", 1,
+            "../a.fit\t../a_R.fit\t2\t1\n@夜/星雲 M42.fit\t@夜/星雲 M42_R.fit\t1\t0\n",
+            described(FileAction::Repair, "../float.fit", Cause::NotSixteenBit, "BITPIX = -32"), {"a_R.fit", "夜/星雲 M42_R.fit"}},
+    // And says what a run would refuse: nothing is to be written.
+    CliCase{"check_counts_and_writes_nothing", {"--check", "a.fit", "m31.fit", "m31_R.fit"}, ".", 1,
+            "a.fit\ta_R.fit\t2\t1\nm31_R.fit\tm31_R_R.fit\t1\t0\n", described(FileAction::Check, "m31_R.fit", Cause::OutputIsSelected, "m31.fit"),
+            {}},
+    // The first file, of 12 MB, is done long after the two small ones.
+    CliCase{"two_jobs_write_the_same_and_keep_the_lines_in_order", {"-j2", "big.fit", "a.fit", "夜/星雲 M42.fit"}, ".", 0,
+            "big.fit\tbig_R.fit\t1\t0\na.fit\ta_R.fit\t2\t1\n夜/星雲 M42.fit\t夜/星雲 M42_R.fit\t1\t0\n", "",
+            {"big_R.fit", "a_R.fit", "夜/星雲 M42_R.fit"}},
+    // A file named, however it is written, is never replaced, even where it does not exist yet.
+    CliCase{"never_replaces_a_file_named_on_its_command_line", {"m31.fit", "./m31_R.fit", "a.fit", "././a_R.fit"}, ".", 1,
+            "./m31_R.fit\t./m31_R_R.fit\t1\t0\n",
+            described(FileAction::Write, "m31_R.fit", Cause::OutputIsSelected, "m31.fit")
+                + described(FileAction::Write, "a_R.fit", Cause::OutputIsSelected, "a.fit")
+                + described(FileAction::Read, "././a_R.fit", Cause::NotFound),
+            {"m31_R_R.fit"}},
+    CliCase{"quiet_prints_nothing_but_errors", {"-q", "a.fit", "float.fit"}, ".", 1, "", "?", {"a_R.fit"}},
+    CliCase{"help", {"--help"}, ".", 0, "?", "", {}},
+    CliCase{"version", {"--version"}, ".", 0, "tarnis-repair 3.0\n", "", {}},
+    CliCase{"no_file", {}, ".", 2, "", "tarnis-repair: ファイルが指定されていません。\n" + kHint, {}},
+    CliCase{"unknown_option", {"--frobnicate", "a.fit"}, ".", 2, "", "tarnis-repair: 知らないオプションです: --frobnicate\n" + kHint, {}},
+    CliCase{"no_jobs", {"--jobs", "0", "a.fit"}, ".", 2, "", "tarnis-repair: --jobs には 1 から 256 までの整数を指定してください: 0\n" + kHint, {}},
+    CliCase{"too_many_jobs", {"-j", "257", "a.fit"}, ".", 2, "", "tarnis-repair: --jobs には 1 から 256 までの整数を指定してください: 257\n" + kHint, {}},
+    // After "--" every argument is a file, even one that looks like an option.
+    CliCase{"jobs_up_to_256_given_with_equals_and_options_ended_by_two_dashes", {"--jobs=256", "--", "-q", "a.fit"}, ".", 1,
+            "a.fit\ta_R.fit\t2\t1\n", described(FileAction::Read, "-q", Cause::NotFound), {"a_R.fit"}},
+#ifndef _WIN32
+    // Started without standard input and output, as from a service: a file opened later must
+    // not be given their numbers, where the report would land in an output.
+    CliCase{"closed_standard_streams_are_the_null_device", {"-j", "2", "a.fit", "big.fit", "夜/星雲 M42.fit"}, ".", 0, "", "",
+            {"a_R.fit", "big_R.fit", "夜/星雲 M42_R.fit"}, "", "<&- >&-"},
+    CliCase{"names_in_the_report_written_as_in_c", {"a\\b\tc\nd.fit"}, ".", 0, "a\\\\b\\tc\\nd.fit\ta\\\\b\\tc\\nd_R.fit\t0\t0\n", "",
+            {"a\\b\tc\nd_R.fit"}},
+    // Two inputs whose outputs are one file through the folder's link, and one header (no date):
+    // the second is refused rather than replace what the run wrote for the first.
+    CliCase{"an_output_the_run_wrote_is_not_replaced_for_another_input", {"夜/m42.fit", "link/m42.fts"}, ".", 1,
+            "夜/m42.fit\t夜/m42_R.fit\t0\t0\n", described(FileAction::Write, "link/m42_R.fit", Cause::OutputOfAnotherInput, "m42.fit"),
+            {"夜/m42_R.fit"}},
+    CliCase{"a_report_that_cannot_be_written_is_a_failure", {"a.fit"}, ".", 1, "",
+            "tarnis-repair: 標準出力に書き込めませんでした。ディスクの空き容量が足りません。\n", {"a_R.fit"}, "", "> /dev/full"},
+    // Room for the standard streams and six files: one worker, not eight short of files.
+    CliCase{"fewer_workers_where_files_run_short", {"-q", "-j", "8", "a.fit", "big.fit", "夜/星雲 M42.fit", "m31_R.fit"}, ".", 0, "",
+            "", {"a_R.fit", "big_R.fit", "夜/星雲 M42_R.fit", "m31_R_R.fit"}, "prlimit --nofile=9"},
+    // No thread can be started beside the first. The limit does not hold root, so root runs it as
+    // nobody, who keeps the right to read whatever root may; LeakSanitizer, which needs a thread of
+    // its own at the end, is turned off.
+    CliCase{"fewer_workers_where_threads_run_short", {"-q", "--check", "-j", "4", "a.fit", "big.fit"}, ".", 0, "", "", {},
+            "env ASAN_OPTIONS=detect_leaks=0 $(test $(id -u) = 0 && echo setpriv --reuid=nobody --regid=nogroup --clear-groups "
+            "--inh-caps=+dac_override --ambient-caps=+dac_override) prlimit --nproc=1"},
+#else
     // Windows' shells pass wildcards on as they are, and a device name there is no file.
-    all.push_back({"expands_wildcards_itself", {"--check", "夜/*.FIT"}, ".", 0, "夜/星雲 M42.fit\t夜/星雲 M42_R.fit\t1\t0\n", "", {}});
-    all.push_back({"refuses_device_names", {"--check", "CON", "nul.fit"}, ".", 1, "",
-                   described(FileAction::Read, "CON", Cause::NotRegularFile) + described(FileAction::Read, "nul.fit", Cause::NotRegularFile), {}});
+    CliCase{"expands_wildcards_itself", {"--check", "夜/*.FIT"}, ".", 0,
+            "夜/m42.fit\t夜/m42_R.fit\t0\t0\n夜/星雲 M42.fit\t夜/星雲 M42_R.fit\t1\t0\n", "", {}},
+    CliCase{"refuses_device_names", {"--check", "CON", "nul.fit"}, ".", 1, "",
+            described(FileAction::Read, "CON", Cause::NotRegularFile) + described(FileAction::Read, "nul.fit", Cause::NotRegularFile), {}},
 #endif
-    return all;
+};
+
+INSTANTIATE_TEST_SUITE_P(TarnisRepair, Cli, ::testing::ValuesIn(kCases), [](const auto& info) { return info.param.label; });
+
+// Which file may take an output's name, in one table run both by the window's run (started again
+// after each failure, past the failing file, as the user would) and by tarnis-repair: only this
+// program's earlier output of the same input, never another input, nor the output of another input
+// of the run (ignoring letter case), nor any other file; and a second run over a whole folder passes
+// its earlier outputs over. The inputs all have the same header, as from a camera that writes no
+// date, and no two the same data.
+enum class Kind { Input, RedChannel, EarlierOutputOf, LongerCopyOf, HeaderChangedCopyOf, SameHeaderOtherImage, HardLinkTo };
+
+struct FileOfCase {
+    std::string name;
+    Kind kind = Kind::Input;
+    std::string of = {};
+};
+
+struct Refusal {
+    std::string input;
+    Cause cause;
+    std::string detail;
+};
+
+struct OutputCase {
+    std::string label;
+    std::vector<FileOfCase> files;
+    std::vector<std::string> chosen;            // the run's inputs, in its order
+    std::map<std::string, std::string> outputs; // written or renewed: each and its input
+    std::vector<Refusal> refused = {};          // in the run's order; each names the input's output
+};
+
+void PrintTo(const OutputCase& c, std::ostream* out) { *out << c.label; }
+
+class Outputs : public ::testing::TestWithParam<OutputCase> {};
+
+TEST_P(Outputs, replace_only_this_programs_earlier_output_of_the_same_input)
+{
+    const OutputCase& c = GetParam();
+    for (const bool window : {true, false}) {
+        test::ScratchDir scratch;
+        std::map<std::string, Bytes> files;
+        for (const FileOfCase& file : c.files) {
+            const auto seed = static_cast<std::uint32_t>(files.size() + 1);
+            Bytes bytes = file.of.empty() ? Bytes() : files.at(file.of);
+            switch (file.kind) {
+            case Kind::Input: bytes = test::imageWithDropouts(3, {15040, 20000}, seed); break;
+            case Kind::RedChannel: bytes = test::imageWithDropouts(4, {}, seed); break;
+            case Kind::EarlierOutputOf: // its dropouts repaired otherwise, as by an earlier version
+                bytes[15040] = bytes[20000] = 0x11;
+                break;
+            case Kind::LongerCopyOf: bytes.resize(bytes.size() + 2880); break;
+            case Kind::HeaderChangedCopyOf: bytes[2000] = 'x'; break; // in the padding after END
+            case Kind::SameHeaderOtherImage: bytes = test::imageWithDropouts(3, {}, seed); break;
+            case Kind::HardLinkTo: std::filesystem::create_hard_link(scratch.file(file.of), scratch.file(file.name)); break;
+            }
+            if (file.kind != Kind::HardLinkTo)
+                test::writeFile(scratch.file(file.name), bytes);
+            // Private frames, which the user may not write; outputs of earlier runs as the user left them.
+            if (file.kind == Kind::Input)
+                std::filesystem::permissions(scratch.file(file.name), std::filesystem::perms(0400));
+            files[file.name] = bytes;
+        }
+        std::map<std::string, std::filesystem::perms> permissions;
+        for (const auto& [output, input] : c.outputs)
+            permissions[output] = std::filesystem::status(scratch.file(files.contains(output) ? output : input)).permissions();
+        std::map<std::string, Bytes> expected = files;
+        for (const auto& [output, input] : c.outputs) {
+            expected[output] = files.at(input);
+            ASSERT_TRUE(test::repairPlainly(expected[output], static_cast<std::int64_t>(expected[output].size()),
+                                            readImageLayout(expected[output])));
+        }
+
+        std::vector<Refusal> refused;
+        std::string errors;
+        for (const Refusal& r : c.refused)
+            errors += described(FileAction::Write, outputFileName(r.input, ""), r.cause, r.detail);
+        if (window) {
+            test::MemoryFileList list(c.chosen);
+            RunValues values;
+            FileSlot slot;
+            for (bool done = false; !done;) {
+                try {
+                    runBatch(list, {scratch.dirPath(), static_cast<std::int32_t>(list.entries.size() + 1)}, values, slot);
+                    done = true;
+                } catch (const Error& error) {
+                    EXPECT_EQ(error.path(), scratch.dirPath() + outputFileName(list.entries.front(), ""));
+                    refused.push_back({list.entries.front(), error.cause(), error.detail()});
+                    list.entries.erase(list.entries.begin());
+                }
+            }
+            EXPECT_EQ(list.entries, std::vector<std::string>{test::kCompletionText}) << "passed over entries leave the list";
+        } else {
+            const test::ProgramResult result = test::runProgram(TARNIS_REPAIR, c.chosen, scratch.path());
+            EXPECT_EQ(result.exitStatus, c.refused.empty() ? 0 : 1);
+            EXPECT_EQ(result.error, errors);
+            EXPECT_EQ(static_cast<std::size_t>(std::count(result.out.begin(), result.out.end(), '\n')), c.outputs.size()) << result.out;
+        }
+        EXPECT_EQ(window ? refused.size() : c.refused.size(), c.refused.size());
+        for (std::size_t i = 0; window && i < std::min(refused.size(), c.refused.size()); ++i)
+            EXPECT_EQ(std::tie(refused[i].input, refused[i].cause, refused[i].detail),
+                      std::tie(c.refused[i].input, c.refused[i].cause, c.refused[i].detail));
+        std::map<std::string, Bytes> after;
+        for (const std::string& name : test::namesIn(scratch.path()))
+            after[name] = test::readFile(scratch.file(name));
+        EXPECT_TRUE(after == expected) << (window ? "window" : "tarnis-repair") << ": a file is not as it should be, or is extra";
+#ifndef _WIN32 // a new output gets its input's permissions, and its owner may write it; a renewed one keeps its own
+        for (const auto& [output, expectedPermissions] : permissions)
+            EXPECT_EQ(std::filesystem::status(scratch.file(output)).permissions(),
+                      expectedPermissions | (files.contains(output) ? std::filesystem::perms::none : std::filesystem::perms::owner_write))
+                << output;
+#endif
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(TarnisRepair, Cli, ::testing::ValuesIn(cases()),
-    [](const auto& info) { return info.param.label; });
+const std::vector<OutputCase> kOutputCases = {
+    // Outputs of one run whose names are one: the second input is refused.
+    OutputCase{"frames_numbered_without_an_extension", {{"dark_300s_0001"}, {"dark_300s_0002"}}, {"dark_300s_0001", "dark_300s_0002"},
+               {{"dark_300s__R.fit", "dark_300s_0001"}}, {{"dark_300s_0002", Cause::OutputOfAnotherInput, "dark_300s_0001"}}},
+    OutputCase{"fit_and_fts", {{"m42.fit"}, {"m42.fts"}}, {"m42.fit", "m42.fts"}, {{"m42_R.fit", "m42.fit"}},
+               {{"m42.fts", Cause::OutputOfAnotherInput, "m42.fit"}}},
+#ifndef _WIN32 // one name there
+    OutputCase{"names_differing_in_letter_case_only", {{"a.fit"}, {"A.FIT"}}, {"a.fit", "A.FIT"}, {{"a_R.fit", "a.fit"}},
+               {{"A.FIT", Cause::OutputOfAnotherInput, "a.fit"}}},
+#endif
+    // What is under the output's name already.
+    OutputCase{"its_own_earlier_output_is_renewed", {{"a.fit"}, {"a_R.fit", Kind::EarlierOutputOf, "a.fit"}}, {"a.fit"},
+               {{"a_R.fit", "a.fit"}}},
+    OutputCase{"a_red_channel_is_kept", {{"m31.fit"}, {"m31_R.fit", Kind::RedChannel}}, {"m31.fit"}, {},
+               {{"m31.fit", Cause::NotAnEarlierOutput, "m31.fit"}}},
+    OutputCase{"a_longer_file_is_kept", {{"a.fit"}, {"a_R.fit", Kind::LongerCopyOf, "a.fit"}}, {"a.fit"}, {},
+               {{"a.fit", Cause::NotAnEarlierOutput, "a.fit"}}},
+    OutputCase{"a_file_with_another_header_is_kept", {{"a.fit"}, {"a_R.fit", Kind::HeaderChangedCopyOf, "a.fit"}}, {"a.fit"}, {},
+               {{"a.fit", Cause::NotAnEarlierOutput, "a.fit"}}},
+    OutputCase{"another_image_with_the_same_header_is_kept", {{"a.fit"}, {"a_R.fit", Kind::SameHeaderOtherImage}}, {"a.fit"}, {},
+               {{"a.fit", Cause::NotAnEarlierOutput, "a.fit"}}},
+    // A second run over every file of the folder: the earlier outputs are renewed, never repaired.
+    OutputCase{"a_second_run_over_the_folder_changes_nothing_but_the_outputs",
+               {{"a.fit"}, {"a_R.fit", Kind::EarlierOutputOf, "a.fit"}, {"b.fit"}, {"b_R.fit", Kind::EarlierOutputOf, "b.fit"}},
+               {"a_R.fit", "a.fit", "b.fit", "b_R.fit"}, {{"a_R.fit", "a.fit"}, {"b_R.fit", "b.fit"}}},
+    // As when xargs or parallel hand the outputs to another run than their inputs.
+    OutputCase{"an_earlier_output_chosen_without_its_input_is_passed_over", {{"a.fit"}, {"a_R.fit", Kind::EarlierOutputOf, "a.fit"}},
+               {"a_R.fit"}, {}},
+    // A file of the selection that is not an earlier output stays, however it is reached.
+    OutputCase{"a_red_channel_chosen_with_its_namesake", {{"m31.fit"}, {"m31_R.fit", Kind::RedChannel}}, {"m31.fit", "m31_R.fit"},
+               {{"m31_R_R.fit", "m31_R.fit"}}, {{"m31.fit", Cause::OutputIsSelected, "m31.fit"}}},
+    OutputCase{"a_red_channel_chosen_through_a_hard_link",
+               {{"m31.fit"}, {"m31_R.fit", Kind::RedChannel}, {"red.fit", Kind::HardLinkTo, "m31_R.fit"}}, {"m31.fit", "red.fit"},
+               {{"red_R.fit", "red.fit"}}, {{"m31.fit", Cause::OutputIsSelected, "m31.fit"}}},
+};
+
+INSTANTIATE_TEST_SUITE_P(TarnisRepair, Outputs, ::testing::ValuesIn(kOutputCases), [](const auto& info) { return info.param.label; });
 
 // An output is on disk before it gets its name, and its name is on disk before the run moves on:
 // the system calls say so, for a new output and for one that replaces an earlier.
@@ -180,7 +373,7 @@ TEST(TarnisRepair, syncs_each_output_before_naming_it_and_its_folder_after)
 // A console whose clock moves on by 400 ms whenever it is read, so that a short run looks long.
 struct SlowConsole : cli::Console {
     explicit SlowConsole(bool terminal) : terminal(terminal) {}
-    void writeOut(std::string_view text) override { out += text; }
+    int writeOut(std::string_view text) override { return out += text, 0; }
     void writeError(std::string_view text) override { error += text; }
     [[nodiscard]] bool errorIsTerminal() const override { return terminal; }
     [[nodiscard]] std::chrono::steady_clock::time_point now() const override

@@ -39,6 +39,13 @@ protected:
         const std::optional<Error> error = errorOf(action);
         return error ? error->cause() : Cause::UnknownSystemError;
     }
+    // The file as the caller looks at it before replacing it.
+    FileStamp stampOf(const std::string& name)
+    {
+        FileSlot looking;
+        looking.openForReading(path(name));
+        return looking.stamp();
+    }
 
     test::ScratchDir scratch;
     FileSlot slot;
@@ -70,9 +77,9 @@ TEST_F(FileSlotTest, takes_regular_files_only_and_says_what_it_found_instead)
     EXPECT_EQ(causeOf([&] { (void)fileLengthByName(path("folder")); }), Cause::IsFolder);
     EXPECT_EQ(causeOf([&] { (void)fileLengthByName(path(kSpecial)); }), Cause::NotRegularFile);
     EXPECT_EQ(causeOf([&] { slot.openForReading(path(kSpecial)); }), Cause::NotRegularFile);
-    EXPECT_EQ(causeOf([&] { slot.openForWriting(path("folder")); }), Cause::FolderInTheWay);
-    EXPECT_EQ(causeOf([&] { slot.openForWriting(path(kSpecial)); }), Cause::NotRegularFile);
-    const std::optional<Error> missing = errorOf([&] { slot.openForWriting(path("missing/out.fit")); });
+    EXPECT_EQ(causeOf([&] { slot.openForWriting(path("folder"), std::nullopt); }), Cause::FolderInTheWay);
+    EXPECT_EQ(causeOf([&] { slot.openForWriting(path(kSpecial), std::nullopt); }), Cause::NotRegularFile);
+    const std::optional<Error> missing = errorOf([&] { slot.openForWriting(path("missing/out.fit"), std::nullopt); });
     ASSERT_TRUE(missing);
     EXPECT_EQ(std::make_tuple(missing->cause(), missing->path(), missing->action()),
               std::make_tuple(Cause::NotFound, path("missing/out.fit"), FileAction::Write));
@@ -88,48 +95,67 @@ protected:
     FileSlot writer;
 };
 
-TEST_P(Writing, shows_nothing_under_the_name_until_committed_and_close_abandons_it)
+// Only the file looked at is replaced, and only while it is as it was looked at: neither a file
+// that is there unexpected, nor one that appears or is replaced before the commit, nor one that is
+// write-protected (for root too).
+TEST_P(Writing, shows_nothing_under_the_name_until_committed_and_replaces_only_the_file_expected)
 {
     const Bytes old(100, 0xEE);
+    const Bytes fresh = {1, 2, 3};
     test::writeFile(scratch.file("out.fit"), old);
     std::filesystem::permissions(scratch.file("out.fit"), std::filesystem::perms(0640));
 
-    writer.openForWriting(path("out.fit"));
+    writer.openForWriting(path("out.fit"), stampOf("out.fit"));
     writer.writeAll(Bytes(10, 1));
     writer.close();
-    EXPECT_EQ(test::readFile(scratch.file("out.fit")), old);
-    EXPECT_EQ(test::namesIn(scratch.path()), std::set<std::string>{"out.fit"});
-
-    const Bytes fresh = {1, 2, 3};
-    writer.openForWriting(path("out.fit"));
+    EXPECT_EQ(causeOf([&] { writer.openForWriting(path("out.fit"), std::nullopt); }), Cause::OutputChanged);
+    writer.openForWriting(path("appears.fit"), std::nullopt);
+    writer.writeAll(fresh);
+    test::writeFile(scratch.file("appears.fit"), old);
+    EXPECT_EQ(causeOf([&] { (void)writer.commit(); }), Cause::OutputChanged);
+    writer.close();
+    writer.openForWriting(path("out.fit"), stampOf("out.fit"));
     writer.writeAll(fresh);
     EXPECT_EQ(test::readFile(scratch.file("out.fit")), old);
+    test::writeFile(scratch.file("out.fit"), Bytes(101, 0xEE)); // replaced meanwhile
+    EXPECT_EQ(causeOf([&] { (void)writer.commit(); }), Cause::OutputChanged);
+    writer.close();
+    EXPECT_EQ(test::namesIn(scratch.path()), (std::set<std::string>{"appears.fit", "out.fit"}));
+    EXPECT_EQ(test::readFile(scratch.file("appears.fit")), old);
+
+    std::filesystem::permissions(scratch.file("out.fit"), std::filesystem::perms(0640));
+    writer.openForWriting(path("out.fit"), stampOf("out.fit"));
+    writer.writeAll(fresh);
     writer.commit();
-    writer.openForWriting(path("new.fit"));
+    writer.openForWriting(path("new.fit"), std::nullopt, 0640);
     writer.writeAll(fresh);
     writer.commit();
 
     EXPECT_FALSE(writer.isOpen());
     EXPECT_EQ(test::readFile(scratch.file("out.fit")), fresh);
     EXPECT_EQ(test::readFile(scratch.file("new.fit")), fresh);
-    EXPECT_EQ(test::namesIn(scratch.path()), (std::set<std::string>{"new.fit", "out.fit"}));
+    EXPECT_EQ(test::namesIn(scratch.path()), (std::set<std::string>{"appears.fit", "new.fit", "out.fit"}));
 #ifdef _WIN32
     // The temporary file is hidden; the output it becomes is not. Windows files have no mode bits.
     for (const char* name : {"out.fit", "new.fit"})
         EXPECT_EQ(::GetFileAttributesW(scratch.file(name).c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u) << name;
 #else
-    // A replaced output keeps its permissions; a new one gets the usual ones for new files.
+    // A replaced output keeps its permissions; a new one gets those asked for, less the umask.
     const mode_t mask = ::umask(0);
     ::umask(mask);
     EXPECT_EQ(std::filesystem::status(scratch.file("out.fit")).permissions(), std::filesystem::perms(0640));
-    EXPECT_EQ(std::filesystem::status(scratch.file("new.fit")).permissions(), std::filesystem::perms(0666 & ~mask));
+    EXPECT_EQ(std::filesystem::status(scratch.file("new.fit")).permissions(), std::filesystem::perms(0640 & ~mask));
 #endif
+    std::filesystem::permissions(scratch.file("new.fit"), std::filesystem::perms(0444));
+    EXPECT_EQ(causeOf([&] { writer.openForWriting(path("new.fit"), stampOf("new.fit")); }), Cause::WriteProtected);
 }
 
 INSTANTIATE_TEST_SUITE_P(FileSlot, Writing,
                          ::testing::Values(TemporaryFiles::UnnamedWherePossible, TemporaryFiles::Named),
                          [](const auto& info) { return info.param == TemporaryFiles::Named ? "named" : "unnamed"; });
 
+// The write names its output without a folder, as "tarnis-repair a.fit" does: the working folder
+// is cleaned up as any other.
 TEST_F(FileSlotTest, a_write_removes_temporary_files_of_killed_writers_only)
 {
     const auto age = [&](const std::string& name) {
@@ -150,7 +176,7 @@ TEST_F(FileSlotTest, a_write_removes_temporary_files_of_killed_writers_only)
     };
     // Another process writing into the same folder: its file is locked, however old it looks.
     FileSlot running(TemporaryFiles::Named);
-    running.openForWriting(path("running.fit"));
+    running.openForWriting(path("running.fit"), std::nullopt);
     const std::set<std::string> runningTemporary = test::namesIn(scratch.path());
     ASSERT_EQ(runningTemporary.size(), 1u);
     age(*runningTemporary.begin());
@@ -162,8 +188,11 @@ TEST_F(FileSlotTest, a_write_removes_temporary_files_of_killed_writers_only)
     // Just created by a writer that may not have locked it yet.
     test::writeFile(scratch.file(".tarnis-1111111111111111.tmp"), Bytes(3));
 
-    slot.openForWriting(path("out.fit"));
+    const std::filesystem::path working = std::filesystem::current_path();
+    std::filesystem::current_path(scratch.path());
+    slot.openForWriting("out.fit", std::nullopt);
     slot.commit();
+    std::filesystem::current_path(working);
 
     std::set<std::string> expected = users;
     expected.insert(*runningTemporary.begin());
@@ -176,7 +205,7 @@ TEST_F(FileSlotTest, a_write_removes_temporary_files_of_killed_writers_only)
 TEST_F(FileSlotTest, puts_the_output_in_place_once_a_brief_hold_on_the_old_one_passes)
 {
     test::writeFile(scratch.file("out.fit"), Bytes(5, 1));
-    slot.openForWriting(path("out.fit"));
+    slot.openForWriting(path("out.fit"), stampOf("out.fit"));
     slot.writeAll(Bytes(3, 2));
     const HANDLE held = ::CreateFileW(scratch.file("out.fit").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     std::thread release([held] {
@@ -205,7 +234,7 @@ TEST_F(FileSlotTest, reads_and_writes_paths_longer_than_max_path)
     ASSERT_GT(pathFromUtf8(path).u16string().size(), 260u);
     const Bytes content = {1, 2, 3, 4};
 
-    slot.openForWriting(path);
+    slot.openForWriting(path, std::nullopt);
     slot.writeAll(content);
     slot.commit();
     Bytes read(content.size());

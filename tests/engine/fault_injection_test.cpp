@@ -1,9 +1,9 @@
 // Faults injected into a batch of three read-only files, the second of which fails: one fault for
 // each step where a run can fail. Whatever the fault, the run must stop there with an error that
 // names the file and the cause; the inputs stay byte-identical; the first output is kept and
-// nothing else is written (an earlier output of the failing file stays as it was, and no temporary
-// file is left); the list keeps the failing entry on top; the slot is closed; and once the cause is
-// gone, the next run goes through.
+// nothing else is written (an earlier output of the failing file, which the run would renew, stays as
+// it was, and no temporary file is left); the list keeps the failing entry on top; the slot is
+// closed; and once the cause is gone, the next run goes through.
 #include "engine/batch.h"
 
 #include "common/error.h"
@@ -17,19 +17,23 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iterator>
+#include <cstdlib>
 #include <map>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #endif
 
@@ -42,28 +46,48 @@ namespace fs = std::filesystem;
 
 // The first file of every batch is the red channel of m31.fit, named as LRGB imaging names it.
 const std::string kFirst = "m31_R.fit";
-const Bytes kOldOutput(5000, 0x55);
 
 // Another program's hand on the failing file, at the moments the batch cannot guard.
-enum class Tamper { None, GrowAfterMeasuring, RewriteAfterOpening, LockFolderAfterReading };
+enum class Tamper { None, GrowAfterMeasuring, RewriteAfterOpening, WriteThroughMapping, LockFolderAfterReading };
 
 class TamperingSlot : public FileSlot {
 public:
-    TamperingSlot(Tamper tamper, fs::path target) : tamper_(tamper), target_(std::move(target)) {}
+    TamperingSlot(Tamper tamper, fs::path target, ChangeWatch watch)
+        : FileSlot(TemporaryFiles::UnnamedWherePossible, watch), tamper_(tamper), target_(std::move(target))
+    {
+    }
 
     void openForReading(const std::string& path) override
     {
         readingTarget_ = path == utf8FromPath(target_);
         if (tamper_ == Tamper::GrowAfterMeasuring && readingTarget_)
             fs::resize_file(target_, fs::file_size(target_) + 2);
+#ifndef _WIN32
+        // A capture program writing its frame through a shared mapping: the file stays open for
+        // writing, and writes to pages it has written already change none of the file's times.
+        if (tamper_ == Tamper::WriteThroughMapping && readingTarget_) {
+            const int file = ::open(target_.c_str(), O_RDWR);
+            mapping_ = static_cast<char*>(::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0));
+            mapping_[3000] ^= 1;
+        }
+#endif
         FileSlot::openForReading(path);
     }
 
     void readAll(std::span<std::uint8_t> buffer) override
     {
-        if (tamper_ == Tamper::RewriteAfterOpening && readingTarget_) // at the same length, as FITS libraries do
-            std::fstream(target_, std::ios::in | std::ios::out | std::ios::binary).seekp(100).write("rewritten", 9);
+#ifndef _WIN32
+        // A program that opens the file for writing while it is read, and rewrites it in place at
+        // the same length, as FITS libraries do, once the system lets it.
+        if (tamper_ == Tamper::RewriteAfterOpening && readingTarget_) {
+            const int file = ::open(target_.c_str(), O_RDWR | O_NONBLOCK);
+            if (file >= 0)
+                (void)!::pwrite(file, "rewritten", 9, 100), ::close(file);
+        }
+#endif
         FileSlot::readAll(buffer);
+        if (tamper_ == Tamper::WriteThroughMapping && readingTarget_)
+            mapping_[3001] ^= 1;
         if (tamper_ == Tamper::LockFolderAfterReading && readingTarget_)
             fs::permissions(target_.parent_path(), fs::perms(0555));
     }
@@ -72,6 +96,7 @@ private:
     Tamper tamper_;
     fs::path target_;
     bool readingTarget_ = false;
+    char* mapping_ = nullptr; // left to the child process's end, with the file open for writing
 };
 
 using Make = std::function<void(const ScratchDir&)>;
@@ -86,6 +111,7 @@ struct Fault {
     Tamper tamper = Tamper::None;
     Make undo = {};                // before the next run, for which the failing input is written anew
     bool nextRunCanSucceed = true; // not for a name that fails by nature
+    ChangeWatch watch = ChangeWatch::WherePossible;
 };
 
 void PrintTo(const Fault& fault, std::ostream* out) { *out << fault.label; }
@@ -163,7 +189,7 @@ TEST_P(FaultInjection, stops_the_run_and_loses_nothing)
         if (!name.empty())
             writeInput(scratch, name);
     try { // an earlier output of the failing file, where its name can be formed and fits the file system
-        test::writeFile(scratch.file(outputFileName(fault.name, "")), kOldOutput);
+        test::writeFile(scratch.file(outputFileName(fault.name, "")), test::readFile(scratch.file(fault.name)));
     } catch (const std::exception&) {
     }
     fault.make(scratch);
@@ -172,7 +198,7 @@ TEST_P(FaultInjection, stops_the_run_and_loses_nothing)
     test::MemoryFileList list({kFirst, fault.name, "third.fit"});
     const SelectionState selection{scratch.dirPath(), 4};
     RunValues values;
-    TamperingSlot slot(fault.tamper, scratch.file(fault.name));
+    TamperingSlot slot(fault.tamper, scratch.file(fault.name), fault.watch);
     // The failing run happens in a child, which gives up root or takes on a limit where the fault
     // asks for it; what only the child can see is checked there and reported with the error.
     const test::ChildOutcome outcome = test::runInChild(fault.limits, [&] {
@@ -192,7 +218,7 @@ TEST_P(FaultInjection, stops_the_run_and_loses_nothing)
     std::map<std::string, Bytes> after = regularFilesIn(scratch.path());
     EXPECT_EQ(after.erase("m31_R_R.fit"), 1u) << "the first output is kept";
     std::map<std::string, Bytes> expected = before;
-    if (fault.tamper == Tamper::GrowAfterMeasuring || fault.tamper == Tamper::RewriteAfterOpening)
+    if (fault.tamper != Tamper::None && fault.tamper != Tamper::LockFolderAfterReading)
         after.erase(fault.name), expected.erase(fault.name); // another program changed it, not the run
     EXPECT_TRUE(after == expected) << "inputs and old outputs as they were, nothing else written";
 
@@ -232,6 +258,11 @@ const std::vector<Fault> kFaults = {
 #ifndef _WIN32 // the slot's handle shares no writing there, so no other program can change the file meanwhile
     Fault{"file_rewritten_in_place_while_read", "rewritten.fit", writable("rewritten.fit"), Cause::ChangedWhileReading, "", {},
           Tamper::RewriteAfterOpening},
+    // Told by the lease: the writer has the file open. Where no lease is granted, by a second read.
+    Fault{"input_written_through_a_shared_mapping", "mapped.fit", writable("mapped.fit"), Cause::InUse, "", {},
+          Tamper::WriteThroughMapping},
+    Fault{"input_written_through_a_shared_mapping_where_no_lease_is_granted", "mapped.fit", writable("mapped.fit"),
+          Cause::ChangedWhileReading, "", {}, Tamper::WriteThroughMapping, {}, true, ChangeWatch::ReadTwice},
 #else
     // A capture program still writing the file, and a viewer showing the earlier output.
     Fault{"input_being_written_by_another_program", "busy.fit", holding("busy.fit", GENERIC_WRITE), Cause::InUse, "", {}, {}, release},
@@ -248,9 +279,19 @@ const std::vector<Fault> kFaults = {
     Fault{"not_a_16_bit_image", "float.fit", [](const ScratchDir& s) { writeInput(s, "float.fit", test::floatImage()); },
           Cause::NotSixteenBit},
     // The red channel was processed first; m31.fit's output would now replace it.
-    Fault{"output_name_is_a_file_of_the_selection", "m31.fit", [](const ScratchDir& s) { writeInput(s, kFirst); },
+    Fault{"output_name_is_a_file_of_the_selection", "m31.fit", [](const ScratchDir& s) { writeInput(s, kFirst, test::imageWithDropouts(4, {})); },
           Cause::OutputIsSelected, kFirst, {}, {}, {}, false},
-    Fault{"write_protected_output", "kept.fit", [](const ScratchDir& s) { giveFolderToUnprivilegedUser(s), fs::permissions(s.file("kept_R.fit"), fs::perms(0444)); },
+    // One its user may not write: as root, one of root's that the run, as nobody, may only read (one
+    // that nobody may write is kept for root too, as the file slot's test shows); else one without
+    // write permission.
+    Fault{"write_protected_output", "kept.fit",
+          [](const ScratchDir& s) {
+              giveFolderToUnprivilegedUser(s);
+              fs::permissions(s.file("kept_R.fit"), fs::perms(test::runningAsRoot() ? 0644 : 0444));
+#ifndef _WIN32
+              ASSERT_TRUE(!test::runningAsRoot() || ::lchown(s.file("kept_R.fit").c_str(), 0, 0) == 0);
+#endif
+          },
           Cause::WriteProtected, "kept_R.fit", {.unprivileged = true}, {}, [](const ScratchDir& s) { removeFile(s, "kept_R.fit"); }},
     // 254 characters, one short of the longest name that file systems take; the output's is 256.
     Fault{"output_name_too_long", std::string(250, 'x') + ".fit", nothing, Cause::NameTooLong, std::string(250, 'x') + "_R.fit", {},
@@ -259,8 +300,12 @@ const std::vector<Fault> kFaults = {
     Fault{"no_write_permission_on_the_folder", "readonly.fit", giveFolderToUnprivilegedUser, Cause::NoPermission, "readonly_R.fit",
           {.unprivileged = true}, Tamper::LockFolderAfterReading},
     // The process's own file size limit: an error like any other, never a signal that kills it.
-    Fault{"file_size_limit_while_writing", "huge.fit", [](const ScratchDir& s) { writeInput(s, "huge.fit", test::imageWithDropouts(100, {})); },
-          Cause::FileSizeLimit, "huge_R.fit", {.fileSizeLimit = 600000}},
+    Fault{"file_size_limit_while_writing", "huge.fit",
+          [](const ScratchDir& s) {
+              writeInput(s, "huge.fit", test::imageWithDropouts(100, {}));
+              test::writeFile(s.file("huge_R.fit"), test::imageWithDropouts(100, {}));
+          },
+          Cause::FileSizeLimit, "huge_R.fit", {.fileSizeLimit = 600000}, {}, [](const ScratchDir& s) { removeFile(s, "huge_R.fit"); }},
 #endif
 };
 
@@ -281,9 +326,10 @@ TEST(FaultInjection, full_disk_keeps_the_earlier_output_and_leaves_no_temporary_
         fs::path path;
         ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
     } unmount{disk};
-    const Bytes image = test::imageWithDropouts(12, {15040}); // about 150 KB: fits once, not twice
+    const Bytes image = test::imageWithDropouts(8, {15040}); // about 100 KB: fits twice, not three times
+    const Bytes oldOutput = test::imageWithDropouts(8, {});
     test::writeFile(disk / "a.fit", image);
-    test::writeFile(disk / "a_R.fit", kOldOutput);
+    test::writeFile(disk / "a_R.fit", oldOutput);
     test::MemoryFileList list({"a.fit"});
     RunValues values;
     FileSlot slot;
@@ -292,8 +338,57 @@ TEST(FaultInjection, full_disk_keeps_the_earlier_output_and_leaves_no_temporary_
 
     ASSERT_TRUE(error);
     EXPECT_EQ(std::make_pair(error->cause(), error->path()), std::make_pair(Cause::DiskFull, utf8FromPath(disk / "a_R.fit")));
-    EXPECT_TRUE(regularFilesIn(disk) == (std::map<std::string, Bytes>{{"a.fit", image}, {"a_R.fit", kOldOutput}}));
+    EXPECT_TRUE(regularFilesIn(disk) == (std::map<std::string, Bytes>{{"a.fit", image}, {"a_R.fit", oldOutput}}));
     EXPECT_FALSE(slot.isOpen());
+}
+
+// An SD card as Linux reads it: FAT through FUSE, which ignores letter case and gives each
+// spelling of a name a number of its own, keeps times to two seconds, and has neither unnamed files
+// nor links. A chosen file under another spelling of an output's name is kept, as is any other
+// file there; an earlier output, however spelt, is renewed; a frame written through a mapping while
+// it is read is never an output.
+TEST(FaultInjection, a_card_that_ignores_letter_case_loses_nothing)
+{
+    if (!test::runningAsRoot())
+        GTEST_SKIP() << "mounting a FAT image through FUSE needs root";
+    if (!fs::exists("/dev/fuse") || std::system("{ command -v fusefat && command -v mkfs.vfat; } >/dev/null") != 0)
+        GTEST_SKIP() << "FUSE, fusefat or mkfs.vfat is missing (scripts/setup.sh installs the last two)";
+    ScratchDir scratch;
+    const fs::path card = scratch.path() / "card";
+    fs::create_directory(card);
+    test::writeFile(scratch.file("card.img"), {});
+    fs::resize_file(scratch.file("card.img"), 8 << 20);
+    struct statfs mounted {};
+    const std::string image = scratch.file("card.img").string();
+    if (std::system(("{ mkfs.vfat " + image + " && fusefat -o rw+ " + image + " " + card.string() + "; } >/dev/null").c_str()) != 0
+        || ::statfs(card.c_str(), &mounted) != 0 || mounted.f_type != 0x65735546)
+        GTEST_SKIP() << "this machine does not let FUSE mount the image";
+    struct Unmount {
+        fs::path path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{card};
+    const std::string folder = utf8FromPath(card) + "/";
+    const Bytes frame = test::imageWithDropouts(3, {15040});
+    const Bytes red = test::imageWithDropouts(4, {});
+    test::writeFile(card / "a.fit", frame);
+    test::writeFile(card / "A_R.FIT", red);
+    test::writeFile(card / "b.fit", frame);
+    test::writeFile(card / "B_R.FIT", frame); // an earlier output of b.fit
+    const auto run = [&](std::vector<std::string> names, FileSlot&& slot = FileSlot()) {
+        test::MemoryFileList list(names);
+        RunValues values;
+        const std::optional<Error> error = test::errorOf([&] { runBatch(list, {folder, static_cast<std::int32_t>(names.size() + 1)}, values, slot); });
+        return error ? std::make_pair(error->cause(), error->path()) : std::make_pair(Cause::UnknownSystemError, std::string());
+    };
+
+    EXPECT_EQ(run({"a.fit", "A_R.FIT"}), std::make_pair(Cause::OutputIsSelected, folder + "a_R.fit"));
+    EXPECT_EQ(run({"a.fit"}), std::make_pair(Cause::NotAnEarlierOutput, folder + "a_R.fit"));
+    EXPECT_EQ(run({"B_R.FIT", "b.fit"}), std::make_pair(Cause::UnknownSystemError, std::string()));
+    EXPECT_EQ(test::namesIn(card), (std::set<std::string>{"a.fit", "A_R.FIT", "b.fit", "b_R.fit"})) << "renewed under its new spelling";
+    EXPECT_TRUE(test::readFile(card / "a.fit") == frame && test::readFile(card / "A_R.FIT") == red);
+    EXPECT_NE(test::readFile(card / "B_R.FIT"), frame) << "renewed";
+    for (const auto& [watch, cause] : {std::pair{ChangeWatch::WherePossible, Cause::InUse}, {ChangeWatch::ReadTwice, Cause::ChangedWhileReading}})
+        EXPECT_EQ(run({"a.fit"}, TamperingSlot(Tamper::WriteThroughMapping, card / "a.fit", watch)).first, cause);
 }
 
 // A leaked descriptor per file would end a night's batch of calibration frames half way.

@@ -43,18 +43,18 @@ std::string contents(const std::filesystem::path& path)
 } // namespace
 
 ProgramResult runProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                         const std::filesystem::path& workingFolder)
+                         const std::filesystem::path& workingFolder, const std::string& before, const std::string& after)
 {
     // Output goes to files rather than pipes, so that neither stream can fill up and stall the other.
     const ScratchDir capture;
     std::string command = kWindows ? "cd /d " : "cd ";
-    for (const std::string& word : {quoted(utf8FromPath(workingFolder)), std::string("&&"), quoted(utf8FromPath(program))})
+    for (const std::string& word : {quoted(utf8FromPath(workingFolder)), std::string("&&"), before, quoted(utf8FromPath(program))})
         command.append(word).append(" ");
     for (const std::string& argument : arguments)
         command.append(quoted(argument)).append(" ");
     command.append("< ").append(quoted(kWindows ? "NUL" : "/dev/null"));
     command.append(" > ").append(quoted(utf8FromPath(capture.file("out"))));
-    command.append(" 2> ").append(quoted(utf8FromPath(capture.file("error"))));
+    command.append(" 2> ").append(quoted(utf8FromPath(capture.file("error")))).append(" ").append(after);
 #ifdef _WIN32
     // Through the wide-character entry, so that the command line never passes the ANSI code page.
     const int exitStatus = ::_wsystem(pathFromUtf8(command).c_str());

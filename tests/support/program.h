@@ -14,8 +14,11 @@ struct ProgramResult {
 };
 
 /// Runs `program` with `arguments` (UTF-8) in the folder `workingFolder`, standard input empty,
-/// standard output and standard error captured, and waits for it to end.
+/// standard output and standard error captured, and waits for it to end. `before` and `after` are
+/// words for the shell, put before the program ("prlimit --nofile=9", which starts it) and after
+/// its redirections (">&-", "> /dev/full").
 [[nodiscard]] ProgramResult runProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                                       const std::filesystem::path& workingFolder);
+                                       const std::filesystem::path& workingFolder, const std::string& before = {},
+                                       const std::string& after = {});
 
 } // namespace tarnis::test

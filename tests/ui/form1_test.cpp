@@ -196,6 +196,8 @@ TEST_P(Key, presses_the_focused_button_and_nothing_else)
     QTest::keyClick(form.windowHandle(), c.key, c.modifiers);
 
     EXPECT_EQ(entries(), c.entriesAfter);
+    EXPECT_EQ(std::make_pair(form.selection().dirPath, form.selection().entryCount), std::make_pair(std::string("/data/"), 2))
+        << "a cancelled selection keeps the folder and the count";
     ASSERT_EQ(messages.size(), c.messagesAfter);
     for (const test::ShownMessage& shown : messages) // the failure as the engine describes it, under the window's title
         EXPECT_EQ(shown, (test::ShownMessage{"Tarnis Ver3.0", Error(FileAction::Read, "/data/a.fit", Cause::NotFound).what()}));

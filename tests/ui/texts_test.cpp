@@ -49,6 +49,9 @@ TEST(Texts, every_description_of_a_failure_reads_as_written)
               "画像データの長さが奇数です。ファイルが途中で切れているか、16 ビットの画像ではありません。");
     EXPECT_EQ(std::string(Error(FileAction::Write, path, Cause::NameTooShort).what()),
               "ファイルを書き込めませんでした。\n/data/a.fit\nファイル名が 4 文字より短いため、出力ファイルの名前を作れません。");
+    EXPECT_EQ(std::string(Error(FileAction::Check, path, Cause::OutputIsSelected, "a.fi").what()),
+              "このファイルの出力は書き込めません。\n/data/a.fit\n"
+              "「a.fi」の出力ファイルの名前が、選択されたファイルと同じです。選択されたファイルは上書きしません。");
     // The third line of each, the sentence of its cause with the detail it names.
     const std::vector<std::tuple<Cause, std::string, std::string>> sentences = {
         {Cause::IsFolder, "", "ファイルではなくフォルダです。"},
@@ -81,11 +84,17 @@ TEST(Texts, every_description_of_a_failure_reads_as_written)
         {Cause::NameHasFolder, "", "ファイル名にフォルダの区切りが含まれているため、出力先を決められません。"},
         {Cause::OutputIsSelected, "M31.fit",
          "「M31.fit」の出力ファイルの名前が、選択されたファイルと同じです。選択されたファイルは上書きしません。"},
+        {Cause::OutputOfAnotherInput, "dark_0001",
+         "先に処理する「dark_0001」の出力ファイルと同じ名前です（大文字と小文字は区別しません）。その出力は上書きしません。"},
+        {Cause::NotAnEarlierOutput, "M31.fit", "同じ名前のファイルがすでにあり、「M31.fit」から作った出力ではないため、上書きしません。"},
+        {Cause::OutputChanged, "", "書き込みの途中で、同じ名前のファイルがほかのプログラムに作られたか変えられたため、上書きしません。"},
         {Cause::NotFits, "89 50 4E 47", "FITS ファイルではありません（先頭が「89 50 4E 47」です）。"},
         {Cause::NoEndCard, "15040", "FITS ヘッダーの終わり（END）が、先頭から 15040 バイトの中に見つかりません。"},
         {Cause::NotSixteenBit, "BITPIX = -32", "16 ビット整数の画像ではありません（BITPIX = -32）。"},
         {Cause::NotUnsignedSamples, "BZERO = 0",
          "符号なし 16 ビットの画像（BZERO = 32768、BSCALE = 1）ではないため、欠落した画素を見分けられません（BZERO = 0）。"},
+        {Cause::BlankSamples, "BLANK = -32768",
+         "このファイルでは 0x8000 のサンプルは空白の画素を表す（BLANK = -32768）ため、欠落した画素として修復しません。"},
         {Cause::NoImageRows, "NAXIS = 0", "行のある画像ではありません（NAXIS = 0）。圧縮された画像には対応していません。"},
         {Cause::MissingKeyword, "NAXIS2", "FITS ヘッダーに、整数の値を持つ NAXIS2 がありません。"},
         {Cause::BadAxisLength, "NAXIS2 = 0", "画像の大きさが正しくありません（NAXIS2 = 0）。"},
