@@ -4,6 +4,7 @@
 #include "common/error.h"
 #include "common/file_slot.h"
 #include "common/text.h"
+#include "common/texts.h"
 #include "engine/batch.h"
 
 #include <algorithm>
@@ -152,9 +153,9 @@ Outcome repairOne(const std::string& path, std::size_t index, RunFiles& files, b
                        + '\t' + std::to_string(report.dropouts.leftInFirstRow) + '\n';
         outcome.bytes = run.fileLength;
     } catch (const Error& error) {
-        outcome.error = std::string(error.what()) + '\n';
+        outcome.error = describe(error, Language::Japanese) + '\n';
     } catch (const std::bad_alloc&) {
-        outcome.error = std::string(Error(FileAction::Read, path, Cause::OutOfMemory).what()) + '\n';
+        outcome.error = describe(Error(FileAction::Read, path, Cause::OutOfMemory), Language::Japanese) + '\n';
     }
     slot.close();
     return outcome;

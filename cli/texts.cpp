@@ -63,7 +63,7 @@ std::string usageErrorText(UsageProblem problem, std::string_view argument)
 std::string outputErrorText(int errorNumber)
 {
     const Error error = systemError(FileAction::Write, {}, errorNumber);
-    return "tarnis-repair: 標準出力に書き込めませんでした。" + describeCause(error.cause(), error.detail()) + "\n";
+    return "tarnis-repair: 標準出力に書き込めませんでした。" + describeCause(error.cause(), error.detail(), Language::Japanese) + "\n";
 }
 
 } // namespace tarnis::cli

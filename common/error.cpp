@@ -85,7 +85,7 @@ Cause causeOfErrorNumber(int errorNumber) noexcept
 } // namespace
 
 Error::Error(FileAction action, std::string path, Cause cause, std::string detail)
-    : std::runtime_error(describe(action, path, cause, detail)),
+    : std::runtime_error(describeOnOneLine(action, path, cause, detail, Language::English)),
       action_(action),
       path_(std::move(path)),
       cause_(cause),

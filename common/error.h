@@ -5,12 +5,13 @@
 
 namespace tarnis {
 
-/// What was being done to a file when it failed: the first line of an error's description. Check:
-/// a run that only counts found that the output could not be written.
+/// What was being done to a file when it failed. Check: a run that only counts found that the
+/// output could not be written.
 enum class FileAction { Read, Repair, Write, Check };
 
-/// Why a file could not be read or written. Each cause has one Japanese sentence (common/texts.cpp);
-/// code and tests tell failures apart by cause, never by wording.
+/// Why a file could not be read or written. Each cause has a sentence in each language
+/// (common/texts_ja.cpp, common/texts_en.cpp); code and tests tell failures apart by cause, never by
+/// wording.
 enum class Cause {
     // Reported by the operating system.
     NotFound,
@@ -34,7 +35,7 @@ enum class Cause {
     NetworkUnavailable,
     Unsupported,
     UnknownSystemError, // detail: the error number
-    SystemError,        // detail: the system's own description and number (systemErrorDetail())
+    SystemError,        // detail: the error number and the system's own description (systemErrorDetail())
     // Found by Tarnis itself.
     NotRegularFile,
     FolderInTheWay,
@@ -61,8 +62,9 @@ enum class Cause {
 };
 
 /// The one kind of failure that Tarnis reports to its user: a file, what was being done to it and
-/// why. Its description (what()) is Japanese, like the window's texts, in three lines: what could
-/// not be done, the full path, and the cause; the window shows it as it stands.
+/// why. It stays in these parts until a front end puts it into words (common/texts.h): the window
+/// in Japanese, the command line in its user's language. what() is for logs and diagnostics only:
+/// one line in English, "PATH: cannot read: no such file".
 class Error : public std::runtime_error {
 public:
     Error(FileAction action, std::string path, Cause cause, std::string detail = {});

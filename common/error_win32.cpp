@@ -14,9 +14,12 @@ Error windowsError(FileAction action, const std::string& path, unsigned long cod
                                           nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::wstring wide(text != nullptr ? text : L"", length);
     ::LocalFree(text);
-    // The system ends its sentences with a line break.
+    // The system ends its sentences with a line break, and breaks some of its longer texts into
+    // lines: a failure is said on one line.
     while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L' '))
         wide.pop_back();
+    for (wchar_t& c : wide)
+        c = c < L' ' ? L' ' : c;
     if (wide.empty())
         return Error(action, path, Cause::UnknownSystemError, std::to_string(code));
     const int size = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);

@@ -1,5 +1,6 @@
 #include "window/form1_logic.h"
 
+#include "common/texts.h"
 #include "window/selection.h"
 #include "window/texts.h"
 
@@ -42,6 +43,8 @@ void Form1Logic::runBatch()
 {
     try {
         tarnis::runBatch(fileList_, selection_, runValues_, fileSlot_);
+    } catch (const Error& error) {
+        messageBox_.show(texts::kWindowTitle, describe(error, Language::Japanese));
     } catch (const std::exception& error) {
         messageBox_.show(texts::kWindowTitle, error.what());
     }

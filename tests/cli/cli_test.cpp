@@ -6,6 +6,7 @@
 #include "cli/command.h"
 #include "common/error.h"
 #include "common/text.h"
+#include "common/texts.h"
 #include "engine/batch.h"
 #include "engine/fits_header.h"
 #include "tests/support/errors.h"
@@ -48,7 +49,7 @@ const std::map<std::string, Bytes> kInputs = {{"a.fit", test::imageWithDropouts(
 
 std::string described(FileAction action, const std::string& path, Cause cause, const std::string& detail = {})
 {
-    return std::string(Error(action, path, cause, detail).what()) + "\n";
+    return describe(action, path, cause, detail, Language::Japanese) + "\n";
 }
 
 struct CliCase {

@@ -200,7 +200,7 @@ TEST_P(Key, presses_the_focused_button_and_nothing_else)
         << "a cancelled selection keeps the folder and the count";
     ASSERT_EQ(messages.size(), c.messagesAfter);
     for (const test::ShownMessage& shown : messages) // the failure as the engine describes it, under the window's title
-        EXPECT_EQ(shown, (test::ShownMessage{"Tarnis Ver3.0", Error(FileAction::Read, "/data/a.fit", Cause::NotFound).what()}));
+        EXPECT_EQ(shown, (test::ShownMessage{"Tarnis Ver3.0", "ファイルを読み込めませんでした。\n/data/a.fit\nファイルが見つかりません。"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Form1, Key,

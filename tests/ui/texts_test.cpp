@@ -42,14 +42,17 @@ TEST(Texts, the_window_reads_as_written)
 TEST(Texts, every_description_of_a_failure_reads_as_written)
 {
     const std::string path = "/data/a.fit";
-    EXPECT_EQ(std::string(Error(FileAction::Read, path, Cause::NotFound).what()),
+    const auto shown = [](FileAction action, const std::string& path, Cause cause, const std::string& detail = {}) {
+        return describe(action, path, cause, detail, Language::Japanese);
+    };
+    EXPECT_EQ(shown(FileAction::Read, path, Cause::NotFound),
               "ファイルを読み込めませんでした。\n/data/a.fit\nファイルが見つかりません。");
-    EXPECT_EQ(std::string(Error(FileAction::Repair, path, Cause::OddLength).what()),
+    EXPECT_EQ(shown(FileAction::Repair, path, Cause::OddLength),
               "ファイルを修復できませんでした。\n/data/a.fit\n"
               "画像データの長さが奇数です。ファイルが途中で切れているか、16 ビットの画像ではありません。");
-    EXPECT_EQ(std::string(Error(FileAction::Write, path, Cause::NameTooShort).what()),
+    EXPECT_EQ(shown(FileAction::Write, path, Cause::NameTooShort),
               "ファイルを書き込めませんでした。\n/data/a.fit\nファイル名が 4 文字より短いため、出力ファイルの名前を作れません。");
-    EXPECT_EQ(std::string(Error(FileAction::Check, path, Cause::OutputIsSelected, "a.fi").what()),
+    EXPECT_EQ(shown(FileAction::Check, path, Cause::OutputIsSelected, "a.fi"),
               "このファイルの出力は書き込めません。\n/data/a.fit\n"
               "「a.fi」の出力ファイルの名前が、選択されたファイルと同じです。選択されたファイルは上書きしません。");
     // The third line of each, the sentence of its cause with the detail it names.
@@ -101,7 +104,7 @@ TEST(Texts, every_description_of_a_failure_reads_as_written)
         {Cause::ImageTooLarge, "9 x 9", "画像の大きさが扱える範囲を超えます（9 x 9）。"},
     };
     for (const auto& [cause, detail, sentence] : sentences)
-        EXPECT_EQ(std::string(Error(FileAction::Read, path, cause, detail).what()), "ファイルを読み込めませんでした。\n/data/a.fit\n" + sentence);
+        EXPECT_EQ(shown(FileAction::Read, path, cause, detail), "ファイルを読み込めませんでした。\n/data/a.fit\n" + sentence);
 }
 
 } // namespace
