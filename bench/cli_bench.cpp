@@ -47,7 +47,7 @@ void BM_jobs(benchmark::State& state, Files files, Mode mode)
     for (auto _ : state) {
         const auto timeRun = [&](const std::string& count, Clock::duration& total) {
             const auto start = Clock::now();
-            if (cli::runCommand(arguments(count), console) != 0)
+            if (cli::runCommand(arguments(count), console, Language::English) != 0)
                 state.SkipWithError(console.errors.c_str());
             const auto elapsed = Clock::now() - start;
             total += elapsed;

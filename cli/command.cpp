@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -32,7 +32,7 @@ constexpr std::chrono::milliseconds kProgressAfter{1000};
 constexpr std::chrono::milliseconds kProgressEvery{200};
 
 struct Options {
-    bool check = false;
+    RunOptions run;
     bool quiet = false;
     unsigned jobs = 1;
     std::vector<std::string> files;
@@ -62,13 +62,75 @@ std::optional<unsigned> jobCount(std::string_view text)
     return value;
 }
 
-Parsed parse(const std::vector<std::string>& arguments)
+struct OptionName {
+    char shortName;
+    std::string_view longName;
+    bool takesValue;
+};
+
+constexpr OptionName kOptionNames[] = {{'c', "check", false}, {'h', "help", false},  {'j', "jobs", true},
+                                       {'o', "output-dir", true}, {'q', "quiet", false}, {'V', "version", false}};
+
+// The option that a long name names: written whole, or cut short as long as no other option begins
+// alike ("--out" for "--output-dir"), as GNU programs take them.
+const OptionName* longOption(std::string_view name)
+{
+    const OptionName* found = nullptr;
+    int beginningAlike = 0;
+    for (const OptionName& option : kOptionNames) {
+        if (option.longName == name)
+            return &option;
+        if (!name.empty() && option.longName.starts_with(name)) {
+            found = &option;
+            ++beginningAlike;
+        }
+    }
+    return beginningAlike == 1 ? found : nullptr;
+}
+
+const OptionName* shortOption(char name)
+{
+    for (const OptionName& option : kOptionNames) {
+        if (option.shortName == name)
+            return &option;
+    }
+    return nullptr;
+}
+
+// The command line as GNU programs read theirs: options and files in any order, short options
+// alone or together ("-qc", "-j4", "-qj 4"), long ones with their value after "=" or as the next
+// argument, and every argument after "--" a file.
+Parsed parse(const std::vector<std::string>& arguments, Language language)
 {
     Parsed parsed;
     Options& options = parsed.options;
     const auto fail = [&](UsageProblem problem, std::string_view argument) {
-        parsed.usageError = usageErrorText(problem, argument);
+        parsed.usageError = usageErrorText(problem, argument, language);
         return parsed;
+    };
+    // Takes one option with its value; a usage problem when the value is wrong.
+    const auto take = [&](const OptionName& option, const std::string& value) -> std::optional<UsageProblem> {
+        switch (option.shortName) {
+        case 'c': options.run.checkOnly = true; break;
+        case 'q': options.quiet = true; break;
+        case 'h': parsed.request = Request::Help; break;
+        case 'V':
+            if (parsed.request == Request::Run)
+                parsed.request = Request::Version;
+            break;
+        case 'j': {
+            const auto jobs = jobCount(value);
+            if (!jobs)
+                return UsageProblem::BadJobs;
+            options.jobs = *jobs;
+            break;
+        }
+        case 'o': options.run.outputFolder = value; break;
+        }
+        return std::nullopt;
+    };
+    const auto missing = [](const OptionName& option) {
+        return option.shortName == 'j' ? UsageProblem::MissingJobs : UsageProblem::MissingFolder;
     };
     bool optionsEnded = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -77,44 +139,73 @@ Parsed parse(const std::vector<std::string>& arguments)
             options.files.push_back(argument);
         } else if (argument == "--") {
             optionsEnded = true;
-        } else if (argument == "-h" || argument == "--help") {
-            parsed.request = Request::Help;
-        } else if (argument == "-V" || argument == "--version") {
-            if (parsed.request == Request::Run)
-                parsed.request = Request::Version;
-        } else if (argument == "-q" || argument == "--quiet") {
-            options.quiet = true;
-        } else if (argument == "-c" || argument == "--check") {
-            options.check = true;
-        } else if (argument == "-j" || argument == "--jobs" || argument.starts_with("--jobs=")
-                   || (argument.starts_with("-j") && argument.size() > 2)) {
+        } else if (argument.starts_with("--")) {
+            const std::size_t equals = argument.find('=');
+            const OptionName* option = longOption(std::string_view(argument).substr(2, equals - 2));
+            if (option == nullptr)
+                return fail(UsageProblem::UnknownOption, argument.substr(0, equals));
+            if (!option->takesValue && equals != std::string::npos)
+                return fail(UsageProblem::ValueNotTaken, "--" + std::string(option->longName));
             std::string value;
-            if (argument.starts_with("--jobs="))
-                value = argument.substr(7);
-            else if (argument.size() > 2 && argument[1] == 'j')
-                value = argument.substr(2);
-            else if (i + 1 < arguments.size())
+            if (equals != std::string::npos)
+                value = argument.substr(equals + 1);
+            else if (option->takesValue && i + 1 < arguments.size())
                 value = arguments[++i];
-            else
-                return fail(UsageProblem::MissingJobs, argument);
-            const auto jobs = jobCount(value);
-            if (!jobs)
-                return fail(UsageProblem::BadJobs, value);
-            options.jobs = *jobs;
+            else if (option->takesValue)
+                return fail(missing(*option), argument);
+            if (const auto problem = take(*option, value))
+                return fail(*problem, value);
         } else {
-            return fail(UsageProblem::UnknownOption, argument);
+            for (std::size_t at = 1; at < argument.size(); ++at) {
+                const OptionName* option = shortOption(argument[at]);
+                if (option == nullptr)
+                    return fail(UsageProblem::UnknownOption, std::string("-") + argument[at]);
+                std::string value;
+                if (option->takesValue && at + 1 < argument.size())
+                    value = argument.substr(at + 1);
+                else if (option->takesValue && i + 1 < arguments.size())
+                    value = arguments[++i];
+                else if (option->takesValue)
+                    return fail(missing(*option), std::string("-") + argument[at]);
+                if (const auto problem = take(*option, value))
+                    return fail(*problem, value);
+                if (option->takesValue)
+                    break;
+            }
         }
     }
-    if (parsed.request == Request::Run && options.files.empty())
+    if (parsed.request != Request::Run)
+        return parsed;
+    if (options.files.empty())
         return fail(UsageProblem::NoFile, {});
+    // The output folder must be there: the outputs would otherwise fail one by one.
+    if (options.run.outputFolder) {
+        std::string& folder = *options.run.outputFolder;
+        std::error_code error;
+        const auto status = std::filesystem::status(pathFromUtf8(folder), error);
+        if (!std::filesystem::exists(status))
+            return fail(UsageProblem::NoSuchFolder, folder);
+        if (!std::filesystem::is_directory(status))
+            return fail(UsageProblem::NotAFolder, folder);
+#ifdef _WIN32
+        const bool drive = folder.back() == ':'; // "D:" is the folder that D: is in: "D:a_R.fit"
+#else
+        const bool drive = false;
+#endif
+        if (!isPathSeparator(folder.back()) && !drive)
+            folder += kPathSeparator;
+    }
     return parsed;
 }
 
-// How one file went: its line for standard output, or the description of its failure.
+// How one file went: its line for standard output, or the description of its failure, and what
+// it adds to the summary.
 struct Outcome {
     std::string line;
-    std::string error;
+    std::string error;   // a failure, for standard error
+    std::string warning; // for standard error, even with --quiet
     std::int64_t bytes = 0;
+    RepairCounts dropouts;
 };
 
 // A file's folder, with its separator, and its name.
@@ -126,67 +217,55 @@ std::pair<std::string, std::string> folderAndName(const std::string& path)
     return {path.substr(0, nameStart), path.substr(nameStart)};
 }
 
-// A name as the report writes it: one line of tab-separated fields whatever the name holds, so a
-// backslash, a tab and a line break are written as in C ("\\", "\t", "\n"). Windows names hold
-// neither tabs nor line breaks, and their backslashes separate folders: they stay as they are.
-std::string reportedName(const std::string& name)
-{
-#ifdef _WIN32
-    return name;
-#else
-    std::string escaped;
-    for (const char c : name)
-        escaped += c == '\\' ? "\\\\" : c == '\t' ? "\\t" : c == '\n' ? "\\n" : std::string(1, c);
-    return escaped;
-#endif
-}
+// A file in which more than this share of the samples are dropouts is warned about: the true zeros
+// of a frame taken without an offset are stored as dropouts are, and are repaired as dropouts.
+constexpr std::int64_t kWarnedPercent = 1;
 
-Outcome repairOne(const std::string& path, std::size_t index, RunFiles& files, bool write, RunValues& run, FileSlot& slot)
+Outcome repairOne(const std::string& path, std::size_t index, RunFiles& files, RunValues& run, FileSlot& slot, Language language)
 {
     Outcome outcome;
     if (files.passedOver(index)) // an earlier output that its input renews, or a file named again
         return outcome;
     try {
         const auto [folder, name] = folderAndName(path);
-        const FileReport report = repairFile(folder, name, index, files, run, slot, write);
-        outcome.line = reportedName(path) + '\t' + reportedName(report.outputPath) + '\t' + std::to_string(report.dropouts.repaired)
-                       + '\t' + std::to_string(report.dropouts.leftInFirstRow) + '\n';
+        const FileReport report = repairFile(folder, name, index, files, run, slot);
+        outcome.line = oneLine(path) + '\t' + oneLine(report.outputPath) + '\t' + std::to_string(report.dropouts.repaired) + '\t'
+                       + std::to_string(report.dropouts.leftInFirstRow) + '\n';
         outcome.bytes = run.fileLength;
+        outcome.dropouts = report.dropouts;
+        const std::int64_t dropouts = report.dropouts.repaired + report.dropouts.leftInFirstRow;
+        if (dropouts * 100 > report.samples * kWarnedPercent)
+            outcome.warning = manyDropoutsText(path, dropouts, report.samples, files.options().checkOnly, language);
     } catch (const Error& error) {
-        outcome.error = describe(error, Language::Japanese) + '\n';
+        outcome.error = failureText(error, language);
     } catch (const std::bad_alloc&) {
-        outcome.error = describe(Error(FileAction::Read, path, Cause::OutOfMemory), Language::Japanese) + '\n';
+        outcome.error = failureText(Error(FileAction::Read, path, Cause::OutOfMemory), language);
     }
     slot.close();
     return outcome;
 }
 
-std::string byteCount(std::int64_t bytes)
-{
-    char text[32];
-    const double megabytes = static_cast<double>(bytes) / 1e6;
-    if (megabytes >= 1000)
-        std::snprintf(text, sizeof text, "%.1f GB", megabytes / 1000);
-    else
-        std::snprintf(text, sizeof text, "%.0f MB", megabytes);
-    return text;
-}
-
 // Writes each file's outcome in the order the files were given, whichever worker finished it, and
-// on a terminal keeps a progress line below them for a run that takes a while.
+// on a terminal keeps a progress line below them for a run that takes a while, and sums the run up
+// at its end.
 class Reporter {
 public:
-    Reporter(Console& console, const Options& options)
-        : console_(console), quiet_(options.quiet), progress_(!options.quiet && console.errorIsTerminal()),
+    Reporter(Console& console, const Options& options, Language language)
+        : console_(console), language_(language), quiet_(options.quiet), terminal_(!options.quiet && console.errorIsTerminal()),
           outcomes_(options.files.size()), start_(console.now())
     {
+        summary_.checkOnly = options.run.checkOnly;
     }
 
     void finished(std::size_t index, Outcome outcome)
     {
         const std::lock_guard lock(mutex_);
         failed_ = failed_ || !outcome.error.empty();
-        bytes_ += outcome.bytes;
+        summary_.failed += outcome.error.empty() ? 0 : 1;
+        summary_.files += outcome.line.empty() ? 0 : 1;
+        summary_.repaired += outcome.dropouts.repaired;
+        summary_.left += outcome.dropouts.leftInFirstRow;
+        summary_.bytes += outcome.bytes;
         outcomes_[index] = std::move(outcome);
         ++done_;
         for (; next_ < outcomes_.size() && outcomes_[next_]; ++next_) {
@@ -197,7 +276,11 @@ public:
                 eraseProgress();
                 outputError_ = console_.writeOut(outcomes_[next_]->line);
             }
-            outcomes_[next_]->line.clear();
+            if (!outcomes_[next_]->warning.empty()) {
+                eraseProgress();
+                console_.writeError(outcomes_[next_]->warning);
+            }
+            outcomes_[next_] = Outcome(); // its texts are written: only that it is done counts
         }
         showProgress();
     }
@@ -209,7 +292,11 @@ public:
         const std::lock_guard lock(mutex_);
         eraseProgress();
         if (outputError_ != 0)
-            console_.writeError(outputErrorText(outputError_));
+            console_.writeError(outputErrorText(outputError_, language_));
+        if (terminal_) {
+            summary_.time = console_.now() - start_;
+            console_.writeError(summaryText(summary_, language_));
+        }
         return !failed_ && outputError_ == 0;
     }
 
@@ -217,11 +304,11 @@ private:
     void showProgress()
     {
         const auto now = console_.now();
-        if (!progress_ || now - start_ < kProgressAfter || (shownWidth_ > 0 && now - shownAt_ < kProgressEvery))
+        if (!terminal_ || now - start_ < kProgressAfter || (shownWidth_ > 0 && now - shownAt_ < kProgressEvery))
             return;
         const double seconds = std::chrono::duration<double>(now - start_).count();
-        std::string line = std::to_string(done_) + "/" + std::to_string(outcomes_.size()) + "  " + byteCount(bytes_)
-                           + "  " + byteCount(static_cast<std::int64_t>(static_cast<double>(bytes_) / seconds)) + "/s";
+        std::string line = std::to_string(done_) + "/" + std::to_string(outcomes_.size()) + "  " + byteCount(summary_.bytes)
+                           + "  " + byteCount(static_cast<std::int64_t>(static_cast<double>(summary_.bytes) / seconds)) + "/s";
         const std::size_t width = line.size();
         line.resize(std::max(width, shownWidth_), ' ');
         console_.writeError("\r" + line + "\r");
@@ -240,13 +327,14 @@ private:
     }
 
     Console& console_;
+    const Language language_;
     const bool quiet_;
-    const bool progress_;
+    const bool terminal_; // and watched: progress and the summary are shown
     std::mutex mutex_;
     std::vector<std::optional<Outcome>> outcomes_;
     std::size_t next_ = 0;
     std::size_t done_ = 0;
-    std::int64_t bytes_ = 0;
+    Summary summary_;
     bool failed_ = false;
     int outputError_ = 0; // the first write to standard output that failed; no more are tried
     const std::chrono::steady_clock::time_point start_;
@@ -254,21 +342,21 @@ private:
     std::size_t shownWidth_ = 0;
 };
 
-int run(const Options& options, Console& console)
+int run(const Options& options, Console& console, Language language)
 {
     std::vector<std::pair<std::string, std::string>> inputs;
     for (const std::string& file : options.files)
         inputs.push_back(folderAndName(file));
     FileSlot lookingSlot;
-    RunFiles files(inputs, lookingSlot);
-    Reporter reporter(console, options);
+    RunFiles files(inputs, lookingSlot, options.run);
+    Reporter reporter(console, options, language);
     std::atomic<std::size_t> next{0};
     // Each worker has a slot and a buffer of its own, kept from file to file.
     const auto work = [&] {
         FileSlot slot;
         RunValues run;
         for (std::size_t index = next++; index < options.files.size(); index = next++)
-            reporter.finished(index, repairOne(options.files[index], index, files, !options.check, run, slot));
+            reporter.finished(index, repairOne(options.files[index], index, files, run, slot, language));
     };
     // As many workers as the open-file limit leaves room for, and as the system will start: fewer
     // only take longer, while a worker short of files would fail the files it takes.
@@ -287,16 +375,16 @@ int run(const Options& options, Console& console)
 
 } // namespace
 
-int runCommand(const std::vector<std::string>& arguments, Console& console)
+int runCommand(const std::vector<std::string>& arguments, Console& console, Language language)
 {
-    const Parsed parsed = parse(arguments);
+    const Parsed parsed = parse(arguments, language);
     if (parsed.usageError) {
         console.writeError(*parsed.usageError);
         return kUsageError;
     }
     switch (parsed.request) {
     case Request::Help:
-        console.writeOut(helpText());
+        console.writeOut(helpText(language));
         return kAllRepaired;
     case Request::Version:
         console.writeOut(versionText());
@@ -304,7 +392,7 @@ int runCommand(const std::vector<std::string>& arguments, Console& console)
     case Request::Run:
         break;
     }
-    return run(parsed.options, console);
+    return run(parsed.options, console, language);
 }
 
 } // namespace tarnis::cli

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/console.h"
+#include "common/texts.h"
 
 #include <string>
 #include <vector>
@@ -15,9 +16,9 @@ enum ExitStatus : int {
 };
 
 /// Runs tarnis-repair with `arguments` (the program's name left out), UTF-8 texts as the shell gave
-/// them, and returns its exit status. Each file is repaired as the window's run repairs it, beside
-/// itself, and no output replaces a file named on the command line. Unlike the window's run, a
-/// failed file does not stop the others.
-[[nodiscard]] int runCommand(const std::vector<std::string>& arguments, Console& console);
+/// them, speaking `language`, and returns its exit status. Each file is repaired as the window's
+/// run repairs it, beside itself or in the folder of --output-dir, and no output replaces a file
+/// named on the command line. Unlike the window's run, a failed file does not stop the others.
+[[nodiscard]] int runCommand(const std::vector<std::string>& arguments, Console& console, Language language);
 
 } // namespace tarnis::cli

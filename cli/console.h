@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/texts.h"
+
 #include <chrono>
 #include <cstddef>
 #include <memory>
@@ -22,6 +24,12 @@ public:
 /// The process's own standard output and standard error. On Windows a console gets the text as
 /// UTF-16, so that Japanese shows whatever the console's code page; files and pipes get UTF-8.
 [[nodiscard]] std::unique_ptr<Console> processConsole();
+
+/// The language the user reads: what LC_ALL, LC_MESSAGES or LANG says (the first that is set), and
+/// where none is, English on POSIX systems, where that is the "C" locale's, and the language of
+/// the user's interface on Windows, whose own programs leave these variables unset (MSYS2, Cygwin
+/// and Git's shell set them to the user's choice).
+[[nodiscard]] Language userLanguage();
 
 /// How many more files the process could open at once, counted up to `atMost`: its limit of open
 /// files less those open already (POSIX). Windows has no such limit.

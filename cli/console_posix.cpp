@@ -1,6 +1,8 @@
 // The command's console on POSIX systems: UTF-8 bytes as they are.
 #include "cli/console.h"
 
+#include "cli/texts.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <vector>
@@ -35,6 +37,11 @@ private:
 std::unique_ptr<Console> processConsole()
 {
     return std::make_unique<PosixConsole>();
+}
+
+Language userLanguage()
+{
+    return languageOfEnvironment().value_or(Language::English);
 }
 
 // Counted by opening them: the limit alone does not say how many are open, and which numbers.

@@ -2,6 +2,8 @@
 // Japanese whatever the console's code page is; a file or a pipe gets the UTF-8 bytes.
 #include "cli/console.h"
 
+#include "cli/texts.h"
+
 #include <cerrno>
 #include <string>
 
@@ -59,6 +61,13 @@ public:
 std::unique_ptr<Console> processConsole()
 {
     return std::make_unique<WindowsConsole>();
+}
+
+Language userLanguage()
+{
+    if (const auto language = languageOfEnvironment())
+        return *language;
+    return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE ? Language::Japanese : Language::English;
 }
 
 std::size_t spareFileDescriptors(std::size_t atMost)

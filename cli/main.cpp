@@ -21,12 +21,14 @@ int wmain(int argc, wchar_t** argv)
         WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, argument.data(), length, nullptr, nullptr);
         arguments.push_back(std::move(argument));
     }
-    return tarnis::cli::runCommand(tarnis::cli::expandWildcardsOfWindows(arguments), *tarnis::cli::processConsole());
+    return tarnis::cli::runCommand(tarnis::cli::expandWildcardsOfWindows(arguments), *tarnis::cli::processConsole(),
+                                   tarnis::cli::userLanguage());
 }
 #else
 int main(int argc, char** argv)
 {
     tarnis::openClosedStandardStreams();
-    return tarnis::cli::runCommand(std::vector<std::string>(argv + 1, argv + argc), *tarnis::cli::processConsole());
+    return tarnis::cli::runCommand(std::vector<std::string>(argv + 1, argv + argc), *tarnis::cli::processConsole(),
+                                   tarnis::cli::userLanguage());
 }
 #endif

@@ -1,36 +1,262 @@
 #include "cli/texts.h"
 
-#include "common/error.h"
-#include "common/texts.h"
+#include <cstdio>
+#include <cstdlib>
 
 namespace tarnis::cli {
 
-std::string helpText()
+namespace {
+
+// One language's texts. "{}" stands for what a text names; "{path}" and "{share}" for a file and
+// the share of its samples that are dropouts.
+struct CommandTexts {
+    std::string_view help;
+    std::string_view languageRule; // the end of the help
+    std::string_view (*usage)(UsageProblem);
+    std::string_view hint;
+    std::string_view outputError;
+    std::string_view manyDropouts;
+    std::string_view manyDropoutsCounted; // with --check
+    std::string (*summary)(const Summary&);
+};
+
+// `text` with `slot` replaced by `value` where it stands.
+std::string filledIn(std::string_view text, std::string_view slot, std::string_view value)
 {
-    return "使い方: tarnis-repair [オプション] ファイル...\n"
-           "\n"
-           "16 ビット FITS 画像のドロップアウト（0x80 0x00 のサンプル）を、上下の行から修復します。\n"
-           "修復したものは入力と同じフォルダに、名前の最後の 4 文字を「_R.fit」に替えた名前で書き出します\n"
-           "（img01.fit → img01_R.fit）。入力は変更せず、同じ入力から以前に作った出力のほかは、どのファイルも\n"
-           "上書きしません。以前の出力を指定しても修復し直さず、その入力から作り直します。修復できないファイルが\n"
-           "あっても、ほかのファイルの処理は続けます。\n"
-           "\n"
-           "オプション:\n"
-           "  -c, --check     ドロップアウトを数えるだけで、何も書き出しません\n"
-           "  -j, --jobs N    N 個のファイルを同時に処理します（既定は 1）\n"
-           "  -q, --quiet     エラーのほかは何も表示しません\n"
-           "  -h, --help      この説明を表示します\n"
-           "  -V, --version   版を表示します\n"
-           "\n"
-           "標準出力には、ファイルごとに 1 行を、タブで区切って書きます:\n"
-           "  入力  出力  修復したドロップアウトの数  最初の行にあるため残したドロップアウトの数\n"
-           "修復できなかったファイルは、その理由を標準エラー出力に書きます。端末では、長い処理の\n"
-           "進み具合も標準エラー出力に表示します。\n"
-           "\n"
-           "終了ステータス:\n"
-           "  0  すべてのファイルを修復しました（--check では、数えました）\n"
-           "  1  修復できなかったファイルがあります\n"
-           "  2  コマンドラインに誤りがあります（何も処理していません）\n";
+    std::string filled(text);
+    const std::size_t at = filled.find(slot);
+    return at == std::string::npos ? filled : filled.replace(at, slot.size(), value);
+}
+
+// A count with its thousands grouped: "130,695".
+std::string grouped(std::int64_t number)
+{
+    std::string digits = std::to_string(number);
+    for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > (digits.front() == '-' ? 1 : 0); at -= 3)
+        digits.insert(static_cast<std::size_t>(at), ",");
+    return digits;
+}
+
+// A time as "2.3 s", or "4 min 12 s" past a minute, with the language's units.
+std::string duration(std::chrono::duration<double> time, const char* minutes, const char* seconds)
+{
+    char text[48];
+    const double total = time.count();
+    if (total < 59.95)
+        std::snprintf(text, sizeof text, "%.1f %s", total, seconds);
+    else
+        std::snprintf(text, sizeof text, "%lld %s %lld %s", static_cast<long long>(total) / 60, minutes,
+                      static_cast<long long>(total) % 60, seconds);
+    return text;
+}
+
+// ---- English ----
+
+std::string_view englishUsage(UsageProblem problem)
+{
+    switch (problem) {
+    case UsageProblem::NoFile: return "no file given";
+    case UsageProblem::UnknownOption: return "unknown option '{}'";
+    case UsageProblem::MissingJobs: return "option '--jobs' needs the number of files to repair at a time";
+    case UsageProblem::BadJobs: return "option '--jobs' takes a whole number from 1 to 256, not '{}'";
+    case UsageProblem::MissingFolder: return "option '--output-dir' needs a folder";
+    case UsageProblem::ValueNotTaken: return "option '{}' takes no value";
+    case UsageProblem::NoSuchFolder: return "option '--output-dir' needs an existing folder; there is no '{}'";
+    case UsageProblem::NotAFolder: return "option '--output-dir' needs a folder; '{}' is not one";
+    }
+    return {};
+}
+
+std::string counted(std::int64_t number, const char* thing)
+{
+    return grouped(number) + " " + thing + (number == 1 ? "" : "s");
+}
+
+std::string englishSummary(const Summary& s)
+{
+    return counted(s.files, "file") + (s.checkOnly ? " checked, " : " repaired, ") + grouped(s.failed) + " failed; "
+           + counted(s.repaired, "dropout") + (s.checkOnly ? " to repair, " : " repaired, ") + grouped(s.left)
+           + (s.checkOnly ? " in first rows; " : " left in first rows; ") + byteCount(s.bytes) + " in "
+           + duration(s.time, "min", "s") + "\n";
+}
+
+const CommandTexts kEnglish{
+    "Usage: tarnis-repair [OPTION]... FILE...\n"
+    "Repairs the dropouts (samples stored as the bytes 80 00) of 16-bit FITS images\n"
+    "from the image rows above and below them, and writes each repaired copy beside\n"
+    "its input, named after it with its last four characters replaced by \"_R.fit\"\n"
+    "(img01.fit gives img01_R.fit). Inputs are never changed, and no file is replaced\n"
+    "but this program's earlier output of the same input; an earlier output given as\n"
+    "a FILE is passed over and renewed from its input. A file that fails does not\n"
+    "stop the others.\n"
+    "\n"
+    "  -c, --check           count the dropouts and write nothing\n"
+    "  -j, --jobs=N          repair N files at a time (1 to 256; 1 unless given)\n"
+    "  -o, --output-dir=DIR  write every output into the folder DIR instead\n"
+    "  -q, --quiet           print nothing but failures and warnings\n"
+    "  -h, --help            show this help and exit\n"
+    "  -V, --version         show the version and exit\n"
+    "\n"
+    "Standard output gets one line for each file, its fields separated by tabs:\n"
+    "  1. the input, as given\n"
+    "  2. the output\n"
+    "  3. the dropouts repaired\n"
+    "  4. the dropouts left, since they lie in an image's first row\n"
+    "Failures and warnings go to standard error, one line each. A file in which more\n"
+    "than 1 % of the samples are dropouts is warned about: a frame taken without an\n"
+    "offset, such as a bias, stores its true zeros alike. On a terminal, a long run\n"
+    "shows its progress on standard error, and every run ends with a summary there.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  every file repaired (with --check: counted)\n"
+    "  1  some file failed; the others were still repaired\n"
+    "  2  the command line was wrong; nothing was done\n"
+    "\n",
+#ifdef _WIN32
+    "The messages are in Japanese where LC_ALL, LC_MESSAGES or LANG (the first that\n"
+    "is set) names a Japanese locale or, with none of them set, where Windows' display\n"
+    "language is Japanese; in English otherwise.\n",
+#else
+    "The messages are in Japanese where LC_ALL, LC_MESSAGES or LANG (the first that\n"
+    "is set) names a Japanese locale, and in English otherwise. See tarnis-repair(1).\n",
+#endif
+    englishUsage,
+    "Try 'tarnis-repair --help' for more information.",
+    "tarnis-repair: standard output: cannot write: {}",
+    "{path}: warning: {share} % of the samples are dropouts; a frame taken without an offset (a bias, "
+    "a simulator's frame) stores its true zeros alike, and they were repaired as dropouts",
+    "{path}: warning: {share} % of the samples are dropouts; a frame taken without an offset (a bias, "
+    "a simulator's frame) stores its true zeros alike, and they would be repaired as dropouts",
+    englishSummary,
+};
+
+// ---- Japanese ----
+
+std::string_view japaneseUsage(UsageProblem problem)
+{
+    switch (problem) {
+    case UsageProblem::NoFile: return "ファイルが指定されていません。";
+    case UsageProblem::UnknownOption: return "知らないオプションです: {}";
+    case UsageProblem::MissingJobs: return "--jobs の後に、同時に処理するファイルの数を指定してください。";
+    case UsageProblem::BadJobs: return "--jobs には 1 から 256 までの整数を指定してください: {}";
+    case UsageProblem::MissingFolder: return "--output-dir の後に、出力先のフォルダを指定してください。";
+    case UsageProblem::ValueNotTaken: return "{} には値を付けられません。";
+    case UsageProblem::NoSuchFolder: return "--output-dir に指定したフォルダがありません: {}";
+    case UsageProblem::NotAFolder: return "--output-dir にはフォルダを指定してください: {}";
+    }
+    return {};
+}
+
+std::string japaneseSummary(const Summary& s)
+{
+    return "ファイル " + grouped(s.files) + (s.checkOnly ? " 個を確認、失敗 " : " 個を修復、失敗 ") + grouped(s.failed) + " 個。"
+           + (s.checkOnly ? "修復するドロップアウト " : "修復したドロップアウト ") + grouped(s.repaired) + " 個、"
+           + (s.checkOnly ? "最初の行にあるもの " : "最初の行に残したもの ") + grouped(s.left) + " 個。" + byteCount(s.bytes)
+           + "、" + duration(s.time, "分", "秒") + "。\n";
+}
+
+const CommandTexts kJapanese{
+    "使い方: tarnis-repair [オプション]... ファイル...\n"
+    "\n"
+    "16 ビット FITS 画像のドロップアウト（バイト 80 00 のサンプル）を、上下の行から修復します。\n"
+    "修復したものは入力と同じフォルダ（--output-dir では、そのフォルダ）に、名前の最後の 4 文字を\n"
+    "「_R.fit」に替えた名前で書き出します（img01.fit → img01_R.fit）。入力は変更せず、同じ入力から\n"
+    "以前に作った出力のほかは、どのファイルも上書きしません。以前の出力を指定しても修復し直さず、\n"
+    "その入力から作り直します。修復できないファイルがあっても、ほかのファイルの処理は続けます。\n"
+    "\n"
+    "オプション:\n"
+    "  -c, --check           ドロップアウトを数えるだけで、何も書き出しません\n"
+    "  -j, --jobs=N          N 個のファイルを同時に処理します（1 から 256 まで、既定は 1）\n"
+    "  -o, --output-dir=DIR  出力をすべて、入力の横ではなくフォルダ DIR に書き出します\n"
+    "  -q, --quiet           失敗と警告のほかは何も表示しません\n"
+    "  -h, --help            この説明を表示します\n"
+    "  -V, --version         版を表示します\n"
+    "\n"
+    "標準出力には、ファイルごとに 1 行を、タブで区切って書きます:\n"
+    "  1. 入力（指定されたとおり）\n"
+    "  2. 出力\n"
+    "  3. 修復したドロップアウトの数\n"
+    "  4. 画像の最初の行にあるため残したドロップアウトの数\n"
+    "失敗と警告は、標準エラー出力に 1 行ずつ書きます。サンプルの 1 % を超えるドロップアウトがある\n"
+    "ファイルには警告を出します（オフセットなしで撮った画像、たとえばバイアスでは、本当の 0 も同じ形で\n"
+    "記録されます）。端末では、長い処理の進み具合と、終わりのまとめを標準エラー出力に表示します。\n"
+    "\n"
+    "終了ステータス:\n"
+    "  0  すべてのファイルを修復しました（--check では、数えました）\n"
+    "  1  修復できなかったファイルがあります（ほかのファイルは修復しました）\n"
+    "  2  コマンドラインに誤りがあります（何も処理していません）\n"
+    "\n",
+#ifdef _WIN32
+    "LC_ALL、LC_MESSAGES、LANG のうち最初に設定されているものが日本語のロケールなら、また、どれも\n"
+    "設定されていなければ Windows の表示言語が日本語なら日本語で、そうでなければ英語で表示します。\n",
+#else
+    "LC_ALL、LC_MESSAGES、LANG のうち最初に設定されているものが日本語のロケールなら日本語で、\n"
+    "そうでなければ英語で表示します。詳しくは tarnis-repair(1) を見てください。\n",
+#endif
+    japaneseUsage,
+    "詳しくは「tarnis-repair --help」を見てください。",
+    "tarnis-repair: 標準出力に書き込めませんでした。{}",
+    "{path}: 警告: サンプルの {share} % がドロップアウトです。オフセットなしで撮った画像（バイアスや、"
+    "シミュレーターの画像など）では本当の 0 も同じ形で記録されるため、ドロップアウトとして修復しました。",
+    "{path}: 警告: サンプルの {share} % がドロップアウトです。オフセットなしで撮った画像（バイアスや、"
+    "シミュレーターの画像など）では本当の 0 も同じ形で記録されるため、ドロップアウトとして修復されます。",
+    japaneseSummary,
+};
+
+const CommandTexts& textsOf(Language language)
+{
+    switch (language) {
+    case Language::Japanese: return kJapanese;
+    case Language::English: return kEnglish;
+    }
+    return kEnglish;
+}
+
+} // namespace
+
+Language languageOfLocale(std::string_view locale)
+{
+    const bool japanese = locale.starts_with("ja") && (locale.size() == 2 || locale[2] == '_' || locale[2] == '.' || locale[2] == '@');
+    return japanese ? Language::Japanese : Language::English;
+}
+
+std::optional<Language> languageOfEnvironment()
+{
+    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value != nullptr && *value != '\0')
+            return languageOfLocale(value);
+    }
+    return std::nullopt;
+}
+
+std::string oneLine(std::string_view name)
+{
+    std::string written;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+#ifndef _WIN32
+        if (c == '\\') {
+            written += "\\\\";
+            continue;
+        }
+#endif
+        if (byte >= 0x20 && byte != 0x7F) {
+            written += c;
+        } else if (c == '\t' || c == '\n' || c == '\r') {
+            written += c == '\t' ? "\\t" : c == '\n' ? "\\n" : "\\r";
+        } else {
+            char octal[8];
+            std::snprintf(octal, sizeof octal, "\\%03o", byte);
+            written += octal;
+        }
+    }
+    return written;
+}
+
+std::string helpText(Language language)
+{
+    return std::string(textsOf(language).help) + std::string(textsOf(language).languageRule);
 }
 
 std::string versionText()
@@ -38,32 +264,51 @@ std::string versionText()
     return std::string("tarnis-repair ") + TARNIS_VERSION + "\n";
 }
 
-std::string usageErrorText(UsageProblem problem, std::string_view argument)
+std::string usageErrorText(UsageProblem problem, std::string_view argument, Language language)
 {
-    std::string text = "tarnis-repair: ";
-    switch (problem) {
-    case UsageProblem::NoFile:
-        text += "ファイルが指定されていません。";
-        break;
-    case UsageProblem::UnknownOption:
-        text += "知らないオプションです: ";
-        text += argument;
-        break;
-    case UsageProblem::MissingJobs:
-        text += "--jobs の後に、同時に処理するファイルの数を指定してください。";
-        break;
-    case UsageProblem::BadJobs:
-        text += "--jobs には 1 から 256 までの整数を指定してください: ";
-        text += argument;
-        break;
-    }
-    return text + "\n詳しくは「tarnis-repair --help」を見てください。\n";
+    const CommandTexts& texts = textsOf(language);
+    return "tarnis-repair: " + filledIn(texts.usage(problem), "{}", oneLine(argument)) + "\n" + std::string(texts.hint) + "\n";
 }
 
-std::string outputErrorText(int errorNumber)
+std::string failureText(const Error& error, Language language)
+{
+    return "tarnis-repair: "
+           + describeOnOneLine(error.action(), oneLine(error.path()), error.cause(), oneLine(error.detail()), language) + "\n";
+}
+
+std::string outputErrorText(int errorNumber, Language language)
 {
     const Error error = systemError(FileAction::Write, {}, errorNumber);
-    return "tarnis-repair: 標準出力に書き込めませんでした。" + describeCause(error.cause(), error.detail(), Language::Japanese) + "\n";
+    return filledIn(textsOf(language).outputError, "{}", describeCause(error.cause(), error.detail(), language)) + "\n";
+}
+
+std::string manyDropoutsText(const std::string& path, std::int64_t dropouts, std::int64_t samples, bool checkOnly, Language language)
+{
+    const CommandTexts& texts = textsOf(language);
+    const double percent = 100.0 * static_cast<double>(dropouts) / static_cast<double>(samples);
+    char share[32];
+    std::snprintf(share, sizeof share, percent < 10 ? "%.2f" : "%.1f", percent);
+    return "tarnis-repair: "
+           + filledIn(filledIn(checkOnly ? texts.manyDropoutsCounted : texts.manyDropouts, "{share}", share), "{path}", oneLine(path))
+           + "\n";
+}
+
+std::string summaryText(const Summary& summary, Language language)
+{
+    return textsOf(language).summary(summary);
+}
+
+std::string byteCount(std::int64_t bytes)
+{
+    char text[32];
+    const double kilobytes = static_cast<double>(bytes) / 1e3;
+    if (kilobytes >= 1e6)
+        std::snprintf(text, sizeof text, "%.1f GB", kilobytes / 1e6);
+    else if (kilobytes >= 1e3)
+        std::snprintf(text, sizeof text, "%.0f MB", kilobytes / 1e3);
+    else
+        std::snprintf(text, sizeof text, "%.0f kB", kilobytes);
+    return text;
 }
 
 } // namespace tarnis::cli

@@ -1,22 +1,63 @@
 #pragma once
 
+#include "common/error.h"
+#include "common/texts.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace tarnis::cli {
 
-// Every text of tarnis-repair's own; the descriptions of failed files come from common/texts.cpp.
+// Every text of tarnis-repair's own, in one table per language (texts.cpp); the sentences that
+// describe a failed file come from common/texts.h.
+
+/// The language that a locale's name says: Japanese for "ja" and "ja_JP.UTF-8" and the like,
+/// English for "C", "POSIX", "en_GB.UTF-8" and anything else.
+[[nodiscard]] Language languageOfLocale(std::string_view locale);
+/// The language that LC_ALL, LC_MESSAGES or LANG says, the first of them that is set and not empty,
+/// as POSIX orders them; nothing when none is.
+[[nodiscard]] std::optional<Language> languageOfEnvironment();
+
+/// A name or a path as tarnis-repair writes it: on one line whatever it holds, so a backslash and
+/// every control character are written as in C ("\\", "\t", "\n", "\033"). Windows paths hold no
+/// control characters, and their backslashes separate folders: they stay as they are.
+[[nodiscard]] std::string oneLine(std::string_view name);
 
 /// The answer to --help.
-[[nodiscard]] std::string helpText();
+[[nodiscard]] std::string helpText(Language language);
 /// The answer to --version.
 [[nodiscard]] std::string versionText();
 
-/// What is wrong with a command line, followed by where to read more.
-enum class UsageProblem { NoFile, UnknownOption, MissingJobs, BadJobs };
-[[nodiscard]] std::string usageErrorText(UsageProblem problem, std::string_view argument);
+/// What is wrong with a command line, on one line, followed by where to read more.
+enum class UsageProblem { NoFile, UnknownOption, MissingJobs, BadJobs, MissingFolder, ValueNotTaken, NoSuchFolder, NotAFolder };
+[[nodiscard]] std::string usageErrorText(UsageProblem problem, std::string_view argument, Language language);
+
+/// A file that failed, on one line: "tarnis-repair: PATH: what could not be done: why".
+[[nodiscard]] std::string failureText(const Error& error, Language language);
 
 /// That the report could not be written to standard output, with the C library's error number.
-[[nodiscard]] std::string outputErrorText(int errorNumber);
+[[nodiscard]] std::string outputErrorText(int errorNumber, Language language);
+
+/// The warning for a file in which more than 1 % of the samples are dropouts.
+[[nodiscard]] std::string manyDropoutsText(const std::string& path, std::int64_t dropouts, std::int64_t samples, bool checkOnly,
+                                           Language language);
+
+/// What a run did, for the summary that closes it on a terminal.
+struct Summary {
+    bool checkOnly = false;
+    std::int64_t files = 0; ///< that went through
+    std::int64_t failed = 0;
+    std::int64_t repaired = 0; ///< dropouts
+    std::int64_t left = 0;     ///< dropouts left in a first row
+    std::int64_t bytes = 0;    ///< of the files that went through
+    std::chrono::duration<double> time{};
+};
+[[nodiscard]] std::string summaryText(const Summary& summary, Language language);
+
+/// A number of bytes as people read it: "820 kB", "48 MB", "2.1 GB".
+[[nodiscard]] std::string byteCount(std::int64_t bytes);
 
 } // namespace tarnis::cli

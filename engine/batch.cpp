@@ -198,6 +198,7 @@ std::string outputFileName(const std::string& fileName, const std::string& input
 struct RunFiles::State {
     struct Input {
         std::string name;
+        std::string shownName;              // as failures name it: its path where outputs go elsewhere
         std::string exactPath;              // as comparablePath() gives it
         std::string foldedPath;             // the same, letter case folded
         std::optional<FileIdentity> identity;
@@ -207,6 +208,7 @@ struct RunFiles::State {
         bool passedOver = false;
         std::optional<std::size_t> outputTakenBy; // an earlier input whose output has the same name
     };
+    RunOptions options;
     std::vector<Input> inputs;
     std::multimap<std::string, std::size_t> byFoldedPath;
     std::multimap<FileIdentity, std::size_t> byIdentity;
@@ -240,22 +242,24 @@ struct RunFiles::State {
     }
 };
 
-RunFiles::RunFiles(const std::vector<std::pair<std::string, std::string>>& inputs, FileSlot& slot)
+RunFiles::RunFiles(const std::vector<std::pair<std::string, std::string>>& inputs, FileSlot& slot, RunOptions options)
     : state_(std::make_unique<State>())
 {
     CloseSlotOnExit closeSlot(slot);
     State& s = *state_;
+    s.options = std::move(options);
     std::map<std::string, std::size_t> byExactPath;
     std::map<std::string, std::size_t> outputsByFoldedPath;
     for (const auto& [folder, name] : inputs) {
         const std::size_t index = s.inputs.size();
         State::Input& input = s.inputs.emplace_back();
         input.name = name;
+        input.shownName = s.options.outputFolder ? folder + name : name;
         input.exactPath = comparablePath(folder + name);
         input.foldedPath = foldCase(input.exactPath);
         input.identity = fileIdentityByName(folder + name);
         try {
-            input.outputPath = folder + outputFileName(name, folder + name);
+            input.outputPath = s.options.outputFolder.value_or(folder) + outputFileName(name, folder + name);
             input.foldedOutputPath = foldCase(comparablePath(*input.outputPath));
             input.outputIdentity = fileIdentityByName(*input.outputPath);
         } catch (const Error&) {
@@ -356,7 +360,7 @@ void RunFiles::checkOutputName(std::size_t index, const std::string& name, const
             throw Error(action, outputPath, Cause::OutputIsSelected, name);
     }
     if (output.outputTakenBy)
-        throw Error(action, outputPath, Cause::OutputOfAnotherInput, s.inputs[*output.outputTakenBy].name);
+        throw Error(action, outputPath, Cause::OutputOfAnotherInput, s.inputs[*output.outputTakenBy].shownName);
 }
 
 void RunFiles::checkNotWrittenForAnother(std::size_t index, const FileIdentity& existing, const std::string& outputPath,
@@ -372,12 +376,18 @@ void RunFiles::checkNotWrittenForAnother(std::size_t index, const FileIdentity& 
 void RunFiles::wrote(std::size_t index, const FileIdentity& written)
 {
     const std::lock_guard lock(state_->writtenMutex);
-    state_->written[written] = {index, index < state_->inputs.size() ? state_->inputs[index].name : std::string()};
+    state_->written[written] = {index, index < state_->inputs.size() ? state_->inputs[index].shownName : std::string()};
+}
+
+const RunOptions& RunFiles::options() const
+{
+    return state_->options;
 }
 
 FileReport repairFile(const std::string& folder, const std::string& name, std::size_t index, RunFiles& files,
-                      RunValues& run, FileSlot& slot, bool write)
+                      RunValues& run, FileSlot& slot)
 {
+    const RunOptions& options = files.options();
     const std::string inputPath = folder + name;
     FileStamp input;
     readWhole(inputPath, run, slot, input);
@@ -391,6 +401,9 @@ FileReport repairFile(const std::string& folder, const std::string& name, std::s
             dataStart = layout.dataStart;
             print = printOf(run.fileData.bytes(), dataStart); // before the repair rewrites the dropouts
             report.dropouts = repairDropouts(run.fileData.bytes(), run.fileLength, layout);
+            // As far as the file's bytes go, as the repair goes; the layout's size fits in 64 bits.
+            const std::int64_t imageSamples = layout.rowBytes / 2 * layout.rows * layout.planes;
+            report.samples = std::clamp((run.fileLength - dataStart) / 2, std::int64_t{0}, imageSamples);
         } catch (const FitsHeaderError& error) {
             throw Error(FileAction::Repair, inputPath, error.cause(), error.found());
         } catch (const TruncatedImageError&) {
@@ -400,11 +413,13 @@ FileReport repairFile(const std::string& folder, const std::string& name, std::s
         print = printOf(run.fileData.bytes(), dataStart);
     }
 
-    report.outputPath = folder + outputFileName(name, inputPath);
-    const FileAction action = write ? FileAction::Write : FileAction::Check;
-    files.checkOutputName(index, name, report.outputPath, action);
-    const std::optional<FileStamp> replacing = replaceableOutput(report.outputPath, print, name, index, files, slot, action);
-    if (!write)
+    report.outputPath = options.outputFolder.value_or(folder) + outputFileName(name, inputPath);
+    const FileAction action = options.checkOnly ? FileAction::Check : FileAction::Write;
+    // An input is named by its name where the outputs go beside the inputs, by its path elsewhere.
+    const std::string& shownName = options.outputFolder ? inputPath : name;
+    files.checkOutputName(index, shownName, report.outputPath, action);
+    const std::optional<FileStamp> replacing = replaceableOutput(report.outputPath, print, shownName, index, files, slot, action);
+    if (options.checkOnly)
         return report;
     // The input's permissions, so that a private frame gives a private output; its owner may write
     // the output, so that a later run can renew it.

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -34,6 +35,17 @@ struct RunValues {
 /// fewer than four characters, or leads into another folder.
 [[nodiscard]] std::string outputFileName(const std::string& fileName, const std::string& inputPath);
 
+/// How a run treats its files. The window's run takes the defaults.
+struct RunOptions {
+    /// Count the dropouts and look at the outputs' names, but write nothing; what a run would refuse
+    /// is reported as such (FileAction::Check).
+    bool checkOnly = false;
+    /// The folder (ending with a separator) that every output is written into, in place of beside
+    /// its input: for a card that is write-protected, or an archive that is read-only. Every rule on
+    /// which file an output may replace holds there as beside the input.
+    std::optional<std::string> outputFolder;
+};
+
 /// The inputs of one run, looked at together before the first is repaired, so that no output of the
 /// run takes the place of another input, nor of the output of another input of the run, ignoring
 /// letter case as FAT, exFAT and NTFS do (in LRGB imaging the red channel of "M31.fit" is often
@@ -44,8 +56,10 @@ struct RunValues {
 class RunFiles {
 public:
     /// `inputs`: each input's folder (ending with a separator, or empty for the working folder) and
-    /// name, in the run's order. Reads what it needs through `slot`, and leaves it closed.
-    RunFiles(const std::vector<std::pair<std::string, std::string>>& inputs, FileSlot& slot);
+    /// name, in the run's order. Reads what it needs through `slot`, and leaves it closed. With an
+    /// output folder, two inputs of one name from two folders have one output: the second is
+    /// refused, and the failures name the inputs by their paths rather than their names.
+    RunFiles(const std::vector<std::pair<std::string, std::string>>& inputs, FileSlot& slot, RunOptions options = {});
     ~RunFiles();
     RunFiles(const RunFiles&) = delete;
     RunFiles& operator=(const RunFiles&) = delete;
@@ -62,6 +76,7 @@ public:
                                    FileAction action) const;
     /// Notes that the run wrote the file `written` as the output of input `index`.
     void wrote(std::size_t index, const FileIdentity& written);
+    [[nodiscard]] const RunOptions& options() const;
 
 private:
     struct State;
@@ -72,22 +87,22 @@ private:
 struct FileReport {
     std::string outputPath;
     RepairCounts dropouts;
+    std::int64_t samples = 0; ///< the samples of image data that the file holds, where dropouts are looked for
 };
 
 /// Reads the file `name` in `folder` (which ends with a separator), input `index` of `files`, whole
 /// into `run`, repairs its dropouts with the layout its FITS header gives and writes the result
-/// beside it under outputFileName(), with the input's permissions (and its owner's leave to write
+/// beside it, or into the run's output folder, under outputFileName(), with the input's permissions (and its owner's leave to write
 /// it, so that a later run can renew it). A file of at most 2880 bytes holds no image row and is
 /// copied unchanged; a longer one that is not a 16-bit FITS image with rows is refused before
 /// anything is written. A file already under the output's name is replaced only when it is this
 /// program's earlier output of this input: as long as the input, with the same header, and the same
 /// bytes wherever the input holds no dropout (looked at in blocks spread over the data); anything
-/// else is refused, as `files` refuses, before anything is written. With `write` false, nothing is
-/// written, and what would be refused is reported as such (FileAction::Check). The slot is closed
-/// after each successful read or write and left as it was on a failure, which is an Error that
-/// names the file and the cause.
+/// else is refused, as `files` refuses, before anything is written. The run's options are those of
+/// `files`. The slot is closed after each successful read or write and left as it was on a
+/// failure, which is an Error that names the file and the cause.
 FileReport repairFile(const std::string& folder, const std::string& name, std::size_t index, RunFiles& files,
-                      RunValues& run, FileSlot& slot, bool write = true);
+                      RunValues& run, FileSlot& slot);
 
 /// Works through the file list: `selection.entryCount` - 1 cycles, each taking the list's top entry
 /// as the name of a file in `selection.dirPath`, repairing it with repairFile() and then removing

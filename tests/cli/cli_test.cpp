@@ -1,8 +1,9 @@
 // tarnis-repair as capture programs and scripts run it: the real executable on real files, in a
 // folder that holds a.fit, 夜/星雲 M42.fit (Japanese, in a folder below), the float image float.fit
 // that it refuses, m31.fit with its red channel m31_R.fit (the same header: a camera that writes no
-// filter), a larger big.fit, and a name with a backslash, a tab and a line break in it; "link" leads
-// to the folder 夜, where m42.fit and m42.fts are.
+// filter), a larger big.fit, a bias frame bias.fit whose zeros are stored as dropouts, and a name
+// with a backslash, a tab and a line break in it; "link" leads to the folder 夜, where m42.fit and
+// m42.fts are.
 #include "cli/command.h"
 #include "common/error.h"
 #include "common/text.h"
@@ -33,6 +34,15 @@ namespace {
 
 using test::Bytes;
 
+// A frame taken without an offset: 250 of its 12160 samples (2.06 %) are zeros, stored as dropouts.
+Bytes biasFrame()
+{
+    std::vector<std::int64_t> zeros;
+    for (std::int64_t i = 0; i < 250; ++i)
+        zeros.push_back(2880 + 12160 + 40 * i);
+    return test::imageWithDropouts(2, zeros, 9);
+}
+
 // One dropout in the first row, which stays, and two below it; and one below the first row.
 const std::map<std::string, Bytes> kInputs = {{"a.fit", test::imageWithDropouts(3, {2880 + 100, 15040, 15040 + 12160 + 6})},
                                               {"夜/星雲 M42.fit", test::imageWithDropouts(4, {20000}, 2)},
@@ -42,14 +52,30 @@ const std::map<std::string, Bytes> kInputs = {{"a.fit", test::imageWithDropouts(
                                               {"big.fit", test::imageWithDropouts(1000, {20000}, 5)},
                                               {"夜/m42.fit", test::imageWithDropouts(2, {}, 6)},
                                               {"夜/m42.fts", test::imageWithDropouts(2, {}, 7)},
+                                              {"bias.fit", biasFrame()},
 #ifndef _WIN32 // such names are not allowed there
                                               {"a\\b\tc\nd.fit", test::imageWithDropouts(2, {}, 8)},
 #endif
 };
 
-std::string described(FileAction action, const std::string& path, Cause cause, const std::string& detail = {})
+// Whether `shown` reads as `expected`, in which "…" stands for any text.
+bool readsAs(std::string_view shown, std::string_view expected)
 {
-    return describe(action, path, cause, detail, Language::Japanese) + "\n";
+    constexpr std::string_view kAny = "…";
+    std::size_t gap = expected.find(kAny);
+    if (gap == std::string_view::npos)
+        return shown == expected;
+    if (!shown.starts_with(expected.substr(0, gap)))
+        return false;
+    shown.remove_prefix(gap);
+    for (expected.remove_prefix(gap + kAny.size()); (gap = expected.find(kAny)) != std::string_view::npos;
+         expected.remove_prefix(gap + kAny.size())) {
+        const std::size_t at = shown.find(expected.substr(0, gap));
+        if (at == std::string_view::npos)
+            return false;
+        shown.remove_prefix(at + gap);
+    }
+    return shown.ends_with(expected);
 }
 
 struct CliCase {
@@ -57,9 +83,10 @@ struct CliCase {
     std::vector<std::string> arguments; // "@" stands for the scratch folder, ending with its separator
     std::string folder;                 // where it runs, in the scratch folder
     int exitStatus;
-    std::string out;                    // exactly, with "@" for the scratch folder; "?" for anything
+    std::string out;                    // as the user reads it, with "@" for the scratch folder; "…" for any text
     std::string error;                  // as out
     std::set<std::string> written;      // the outputs it writes
+    std::string locale = "LANG=C";      // LC_ALL, LC_MESSAGES and LANG: those given here, the others empty
     std::string before = {};            // shell words before the command and after its redirections
     std::string after = {};
 };
@@ -88,11 +115,19 @@ TEST_P(Cli, repairs_each_file_as_the_window_does_and_answers_on_the_right_stream
     for (const std::string& argument : c.arguments)
         arguments.push_back(here(argument));
 
-    const test::ProgramResult result = test::runProgram(TARNIS_REPAIR, arguments, scratch.file(c.folder), c.before, c.after);
+    std::vector<std::string> environment = {"LC_ALL=", "LC_MESSAGES=", "LANG="};
+    for (std::size_t at = 0; at < c.locale.size(); at = c.locale.find(' ', at) + 1) {
+        environment.push_back(c.locale.substr(at, c.locale.find(' ', at) - at));
+        if (c.locale.find(' ', at) == std::string::npos)
+            break;
+    }
+
+    const test::ProgramResult result =
+        test::runProgram(TARNIS_REPAIR, arguments, scratch.file(c.folder), c.before, c.after, environment);
 
     EXPECT_EQ(result.exitStatus, c.exitStatus);
     for (const auto& [shown, expected] : {std::pair{result.out, c.out}, std::pair{result.error, c.error}})
-        EXPECT_TRUE(expected == "?" || shown == here(expected)) << shown;
+        EXPECT_TRUE(readsAs(shown, here(expected))) << shown;
     std::set<std::string> written;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(scratch.path())) {
         std::string name = utf8FromPath(entry.path().lexically_relative(scratch.path()));
@@ -115,60 +150,105 @@ TEST_P(Cli, repairs_each_file_as_the_window_does_and_answers_on_the_right_stream
         EXPECT_EQ(test::readFile(scratch.file(name)), bytes) << name << " changed";
 }
 
-const std::string kHint = "詳しくは「tarnis-repair --help」を見てください。\n";
+const std::string kHint = "Try 'tarnis-repair --help' for more information.\n";
+const std::string kJapaneseHint = "詳しくは「tarnis-repair --help」を見てください。\n";
+const std::string kJapanese = "LANG=ja_JP.UTF-8";
 
 const std::vector<CliCase> kCases = {
     // Relative to its folder and absolute, Japanese too; each output beside its input; a failure
-    // among them reported and passed by.
+    // among them said on one line and passed by.
     CliCase{"repairs_beside_each_input_and_goes_on_after_a_failure", {"../a.fit", "../float.fit", "@夜/星雲 M42.fit"}, "夜", 1,
             "../a.fit\t../a_R.fit\t2\t1\n@夜/星雲 M42.fit\t@夜/星雲 M42_R.fit\t1\t0\n",
-            described(FileAction::Repair, "../float.fit", Cause::NotSixteenBit, "BITPIX = -32"), {"a_R.fit", "夜/星雲 M42_R.fit"}},
-    // And says what a run would refuse: nothing is to be written.
-    CliCase{"check_counts_and_writes_nothing", {"--check", "a.fit", "m31.fit", "m31_R.fit"}, ".", 1,
-            "a.fit\ta_R.fit\t2\t1\nm31_R.fit\tm31_R_R.fit\t1\t0\n", described(FileAction::Check, "m31_R.fit", Cause::OutputIsSelected, "m31.fit"),
-            {}},
+            "tarnis-repair: ../float.fit: cannot repair: not a 16-bit integer image (BITPIX = -32)\n", {"a_R.fit", "夜/星雲 M42_R.fit"}},
+    // And says what a run would refuse: nothing is to be written. In Japanese under a Japanese locale.
+    CliCase{"check_counts_and_writes_nothing", {"--check", "a.fit", "m31.fit", "m31_R.fit", "bias.fit"}, ".", 1,
+            "a.fit\ta_R.fit\t2\t1\nm31_R.fit\tm31_R_R.fit\t1\t0\nbias.fit\tbias_R.fit\t250\t0\n",
+            "tarnis-repair: m31_R.fit: このファイルの出力は書き込めません。「m31.fit」の出力ファイルの名前が、選択されたファイルと同じです。"
+            "選択されたファイルは上書きしません。\n"
+            "tarnis-repair: bias.fit: 警告: サンプルの 2.06 % がドロップアウトです。オフセットなしで撮った画像（バイアスや、シミュレーターの"
+            "画像など）では本当の 0 も同じ形で記録されるため、ドロップアウトとして修復されます。\n",
+            {}, kJapanese},
+    // A frame with no offset: its zeros are repaired as dropouts, and that is said, even with --quiet.
+    CliCase{"warns_of_a_file_whose_samples_are_more_than_one_percent_dropouts", {"--quiet", "bias.fit"}, ".", 0, "",
+            "tarnis-repair: bias.fit: warning: 2.06 % of the samples are dropouts; a frame taken without an offset (a bias, a "
+            "simulator's frame) stores its true zeros alike, and they were repaired as dropouts\n",
+            {"bias_R.fit"}},
+    // Short options together: nothing but failures, and nothing written.
+    CliCase{"quiet_and_check_together", {"-qc", "a.fit", "float.fit"}, ".", 1, "",
+            "tarnis-repair: float.fit: ファイルを修復できませんでした。16 ビット整数の画像ではありません（BITPIX = -32）。\n", {}, kJapanese},
     // The first file, of 12 MB, is done long after the two small ones.
-    CliCase{"two_jobs_write_the_same_and_keep_the_lines_in_order", {"-j2", "big.fit", "a.fit", "夜/星雲 M42.fit"}, ".", 0,
+    CliCase{"jobs_write_the_same_and_keep_the_lines_in_order", {"-j4", "big.fit", "a.fit", "夜/星雲 M42.fit"}, ".", 0,
             "big.fit\tbig_R.fit\t1\t0\na.fit\ta_R.fit\t2\t1\n夜/星雲 M42.fit\t夜/星雲 M42_R.fit\t1\t0\n", "",
             {"big_R.fit", "a_R.fit", "夜/星雲 M42_R.fit"}},
     // A file named, however it is written, is never replaced, even where it does not exist yet.
     CliCase{"never_replaces_a_file_named_on_its_command_line", {"m31.fit", "./m31_R.fit", "a.fit", "././a_R.fit"}, ".", 1,
             "./m31_R.fit\t./m31_R_R.fit\t1\t0\n",
-            described(FileAction::Write, "m31_R.fit", Cause::OutputIsSelected, "m31.fit")
-                + described(FileAction::Write, "a_R.fit", Cause::OutputIsSelected, "a.fit")
-                + described(FileAction::Read, "././a_R.fit", Cause::NotFound),
+            "tarnis-repair: m31_R.fit: cannot write: the output of 'm31.fit' would have the name of a file to be repaired, which is "
+            "never replaced\n…tarnis-repair: ././a_R.fit: cannot read: no such file\n",
             {"m31_R_R.fit"}},
-    CliCase{"quiet_prints_nothing_but_errors", {"-q", "a.fit", "float.fit"}, ".", 1, "", "?", {"a_R.fit"}},
-    CliCase{"help", {"--help"}, ".", 0, "?", "", {}},
+    // The help and the usage errors in the user's language: what LC_ALL, LC_MESSAGES or LANG says,
+    // the first of them that is set and not empty.
+    CliCase{"help", {"--help"}, ".", 0,
+            "Usage: tarnis-repair [OPTION]... FILE...\n…\n  -o, --output-dir=DIR  write every output into the folder DIR instead\n…"
+            "  1. the input, as given\n  2. the output\n…Exit status:\n  0  every file repaired (with --check: counted)\n…",
+            "", {}},
+    CliCase{"help_in_japanese", {"-h"}, ".", 0,
+            "使い方: tarnis-repair [オプション]... ファイル...\n…\n  -q, --quiet           失敗と警告のほかは何も表示しません\n…"
+            "  4. 画像の最初の行にあるため残したドロップアウトの数\n…  2  コマンドラインに誤りがあります（何も処理していません）\n…",
+            "", {}, "LANG=ja"},
     CliCase{"version", {"--version"}, ".", 0, "tarnis-repair 3.0\n", "", {}},
-    CliCase{"no_file", {}, ".", 2, "", "tarnis-repair: ファイルが指定されていません。\n" + kHint, {}},
-    CliCase{"unknown_option", {"--frobnicate", "a.fit"}, ".", 2, "", "tarnis-repair: 知らないオプションです: --frobnicate\n" + kHint, {}},
-    CliCase{"no_jobs", {"--jobs", "0", "a.fit"}, ".", 2, "", "tarnis-repair: --jobs には 1 から 256 までの整数を指定してください: 0\n" + kHint, {}},
-    CliCase{"too_many_jobs", {"-j", "257", "a.fit"}, ".", 2, "", "tarnis-repair: --jobs には 1 から 256 までの整数を指定してください: 257\n" + kHint, {}},
+    CliCase{"lc_all_comes_before_lang", {}, ".", 2, "", "tarnis-repair: no file given\n" + kHint, {}, "LC_ALL=C LANG=ja_JP.UTF-8"},
+    CliCase{"lc_messages_comes_before_lang", {}, ".", 2, "", "tarnis-repair: ファイルが指定されていません。\n" + kJapaneseHint, {},
+            "LC_MESSAGES=ja_JP LANG=en_US.UTF-8"},
+    CliCase{"unknown_option", {"--frobnicate", "a.fit"}, ".", 2, "", "tarnis-repair: unknown option '--frobnicate'\n" + kHint, {}},
+    CliCase{"unknown_option_among_short_ones", {"-qx", "a.fit"}, ".", 2, "", "tarnis-repair: 知らないオプションです: -x\n" + kJapaneseHint, {},
+            kJapanese},
+    CliCase{"no_jobs", {"--jobs", "0", "a.fit"}, ".", 2, "",
+            "tarnis-repair: option '--jobs' takes a whole number from 1 to 256, not '0'\n" + kHint, {}},
+    CliCase{"too_many_jobs", {"-j", "257", "a.fit"}, ".", 2, "",
+            "tarnis-repair: --jobs には 1 から 256 までの整数を指定してください: 257\n" + kJapaneseHint, {}, kJapanese},
+    CliCase{"jobs_without_a_number", {"a.fit", "-qj"}, ".", 2, "",
+            "tarnis-repair: option '--jobs' needs the number of files to repair at a time\n" + kHint, {}},
+    CliCase{"a_value_for_an_option_that_takes_none", {"--quiet=yes", "a.fit"}, ".", 2, "",
+            "tarnis-repair: --quiet には値を付けられません。\n" + kJapaneseHint, {}, kJapanese},
+    // The output folder must be there.
+    CliCase{"output_folder_not_given", {"a.fit", "--output-dir"}, ".", 2, "",
+            "tarnis-repair: --output-dir の後に、出力先のフォルダを指定してください。\n" + kJapaneseHint, {}, kJapanese},
+    CliCase{"output_folder_that_does_not_exist", {"-onowhere", "a.fit"}, ".", 2, "",
+            "tarnis-repair: option '--output-dir' needs an existing folder; there is no 'nowhere'\n" + kHint, {}},
+    CliCase{"output_folder_that_is_a_file", {"--output-dir=a.fit", "a.fit"}, ".", 2, "",
+            "tarnis-repair: --output-dir にはフォルダを指定してください: a.fit\n" + kJapaneseHint, {}, kJapanese},
     // After "--" every argument is a file, even one that looks like an option.
     CliCase{"jobs_up_to_256_given_with_equals_and_options_ended_by_two_dashes", {"--jobs=256", "--", "-q", "a.fit"}, ".", 1,
-            "a.fit\ta_R.fit\t2\t1\n", described(FileAction::Read, "-q", Cause::NotFound), {"a_R.fit"}},
+            "a.fit\ta_R.fit\t2\t1\n", "tarnis-repair: -q: cannot read: no such file\n", {"a_R.fit"}},
 #ifndef _WIN32
     // Started without standard input and output, as from a service: a file opened later must
     // not be given their numbers, where the report would land in an output.
     CliCase{"closed_standard_streams_are_the_null_device", {"-j", "2", "a.fit", "big.fit", "夜/星雲 M42.fit"}, ".", 0, "", "",
-            {"a_R.fit", "big_R.fit", "夜/星雲 M42_R.fit"}, "", "<&- >&-"},
-    CliCase{"names_in_the_report_written_as_in_c", {"a\\b\tc\nd.fit"}, ".", 0, "a\\\\b\\tc\\nd.fit\ta\\\\b\\tc\\nd_R.fit\t0\t0\n", "",
-            {"a\\b\tc\nd_R.fit"}},
+            {"a_R.fit", "big_R.fit", "夜/星雲 M42_R.fit"}, "LANG=C", "", "<&- >&-"},
+    // Each file is one line of the report, and each failure one line, whatever its name holds.
+    CliCase{"names_written_as_in_c", {"a\\b\tc\nd.fit", "x\ry\033.fit"}, ".", 1, "a\\\\b\\tc\\nd.fit\ta\\\\b\\tc\\nd_R.fit\t0\t0\n",
+            "tarnis-repair: x\\ry\\033.fit: cannot read: no such file\n", {"a\\b\tc\nd_R.fit"}},
     // Two inputs whose outputs are one file through the folder's link, and one header (no date):
     // the second is refused rather than replace what the run wrote for the first.
     CliCase{"an_output_the_run_wrote_is_not_replaced_for_another_input", {"夜/m42.fit", "link/m42.fts"}, ".", 1,
-            "夜/m42.fit\t夜/m42_R.fit\t0\t0\n", described(FileAction::Write, "link/m42_R.fit", Cause::OutputOfAnotherInput, "m42.fit"),
+            "夜/m42.fit\t夜/m42_R.fit\t0\t0\n",
+            "tarnis-repair: link/m42_R.fit: cannot write: the output of 'm42.fit', repaired earlier in this run, has the same name "
+            "(ignoring letter case); it is not replaced\n",
             {"夜/m42_R.fit"}},
-    CliCase{"a_report_that_cannot_be_written_is_a_failure", {"a.fit"}, ".", 1, "",
-            "tarnis-repair: 標準出力に書き込めませんでした。ディスクの空き容量が足りません。\n", {"a_R.fit"}, "", "> /dev/full"},
+    // The warning is said although the report could not be.
+    CliCase{"a_report_that_cannot_be_written_is_a_failure", {"a.fit", "bias.fit"}, ".", 1, "",
+            "tarnis-repair: bias.fit: 警告: サンプルの 2.06 % がドロップアウトです。オフセットなしで撮った画像（バイアスや、シミュレーターの"
+            "画像など）では本当の 0 も同じ形で記録されるため、ドロップアウトとして修復しました。\n"
+            "tarnis-repair: 標準出力に書き込めませんでした。ディスクの空き容量が足りません。\n",
+            {"a_R.fit", "bias_R.fit"}, kJapanese, "", "> /dev/full"},
     // Room for the standard streams and six files: one worker, not eight short of files.
-    CliCase{"fewer_workers_where_files_run_short", {"-q", "-j", "8", "a.fit", "big.fit", "夜/星雲 M42.fit", "m31_R.fit"}, ".", 0, "",
-            "", {"a_R.fit", "big_R.fit", "夜/星雲 M42_R.fit", "m31_R_R.fit"}, "prlimit --nofile=9"},
+    CliCase{"fewer_workers_where_files_run_short", {"-qj8", "a.fit", "big.fit", "夜/星雲 M42.fit", "m31_R.fit"}, ".", 0, "", "",
+            {"a_R.fit", "big_R.fit", "夜/星雲 M42_R.fit", "m31_R_R.fit"}, "LANG=C", "prlimit --nofile=9"},
     // No thread can be started beside the first. The limit does not hold root, so root runs it as
     // nobody, who keeps the right to read whatever root may; LeakSanitizer, which needs a thread of
     // its own at the end, is turned off.
-    CliCase{"fewer_workers_where_threads_run_short", {"-q", "--check", "-j", "4", "a.fit", "big.fit"}, ".", 0, "", "", {},
+    CliCase{"fewer_workers_where_threads_run_short", {"-qcj", "4", "a.fit", "big.fit"}, ".", 0, "", "", {}, "LANG=C",
             "env ASAN_OPTIONS=detect_leaks=0 $(test $(id -u) = 0 && echo setpriv --reuid=nobody --regid=nogroup --clear-groups "
             "--inh-caps=+dac_override --ambient-caps=+dac_override) prlimit --nproc=1"},
 #else
@@ -176,7 +256,9 @@ const std::vector<CliCase> kCases = {
     CliCase{"expands_wildcards_itself", {"--check", "夜/*.FIT"}, ".", 0,
             "夜/m42.fit\t夜/m42_R.fit\t0\t0\n夜/星雲 M42.fit\t夜/星雲 M42_R.fit\t1\t0\n", "", {}},
     CliCase{"refuses_device_names", {"--check", "CON", "nul.fit"}, ".", 1, "",
-            described(FileAction::Read, "CON", Cause::NotRegularFile) + described(FileAction::Read, "nul.fit", Cause::NotRegularFile), {}},
+            "tarnis-repair: CON: cannot read: not a regular file (a device, a pipe or the like)\n"
+            "tarnis-repair: nul.fit: cannot read: not a regular file (a device, a pipe or the like)\n",
+            {}},
 #endif
 };
 
@@ -186,8 +268,9 @@ INSTANTIATE_TEST_SUITE_P(TarnisRepair, Cli, ::testing::ValuesIn(kCases), [](cons
 // after each failure, past the failing file, as the user would) and by tarnis-repair: only this
 // program's earlier output of the same input, never another input, nor the output of another input
 // of the run (ignoring letter case), nor any other file; and a second run over a whole folder passes
-// its earlier outputs over. The inputs all have the same header, as from a camera that writes no
-// date, and no two the same data.
+// its earlier outputs over; the same rules hold in the folder of --output-dir, which only
+// tarnis-repair has. The inputs all have the same header, as from a camera that writes no date, and
+// no two the same data.
 enum class Kind { Input, RedChannel, EarlierOutputOf, LongerCopyOf, HeaderChangedCopyOf, SameHeaderOtherImage, HardLinkTo };
 
 struct FileOfCase {
@@ -208,6 +291,8 @@ struct OutputCase {
     std::vector<std::string> chosen;            // the run's inputs, in its order
     std::map<std::string, std::string> outputs; // written or renewed: each and its input
     std::vector<Refusal> refused = {};          // in the run's order; each names the input's output
+    std::vector<std::string> options = {};      // tarnis-repair's alone: the window does not run the case
+    std::string into = {};                      // the folder the outputs go to, where not beside their inputs
 };
 
 void PrintTo(const OutputCase& c, std::ostream* out) { *out << c.label; }
@@ -217,10 +302,13 @@ class Outputs : public ::testing::TestWithParam<OutputCase> {};
 TEST_P(Outputs, replace_only_this_programs_earlier_output_of_the_same_input)
 {
     const OutputCase& c = GetParam();
-    for (const bool window : {true, false}) {
+    for (const bool window : {c.options.empty(), false}) {
         test::ScratchDir scratch;
         std::map<std::string, Bytes> files;
+        if (!c.into.empty())
+            std::filesystem::create_directory(scratch.file(c.into));
         for (const FileOfCase& file : c.files) {
+            std::filesystem::create_directories(scratch.file(file.name).parent_path());
             const auto seed = static_cast<std::uint32_t>(files.size() + 1);
             Bytes bytes = file.of.empty() ? Bytes() : files.at(file.of);
             switch (file.kind) {
@@ -253,8 +341,13 @@ TEST_P(Outputs, replace_only_this_programs_earlier_output_of_the_same_input)
 
         std::vector<Refusal> refused;
         std::string errors;
-        for (const Refusal& r : c.refused)
-            errors += described(FileAction::Write, outputFileName(r.input, ""), r.cause, r.detail);
+        for (const Refusal& r : c.refused) {
+            const std::string output = outputFileName(utf8FromPath(pathFromUtf8(r.input).filename()), "");
+            errors += "tarnis-repair: "
+                      + describeOnOneLine(FileAction::Write, c.into.empty() ? output : c.into + kPathSeparator + output, r.cause, r.detail,
+                                          Language::English)
+                      + "\n";
+        }
         if (window) {
             test::MemoryFileList list(c.chosen);
             RunValues values;
@@ -271,7 +364,9 @@ TEST_P(Outputs, replace_only_this_programs_earlier_output_of_the_same_input)
             }
             EXPECT_EQ(list.entries, std::vector<std::string>{test::kCompletionText}) << "passed over entries leave the list";
         } else {
-            const test::ProgramResult result = test::runProgram(TARNIS_REPAIR, c.chosen, scratch.path());
+            std::vector<std::string> arguments = c.options;
+            arguments.insert(arguments.end(), c.chosen.begin(), c.chosen.end());
+            const test::ProgramResult result = test::runProgram(TARNIS_REPAIR, arguments, scratch.path(), "", "", {"LC_ALL=C"});
             EXPECT_EQ(result.exitStatus, c.refused.empty() ? 0 : 1);
             EXPECT_EQ(result.error, errors);
             EXPECT_EQ(static_cast<std::size_t>(std::count(result.out.begin(), result.out.end(), '\n')), c.outputs.size()) << result.out;
@@ -281,8 +376,12 @@ TEST_P(Outputs, replace_only_this_programs_earlier_output_of_the_same_input)
             EXPECT_EQ(std::tie(refused[i].input, refused[i].cause, refused[i].detail),
                       std::tie(c.refused[i].input, c.refused[i].cause, c.refused[i].detail));
         std::map<std::string, Bytes> after;
-        for (const std::string& name : test::namesIn(scratch.path()))
-            after[name] = test::readFile(scratch.file(name));
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(scratch.path())) {
+            std::string name = utf8FromPath(entry.path().lexically_relative(scratch.path()));
+            std::replace(name.begin(), name.end(), kPathSeparator, '/');
+            if (entry.is_regular_file())
+                after[name] = test::readFile(entry.path());
+        }
         EXPECT_TRUE(after == expected) << (window ? "window" : "tarnis-repair") << ": a file is not as it should be, or is extra";
 #ifndef _WIN32 // a new output gets its input's permissions, and its owner may write it; a renewed one keeps its own
         for (const auto& [output, expectedPermissions] : permissions)
@@ -327,6 +426,15 @@ const std::vector<OutputCase> kOutputCases = {
     OutputCase{"a_red_channel_chosen_through_a_hard_link",
                {{"m31.fit"}, {"m31_R.fit", Kind::RedChannel}, {"red.fit", Kind::HardLinkTo, "m31_R.fit"}}, {"m31.fit", "red.fit"},
                {{"red_R.fit", "red.fit"}}, {{"m31.fit", Cause::OutputIsSelected, "m31.fit"}}},
+    // Into a folder of their own, from a card that is write-protected or an archive that is read-only
+    // ("--out", as GNU programs take a long option cut short): two inputs of one name from two folders
+    // have one output there, and an earlier output there is renewed.
+    OutputCase{"into_a_folder_inputs_of_one_name_from_two_folders_collide",
+               {{"x/a.fit"}, {"y/a.fit"}, {"b.fit"}, {"out/b_R.fit", Kind::EarlierOutputOf, "b.fit"}}, {"x/a.fit", "y/a.fit", "b.fit"},
+               {{"out/a_R.fit", "x/a.fit"}, {"out/b_R.fit", "b.fit"}}, {{"y/a.fit", Cause::OutputOfAnotherInput, "x/a.fit"}},
+               {"--out", "out"}, "out"},
+    OutputCase{"into_a_folder_a_red_channel_there_is_kept", {{"m31.fit"}, {"out/m31_R.fit", Kind::RedChannel}}, {"m31.fit"}, {},
+               {{"m31.fit", Cause::NotAnEarlierOutput, "m31.fit"}}, {"-oout"}, "out"},
 };
 
 INSTANTIATE_TEST_SUITE_P(TarnisRepair, Outputs, ::testing::ValuesIn(kOutputCases), [](const auto& info) { return info.param.label; });
@@ -387,15 +495,28 @@ struct SlowConsole : cli::Console {
     std::string error;
 };
 
-TEST(TarnisRepair, shows_progress_of_a_long_run_on_a_terminal_only_and_clears_it)
+// On a terminal, progress after a second, cleared before the summary that closes the run.
+TEST(TarnisRepair, shows_progress_and_a_summary_on_a_terminal_only)
 {
     test::ScratchDir scratch;
-    test::writeFile(scratch.file("a.fit"), kInputs.at("a.fit"));
-    for (const bool terminal : {true, false}) {
+    for (const char* name : {"a.fit", "float.fit"})
+        test::writeFile(scratch.file(name), kInputs.at(name));
+    const std::string failure = "tarnis-repair: " + scratch.dirPath() + "float.fit: ";
+    const std::string progress = "\r3/3  39 kB  33 kB/s\r\r                   \r";
+    for (const auto& [terminal, options, language, shown] : std::vector<std::tuple<bool, std::string, Language, std::string>>{
+             {true, "-j1", Language::English,
+              failure + "cannot repair: not a 16-bit integer image (BITPIX = -32)\n" + progress
+                  + "1 file repaired, 1 failed; 2 dropouts repaired, 1 left in first rows; 39 kB in 1.6 s\n"},
+             {true, "-c", Language::Japanese,
+              failure + "ファイルを修復できませんでした。16 ビット整数の画像ではありません（BITPIX = -32）。\n" + progress
+                  + "ファイル 1 個を確認、失敗 1 個。修復するドロップアウト 2 個、最初の行にあるもの 1 個。39 kB、1.6 秒。\n"},
+             {false, "-j1", Language::English, failure + "cannot repair: not a 16-bit integer image (BITPIX = -32)\n"}}) {
         SlowConsole console(terminal);
-        EXPECT_EQ(cli::runCommand(std::vector<std::string>(3, scratch.dirPath() + "a.fit"), console), 0);
+        EXPECT_EQ(cli::runCommand({options, scratch.dirPath() + "a.fit", scratch.dirPath() + "float.fit", scratch.dirPath() + "a.fit"},
+                                  console, language),
+                  1);
         EXPECT_THAT(console.out, ::testing::Not(::testing::HasSubstr("\r")));
-        EXPECT_EQ(console.error, terminal ? "\r3/3  0 MB  0 MB/s\r\r                 \r" : "") << "shown after a second, then cleared";
+        EXPECT_EQ(console.error, shown);
     }
 }
 

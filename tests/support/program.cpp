@@ -43,12 +43,16 @@ std::string contents(const std::filesystem::path& path)
 } // namespace
 
 ProgramResult runProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                         const std::filesystem::path& workingFolder, const std::string& before, const std::string& after)
+                         const std::filesystem::path& workingFolder, const std::string& before, const std::string& after,
+                         const std::vector<std::string>& environment)
 {
     // Output goes to files rather than pipes, so that neither stream can fill up and stall the other.
     const ScratchDir capture;
     std::string command = kWindows ? "cd /d " : "cd ";
-    for (const std::string& word : {quoted(utf8FromPath(workingFolder)), std::string("&&"), before, quoted(utf8FromPath(program))})
+    command.append(quoted(utf8FromPath(workingFolder))).append(kWindows || environment.empty() ? " && " : " && env ");
+    for (const std::string& variable : environment) // cmd.exe: set "NAME=value" && ...
+        command.append(kWindows ? "set \"" + variable + "\" && " : quoted(variable) + " ");
+    for (const std::string& word : {before, quoted(utf8FromPath(program))})
         command.append(word).append(" ");
     for (const std::string& argument : arguments)
         command.append(quoted(argument)).append(" ");
