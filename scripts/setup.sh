@@ -12,6 +12,8 @@ packages=(
   # tests and benchmarks (strace shows that each output is synced before it is named; a FAT image
   # mounted through FUSE is a card that ignores letter case)
   libgtest-dev libgmock-dev libbenchmark-dev libcfitsio-dev strace fusefat dosfstools
+  # tarnis-repair's manual pages rendered, as man shows them, without a warning
+  man-db groff-base
   # fuzz targets: Clang and its libFuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
   # the program in a real X server, with a Japanese font, and its screenshot (python3 presses Return

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # check_install.sh plain SOURCE GENERATOR | tree BUILD | package BUILD, in a scratch folder: a plain
 # configure looks for no test library; `cmake --install` and the Debian package (dpkg -x) give exactly
-# the program, desktop entry, icon (SVG, and PNGs that are its rendering), metadata and licence.
+# the programs, desktop entry, icon (SVG, and PNGs that are its rendering), metadata, licence, and
+# tarnis-repair's manual pages and bash completion.
 set -euo pipefail
 mode=$1 from=$2 id=tarnis.astro.Tarnis sizes=(16 24 32 48 64 128 256)
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarnis-install.XXXXXX")
@@ -26,7 +27,9 @@ package)
 esac
 
 expected=(usr/bin/tarnis usr/bin/tarnis-repair "usr/share/applications/$id.desktop" usr/share/doc/tarnis/copyright
-          usr/share/icons/hicolor/scalable/apps/tarnis.svg "usr/share/metainfo/$id.metainfo.xml")
+          usr/share/icons/hicolor/scalable/apps/tarnis.svg "usr/share/metainfo/$id.metainfo.xml"
+          usr/share/man/man1/tarnis-repair.1 usr/share/man/ja/man1/tarnis-repair.1
+          usr/share/bash-completion/completions/tarnis-repair)
 for size in "${sizes[@]}"; do expected+=("usr/share/icons/hicolor/${size}x$size/apps/tarnis.png"); done
 diff <(printf '%s\n' "${expected[@]}" | sort) <(cd "$work/root" && find . -type f -printf '%P\n' | sort) \
   || fail "the tree holds other files than expected (< missing, > extra)"
@@ -49,6 +52,11 @@ for size in "${sizes[@]}"; do
 done
 
 [ "$("$work/root/usr/bin/tarnis-repair" --version)" = "tarnis-repair 3.0" ] || fail "the installed tarnis-repair does not run"
+# man -L ja finds the Japanese page, the others the English one.
+for lang in en ja; do
+  MANPATH="$work/root/usr/share/man" LC_ALL=C.UTF-8 man -L $lang -w tarnis-repair | grep -q "share/man/$([ $lang = ja ] && echo ja/)man1/" \
+    || fail "man -L $lang does not find its page"
+done
 if [ "$mode" = package ]; then
   # The packaged program starts and shows its window, where the machine has an X server to show it on.
   status=0
