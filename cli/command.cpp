@@ -120,7 +120,7 @@ Outcome repairOne(const std::string& path, const SelectedFiles& selected, bool w
     try {
         const FileReport report = repairFile(path.substr(0, nameStart), path.substr(nameStart), selected, run, slot, write);
         outcome.line = path + '\t' + report.outputPath + '\t' + std::to_string(report.dropouts.repaired) + '\t'
-                       + std::to_string(report.dropouts.leftInFirstRow) + '\n';
+                       + std::to_string(report.dropouts.left) + '\n';
         outcome.bytes = run.fileLength;
     } catch (const Error& error) {
         outcome.error = std::string(error.what()) + '\n';
