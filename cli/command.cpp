@@ -119,8 +119,11 @@ Outcome repairOne(const std::string& path, const SelectedFiles& selected, bool w
     Outcome outcome;
     try {
         const FileReport report = repairFile(path.substr(0, nameStart), path.substr(nameStart), selected, run, slot, write);
+        // The last column says which repair the file had, in a word that scripts can rely on: "bayer"
+        // for a colour frame repaired from samples of its own colour, "mono" for every other.
         outcome.line = path + '\t' + report.outputPath + '\t' + std::to_string(report.dropouts.repaired) + '\t'
-                       + std::to_string(report.dropouts.left) + '\n';
+                       + std::to_string(report.dropouts.left) + '\t'
+                       + (report.mosaic == Mosaic::Bayer ? "bayer" : "mono") + '\n';
         outcome.bytes = run.fileLength;
     } catch (const Error& error) {
         outcome.error = std::string(error.what()) + '\n';

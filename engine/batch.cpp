@@ -92,7 +92,9 @@ FileReport repairFile(const std::string& folder, const std::string& name, const 
     FileReport report;
     if (run.fileLength > kHeaderBytes) {
         try {
-            report.dropouts = repairDropouts(run.fileData.bytes(), run.fileLength, readImageLayout(run.fileData.bytes()));
+            const ImageLayout layout = readImageLayout(run.fileData.bytes());
+            report.mosaic = layout.mosaic;
+            report.dropouts = repairDropouts(run.fileData.bytes(), run.fileLength, layout);
         } catch (const FitsHeaderError& error) {
             throw Error(FileAction::Repair, inputPath, error.cause(), error.found());
         } catch (const TruncatedImageError&) {

@@ -48,6 +48,7 @@ private:
 struct FileReport {
     std::string outputPath;
     RepairCounts dropouts;
+    Mosaic mosaic = Mosaic::None; ///< a colour frame's is repaired from samples of its own colour
 };
 
 /// Reads the file `name` in `folder` (which ends with a separator) whole into `run`, repairs its

@@ -1,6 +1,6 @@
 // tarnis-repair as capture programs and scripts run it: the real executable on real files, in a
 // folder that holds a.fit, 夜/星雲 M42.fit (Japanese, in a folder below), the float image float.fit
-// that it refuses, m31.fit with its red channel m31_R.fit, and a larger big.fit.
+// that it refuses, m31.fit with its red channel m31_R.fit, a larger big.fit, and a colour frame c.fit.
 #include "cli/command.h"
 #include "common/error.h"
 #include "common/text.h"
@@ -32,7 +32,9 @@ const std::map<std::string, Bytes> kInputs = {{"a.fit", test::imageWithDropouts(
                                               {"float.fit", test::floatImage()},
                                               {"m31.fit", test::imageWithDropouts(2, {15042}, 3)},
                                               {"m31_R.fit", test::imageWithDropouts(2, {15044}, 4)},
-                                              {"big.fit", test::imageWithDropouts(1000, {20000}, 5)}};
+                                              {"big.fit", test::imageWithDropouts(1000, {20000}, 5)},
+                                              // Left: rows 0 and 1, and row 3 under a row-1 dropout; repaired: row 2.
+                                              {"c.fit", test::imageWithDropouts(5, {2980, 15240, 39560, 27500}, 6, true)}};
 
 std::string described(FileAction action, const std::string& path, Cause cause, const std::string& detail = {})
 {
@@ -105,16 +107,18 @@ INSTANTIATE_TEST_SUITE_P(
         // Relative to its folder and absolute, Japanese too; each output beside its input; a failure
         // among them reported and passed by.
         CliCase{"repairs_beside_each_input_and_goes_on_after_a_failure", {"../a.fit", "../float.fit", "@夜/星雲 M42.fit"}, "夜", 1,
-                "../a.fit\t../a_R.fit\t2\t1\n@夜/星雲 M42.fit\t@夜/星雲 M42_R.fit\t1\t0\n",
+                "../a.fit\t../a_R.fit\t2\t1\tmono\n@夜/星雲 M42.fit\t@夜/星雲 M42_R.fit\t1\t0\tmono\n",
                 described(FileAction::Repair, "../float.fit", Cause::NotSixteenBit, "BITPIX = -32"), {"a_R.fit", "夜/星雲 M42_R.fit"}},
-        CliCase{"check_counts_and_writes_nothing", {"--check", "a.fit"}, ".", 0, "a.fit\ta_R.fit\t2\t1\n", "", {}},
+        // The last column names the repair: a colour frame's from its own colour, or the rows'.
+        CliCase{"check_counts_and_writes_nothing", {"--check", "a.fit", "c.fit"}, ".", 0,
+                "a.fit\ta_R.fit\t2\t1\tmono\nc.fit\tc_R.fit\t1\t3\tbayer\n", "", {}},
         // The first file, of 12 MB, is done long after the two small ones.
         CliCase{"two_jobs_write_the_same_and_keep_the_lines_in_order", {"-j2", "big.fit", "a.fit", "夜/星雲 M42.fit"}, ".", 0,
-                "big.fit\tbig_R.fit\t1\t0\na.fit\ta_R.fit\t2\t1\n夜/星雲 M42.fit\t夜/星雲 M42_R.fit\t1\t0\n", "",
+                "big.fit\tbig_R.fit\t1\t0\tmono\na.fit\ta_R.fit\t2\t1\tmono\n夜/星雲 M42.fit\t夜/星雲 M42_R.fit\t1\t0\tmono\n", "",
                 {"big_R.fit", "a_R.fit", "夜/星雲 M42_R.fit"}},
         // A file named, however it is written, is never replaced, even where it does not exist yet.
         CliCase{"never_replaces_a_file_named_on_its_command_line", {"m31.fit", "./m31_R.fit", "a.fit", "././a_R.fit"}, ".", 1,
-                "./m31_R.fit\t./m31_R_R.fit\t1\t0\n",
+                "./m31_R.fit\t./m31_R_R.fit\t1\t0\tmono\n",
                 described(FileAction::Write, "m31_R.fit", Cause::OutputIsSelected, "m31.fit")
                     + described(FileAction::Write, "a_R.fit", Cause::OutputIsSelected, "a.fit")
                     + described(FileAction::Read, "././a_R.fit", Cause::NotFound),
