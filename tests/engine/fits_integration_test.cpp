@@ -43,7 +43,7 @@ void PrintTo(const CameraCase& c, std::ostream* out) { *out << c.label; }
 
 class FitsFiles : public ::testing::TestWithParam<CameraCase> {};
 
-TEST_P(FitsFiles, dropouts_are_repaired_from_the_rows_above_and_below_and_all_else_is_kept)
+TEST_P(FitsFiles, dropouts_are_repaired_as_their_camera_needs_and_all_else_is_kept)
 {
     const CameraCase& c = GetParam();
     const long samples = c.width * c.height; // of one plane

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <limits>
 #include <span>
-#include <vector>
 
 namespace tarnis::test {
 
@@ -39,17 +38,18 @@ inline bool repairPlainly(std::span<std::uint8_t> data, std::int64_t length, con
                 continue;
             if (layout.mosaic == Mosaic::Bayer) {
                 // Physical value = the big-endian two's complement value + 32768.
-                std::vector<std::int32_t> taken;
+                std::int32_t taken[2];
+                int count = 0;
                 for (const std::int64_t i : {pos - 2 * row, pos + 2 * row}) {
                     if (i >= start && i + 1 < end && !isDropout(i))
-                        taken.push_back(static_cast<std::int16_t>(data[i] << 8 | data[i + 1]) + 32768);
+                        taken[count++] = static_cast<std::int16_t>(data[i] << 8 | data[i + 1]) + 32768;
                 }
-                if (pos - start < 2 * row || taken.empty()) {
+                if (pos - start < 2 * row || count == 0) {
                     ++found.left;
                     continue;
                 }
                 ++found.repaired;
-                const std::int32_t value = taken.size() == 2 ? (taken[0] + taken[1]) / 2 : taken[0];
+                const std::int32_t value = count == 2 ? (taken[0] + taken[1]) / 2 : taken[0];
                 data[pos] = static_cast<std::uint8_t>((value - 32768) >> 8 & 0xFF);
                 data[pos + 1] = static_cast<std::uint8_t>((value - 32768) & 0xFF);
                 continue;
