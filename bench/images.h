@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace tarnis::bench {
@@ -21,13 +22,17 @@ inline std::int64_t rowsOfWidth(std::int64_t width)
 }
 
 /// A frame of sky background `width` samples wide, of `rows` rows or about a full frame's bytes, in
-/// which the given share of samples are dropouts, after a one-record FITS header. No byte is 0xFF, so that memchr for 0xFF runs over the
-/// whole frame as the baseline.
+/// which the given share of samples are dropouts, after a one-record FITS header; with `bayer`, a
+/// colour frame (BAYERPAT = 'RGGB'). No byte is 0xFF, so that memchr for 0xFF runs over the whole
+/// frame as the baseline.
 inline std::vector<std::uint8_t> skyFrame(double dropoutShare, std::uint32_t seed = 42, std::int64_t width = kCameraWidth,
-                                          std::int64_t rows = 0)
+                                          std::int64_t rows = 0, bool bayer = false)
 {
     rows = rows > 0 ? rows : rowsOfWidth(width);
-    std::vector<std::uint8_t> frame = test::fitsHeader(test::imageCards({width, rows}));
+    std::vector<std::string> cards = test::imageCards({width, rows});
+    if (bayer)
+        cards.push_back("BAYERPAT= 'RGGB'");
+    std::vector<std::uint8_t> frame = test::fitsHeader(cards);
     frame.resize(kHeaderBytes + static_cast<std::size_t>(rows * 2 * width));
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> high(0x81, 0x8F);

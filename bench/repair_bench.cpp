@@ -15,7 +15,7 @@
 namespace tarnis::bench {
 namespace {
 
-enum Data { Clean, Sparse, Dense, Adversarial, AllDropouts, Clean4144, Sparse4144 };
+enum Data { Clean, Sparse, Dense, Adversarial, AllDropouts, Clean4144, Sparse4144, CleanBayer, SparseBayer, DenseBayer };
 
 // The repair as the batch runs it: the layout read from the header, then the repair with it; or
 // the repair with the camera's fixed layout, as before headers were read.
@@ -35,6 +35,9 @@ const std::vector<std::uint8_t>& frame(Data data)
         case AllDropouts: made = skyFrame(1.0); break;
         case Clean4144: made = skyFrame(0.0, 42, 4144); break;
         case Sparse4144: made = skyFrame(0.0001, 42, 4144); break;
+        case CleanBayer: made = skyFrame(0.0, 42, kCameraWidth, 0, true); break;
+        case SparseBayer: made = skyFrame(0.0001, 42, kCameraWidth, 0, true); break;
+        case DenseBayer: made = skyFrame(0.01, 42, kCameraWidth, 0, true); break;
         }
         found = frames.emplace(data, std::move(made)).first;
     }
@@ -156,6 +159,14 @@ BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_4144_wide_clean, Clean4144, Lay
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_4144_wide_dropouts_0_01_percent, Sparse4144, Layout::FromHeader)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+// A colour frame, repaired from samples of its own colour two rows away.
+BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_bayer_clean, CleanBayer, Layout::FromHeader)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_bayer_dropouts_0_01_percent, SparseBayer, Layout::FromHeader)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_bayer_dropouts_1_percent, DenseBayer, Layout::FromHeader)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_readImageLayout)->Unit(benchmark::kMicrosecond);

@@ -229,11 +229,14 @@ Outcome repairOne(const std::string& path, std::size_t index, RunFiles& files, R
     try {
         const auto [folder, name] = folderAndName(path);
         const FileReport report = repairFile(folder, name, index, files, run, slot);
+        // The last column says which repair the file had, in a word that scripts can rely on: "bayer"
+        // for a colour frame repaired from samples of its own colour, "mono" for every other.
         outcome.line = oneLine(path) + '\t' + oneLine(report.outputPath) + '\t' + std::to_string(report.dropouts.repaired) + '\t'
-                       + std::to_string(report.dropouts.leftInFirstRow) + '\n';
+                       + std::to_string(report.dropouts.left) + '\t'
+                       + (report.mosaic == Mosaic::Bayer ? "bayer" : "mono") + '\n';
         outcome.bytes = run.fileLength;
         outcome.dropouts = report.dropouts;
-        const std::int64_t dropouts = report.dropouts.repaired + report.dropouts.leftInFirstRow;
+        const std::int64_t dropouts = report.dropouts.repaired + report.dropouts.left;
         if (dropouts * 100 > report.samples * kWarnedPercent)
             outcome.warning = manyDropoutsText(path, dropouts, report.samples, files.options().checkOnly, language);
     } catch (const Error& error) {
@@ -264,7 +267,7 @@ public:
         summary_.failed += outcome.error.empty() ? 0 : 1;
         summary_.files += outcome.line.empty() ? 0 : 1;
         summary_.repaired += outcome.dropouts.repaired;
-        summary_.left += outcome.dropouts.leftInFirstRow;
+        summary_.left += outcome.dropouts.left;
         summary_.bytes += outcome.bytes;
         outcomes_[index] = std::move(outcome);
         ++done_;

@@ -76,7 +76,7 @@ std::string englishSummary(const Summary& s)
 {
     return counted(s.files, "file") + (s.checkOnly ? " checked, " : " repaired, ") + grouped(s.failed) + " failed; "
            + counted(s.repaired, "dropout") + (s.checkOnly ? " to repair, " : " repaired, ") + grouped(s.left)
-           + (s.checkOnly ? " in first rows; " : " left in first rows; ") + byteCount(s.bytes) + " in "
+           + (s.checkOnly ? " to leave; " : " left; ") + byteCount(s.bytes) + " in "
            + duration(s.time, "min", "s") + "\n";
 }
 
@@ -101,7 +101,10 @@ const CommandTexts kEnglish{
     "  1. the input, as given\n"
     "  2. the output\n"
     "  3. the dropouts repaired\n"
-    "  4. the dropouts left, since they lie in an image's first row\n"
+    "  4. the dropouts left, for want of a neighbour to take a value from (those in\n"
+    "     an image's first row; in a colour frame's first two rows)\n"
+    "  5. the repair used: bayer for a colour frame (BAYERPAT names a 2x2 pattern),\n"
+    "     repaired from samples of its own colour two rows up and down; mono otherwise\n"
     "Failures and warnings go to standard error, one line each. A file in which more\n"
     "than 1 % of the samples are dropouts is warned about: a frame taken without an\n"
     "offset, such as a bias, stores its true zeros alike. On a terminal, a long run\n"
@@ -151,7 +154,7 @@ std::string japaneseSummary(const Summary& s)
 {
     return "ファイル " + grouped(s.files) + (s.checkOnly ? " 個を確認、失敗 " : " 個を修復、失敗 ") + grouped(s.failed) + " 個。"
            + (s.checkOnly ? "修復するドロップアウト " : "修復したドロップアウト ") + grouped(s.repaired) + " 個、"
-           + (s.checkOnly ? "最初の行にあるもの " : "最初の行に残したもの ") + grouped(s.left) + " 個。" + byteCount(s.bytes)
+           + (s.checkOnly ? "残すもの " : "残したもの ") + grouped(s.left) + " 個。" + byteCount(s.bytes)
            + "、" + duration(s.time, "分", "秒") + "。\n";
 }
 
@@ -176,7 +179,9 @@ const CommandTexts kJapanese{
     "  1. 入力（指定されたとおり）\n"
     "  2. 出力\n"
     "  3. 修復したドロップアウトの数\n"
-    "  4. 画像の最初の行にあるため残したドロップアウトの数\n"
+    "  4. 値を取れる上下のサンプルがないため残したドロップアウトの数（最初の行、カラー画像では最初の 2 行など）\n"
+    "  5. 修復の方法: カラー画像（BAYERPAT が 2×2 のベイヤー配列を示すもの）は、同じ色の 2 行上と 2 行下の\n"
+    "     サンプルから修復して bayer、それ以外は mono\n"
     "失敗と警告は、標準エラー出力に 1 行ずつ書きます。サンプルの 1 % を超えるドロップアウトがある\n"
     "ファイルには警告を出します（オフセットなしで撮った画像、たとえばバイアスでは、本当の 0 も同じ形で\n"
     "記録されます）。端末では、長い処理の進み具合と、終わりのまとめを標準エラー出力に表示します。\n"

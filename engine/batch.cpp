@@ -400,6 +400,7 @@ FileReport repairFile(const std::string& folder, const std::string& name, std::s
             const ImageLayout layout = readImageLayout(run.fileData.bytes());
             dataStart = layout.dataStart;
             print = printOf(run.fileData.bytes(), dataStart); // before the repair rewrites the dropouts
+            report.mosaic = layout.mosaic;
             report.dropouts = repairDropouts(run.fileData.bytes(), run.fileLength, layout);
             // As far as the file's bytes go, as the repair goes; the layout's size fits in 64 bits.
             const std::int64_t imageSamples = layout.rowBytes / 2 * layout.rows * layout.planes;

@@ -88,6 +88,7 @@ struct FileReport {
     std::string outputPath;
     RepairCounts dropouts;
     std::int64_t samples = 0; ///< the samples of image data that the file holds, where dropouts are looked for
+    Mosaic mosaic = Mosaic::None; ///< a colour frame's is repaired from samples of its own colour
 };
 
 /// Reads the file `name` in `folder` (which ends with a separator), input `index` of `files`, whole

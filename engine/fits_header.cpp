@@ -92,6 +92,26 @@ std::optional<double> realValue(std::string_view text)
     return value;
 }
 
+// Whether a BAYERPAT card names a 2x2 colour mosaic: a string of four letters, each R, G or B,
+// whatever their case and the spaces among them ('RGGB', ' bggr'). Other values (an empty text, a
+// 6x6 pattern, text that is no string) leave the frame to the repair from the rows above and below.
+Mosaic mosaicOf(std::string_view card)
+{
+    const auto field = valueField(card);
+    if (!field || !field->starts_with('\''))
+        return Mosaic::None;
+    const std::size_t close = field->find('\'', 1);
+    if (close == std::string_view::npos || !endsValue(field->substr(close + 1)))
+        return Mosaic::None; // no closing quote, or a quote written twice inside the text
+    std::string letters;
+    for (const char c : field->substr(1, close - 1)) {
+        if (c != ' ')
+            letters += static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    }
+    const bool bayer = letters.size() == 4 && letters.find_first_not_of("RGB") == std::string::npos;
+    return bayer ? Mosaic::Bayer : Mosaic::None;
+}
+
 bool isTrue(std::string_view card)
 {
     const auto field = valueField(card);
@@ -209,6 +229,8 @@ ImageLayout readImageLayout(std::span<const std::uint8_t> file)
     }
     if (!fits)
         throw FitsHeaderError(Cause::ImageTooLarge, sizes);
+    if (const auto found = cards.find("BAYERPAT"); found != cards.end())
+        layout.mosaic = mosaicOf(found->second);
     return layout;
 }
 

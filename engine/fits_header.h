@@ -31,7 +31,8 @@ private:
 /// Reads the primary header at the start of `file`: 80-character cards in 2880-byte records, up to
 /// the record that holds the END card. The image data starts after that record; its rows are
 /// NAXIS1 samples of 2 bytes, NAXIS2 rows make a plane, and the further axes multiplied give the
-/// number of planes.
+/// number of planes. A BAYERPAT of four letters R, G or B (any case, spaces ignored) marks a colour
+/// frame under a 2x2 mosaic; any other BAYERPAT, or none, a frame of one colour.
 ///
 /// Throws FitsHeaderError when the first card is not SIMPLE = T (NotFits), there is no END card
 /// (NoEndCard, found: the bytes searched), NAXIS is below 2, as with a compressed image

@@ -1,6 +1,7 @@
 #include "engine/repair.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <bit>
 #include <cstddef>
@@ -55,24 +56,24 @@ bool isDropout(const std::uint8_t* sample)
     return sample[0] == 0x80 && sample[1] == 0x00;
 }
 
-// One plane of samples: bytes [start, end) of the buffer, `row` bytes from a sample to the one
-// below it. Only its second row on is repaired; `end` is where bytes below stop counting.
+// One plane of samples: bytes [start, end) of the buffer, `end` being where bytes below stop
+// counting. A dropout's neighbours lie `reach` bytes above and below it: one row, or two rows under
+// a colour mosaic. Samples less than a reach below the plane's start have no neighbour above.
 struct Plane {
     std::uint8_t* data;
     std::int64_t start;
-    std::int64_t row;
+    std::int64_t reach;
     std::int64_t end;
 };
 
-// Rewrites the dropout sample at `pos` (in the plane's second row or below). The bytes above may
-// have been rewritten earlier in this pass; the bytes below are always still as read. The low
-// byte's neighbours are the bytes just before the neighbour samples' high bytes, that is the low
-// bytes of the samples one place to the left: every file repaired so far was made this way, so it
-// stays. Only the last row lacks a row below, so callers far from the end skip that test.
-// The plane's values come as scalars, so that they stay in registers however many bytes are
-// written between two samples.
+// Rewrites the dropout sample at `pos` (in the plane's second row or below) from the rows directly
+// above and below. The bytes above may have been rewritten earlier in this pass; the bytes below
+// are always still as read. The low byte's neighbours are the bytes just before the neighbour
+// samples' high bytes, that is the low bytes of the samples one place to the left: every file
+// repaired so far was made this way, so it stays. Only the last row lacks a row below, so callers
+// far from the end skip that test.
 template <bool NearTheEnd>
-TARNIS_ALWAYS_INLINE void repairSample(std::uint8_t* data, std::int64_t row, std::int64_t end, std::int64_t pos)
+TARNIS_ALWAYS_INLINE void repairFromRows(std::uint8_t* data, std::int64_t row, std::int64_t end, std::int64_t pos)
 {
     const unsigned highBelow = !NearTheEnd || pos + row < end ? data[pos + row] : 0;
     data[pos] = combine(highBelow, data[pos - row]);
@@ -80,10 +81,45 @@ TARNIS_ALWAYS_INLINE void repairSample(std::uint8_t* data, std::int64_t row, std
     data[pos + 1] = combine(lowBelow, data[pos - row - 1]);
 }
 
-template <bool NearTheEnd>
-TARNIS_ALWAYS_INLINE void repairSample(const Plane& p, std::int64_t pos)
+// A sample's physical value: its stored big-endian two's complement value + 32768, which flips the
+// top bit. A dropout is physical 0.
+TARNIS_ALWAYS_INLINE unsigned physicalValue(const std::uint8_t* sample)
 {
-    repairSample<NearTheEnd>(p.data, p.row, p.end, pos);
+    return (unsigned{sample[0]} << 8 | sample[1]) ^ 0x8000u;
+}
+
+// Rewrites the dropout sample at `pos` (in the plane's third row or below) of a colour frame from
+// the samples of its own colour, `reach` (two rows) above and below, as whole 16-bit values; says
+// whether it took one. A neighbour that is a dropout or outside the plane reads as 0, so that, as
+// with the bytes of the rows' repair, 0 stands for "not taken" and never enters a mean; with
+// neither neighbour taken the result is 0 again, which stores back as the dropout it was.
+template <bool NearTheEnd>
+TARNIS_ALWAYS_INLINE bool repairFromOwnColour(std::uint8_t* data, std::int64_t reach, std::int64_t end, std::int64_t pos)
+{
+    const unsigned above = physicalValue(data + pos - reach);
+    const unsigned below = !NearTheEnd || pos + reach + 1 < end ? physicalValue(data + pos + reach) : 0;
+    const unsigned value = above > 0 && below > 0 ? (above + below) / 2 : above + below;
+    const unsigned stored = value ^ 0x8000u;
+    data[pos] = static_cast<std::uint8_t>(stored >> 8);
+    data[pos + 1] = static_cast<std::uint8_t>(stored);
+    return value > 0;
+}
+
+// Repairs the dropout at `pos` by the plane's rule and counts it as repaired or left. The plane's
+// values come as scalars, so that they stay in registers however many bytes are written between
+// two samples.
+template <Mosaic M, bool NearTheEnd>
+TARNIS_ALWAYS_INLINE void repairSample(std::uint8_t* data, std::int64_t reach, std::int64_t end, std::int64_t pos,
+                                       RepairCounts& counts)
+{
+    if constexpr (M == Mosaic::Bayer) {
+        const bool taken = repairFromOwnColour<NearTheEnd>(data, reach, end, pos);
+        counts.repaired += taken ? 1 : 0;
+        counts.left += taken ? 0 : 1;
+    } else {
+        repairFromRows<NearTheEnd>(data, reach, end, pos);
+        ++counts.repaired;
+    }
 }
 
 // The scan takes a block of 32 samples at a time and makes a mask with bit i set when the sample
@@ -119,53 +155,126 @@ std::uint64_t dropoutMaskPortable(const std::uint8_t* block)
     return mask;
 }
 
-// Repairs the dropouts of the block at `pos` that `mask` marks and returns how many. Blocks that
-// end a row or more before the end of the plane have a row below every sample and take the
-// cheaper repair.
-TARNIS_ALWAYS_INLINE std::int64_t repairMarked(const Plane& p, std::int64_t pos, std::uint64_t mask)
-{
-    std::uint8_t* const data = p.data;
-    const std::int64_t row = p.row;
-    const std::int64_t end = p.end;
-    const std::int64_t count = std::popcount(mask);
-    if (pos + kBlockBytes + row <= end) {
-        // A block of dropouts only, as a frame the camera lost whole: sample after sample.
-        if (count == kBlockBytes / 2) {
-            for (std::int64_t sample = pos; sample < pos + kBlockBytes; sample += 2)
-                repairSample<false>(data, row, end, sample);
-            return count;
-        }
-        for (; mask != 0; mask &= mask - 1)
-            repairSample<false>(data, row, end, pos + std::countr_zero(mask));
-    } else {
-        for (; mask != 0; mask &= mask - 1)
-            repairSample<true>(data, row, end, pos + std::countr_zero(mask));
-    }
-    return count;
-}
-
 // A repair reads the row below, which the scan reaches only a row later: asked for a row ahead,
 // memory brings it in while the scan goes on, and the stream the scan itself reads is in the cache
 // by the time it gets there. Measured, the scan with dropouts went from 0.73 times memchr's speed
 // over the same frame to 1.07 times, and clean frames from 0.93 to 1.10 times.
+//
+// A colour frame's neighbours below lie two rows ahead. Asking for every line that far ahead made
+// its scan slower (0.95 times memchr's speed on clean colour frames, against 1.07 without), so a
+// colour dropout asks for its own neighbour below instead, when it is found (DelayedRepairs).
+template <Mosaic M>
 TARNIS_ALWAYS_INLINE void prefetchRowBelow(const Plane& p, std::int64_t pos)
 {
-    if (pos + p.row + kBlockBytes <= p.end)
-        TARNIS_PREFETCH(p.data + pos + p.row);
+    if (M == Mosaic::None && pos + p.reach + kBlockBytes <= p.end)
+        TARNIS_PREFETCH(p.data + pos + p.reach);
 }
 
-// Each scan repairs the whole blocks from `pos` on, adds what it repaired to `repaired`, and
-// returns where the blocks end. The plane is a copy and the count a local of its own, so that the
-// compiler keeps both in registers instead of reading them again after every write.
-std::int64_t repairBlocksPortable(const Plane p, std::int64_t pos, std::int64_t& repaired)
-{
-    std::int64_t count = 0;
-    for (; pos + kBlockBytes <= p.end; pos += kBlockBytes) {
-        prefetchRowBelow(p, pos);
-        if (const std::uint64_t mask = dropoutMaskPortable(p.data + pos))
-            count += repairMarked(p, pos, mask);
+// The colour dropouts found and not yet repaired, oldest first. Each asks memory for its neighbour
+// below when it is found, and is repaired once the scan is kDelayBytes past it, by when the
+// neighbour has come, or sooner when more are waiting than there are slots. Measured against
+// repairing each at once, the scan with 0.01 % dropouts went from 0.98 times memchr's speed to
+// 1.01, and with 1 % from 0.22 to 0.30. The repairs keep their ascending order, which is all the
+// rule depends on: each dropout still sees the sample above it repaired and the one below as read,
+// as in one pass in file order.
+class DelayedRepairs {
+public:
+    explicit DelayedRepairs(const Plane& p) : p_(p) {}
+
+    // Asks memory for the neighbour below of the dropout at `pos`, and queues its repair.
+    TARNIS_ALWAYS_INLINE void add(std::int64_t pos, RepairCounts& counts)
+    {
+        if (count_ == kSlots)
+            repairOldest(counts);
+        if (pos + p_.reach < p_.end)
+            TARNIS_PREFETCH(p_.data + pos + p_.reach);
+        slots_[(first_ + count_++) % kSlots] = pos;
     }
-    repaired += count;
+
+    // Repairs those that the scan, now at `pos`, has left far enough behind.
+    TARNIS_ALWAYS_INLINE void repairBefore(std::int64_t pos, RepairCounts& counts)
+    {
+        while (count_ != 0 && slots_[first_] + kDelayBytes <= pos)
+            repairOldest(counts);
+    }
+
+    void repairAll(RepairCounts& counts)
+    {
+        while (count_ != 0)
+            repairOldest(counts);
+    }
+
+private:
+    // About what the scan goes through in the time memory takes to answer.
+    static constexpr std::int64_t kDelayBytes = 4096;
+    static constexpr std::size_t kSlots = 64;
+
+    void repairOldest(RepairCounts& counts)
+    {
+        repairSample<Mosaic::Bayer, true>(p_.data, p_.reach, p_.end, slots_[first_], counts);
+        first_ = (first_ + 1) % kSlots;
+        --count_;
+    }
+
+    Plane p_;
+    std::array<std::int64_t, kSlots> slots_;
+    std::size_t first_ = 0;
+    std::size_t count_ = 0;
+};
+
+// Repairs the dropouts of the block at `pos` that `mask` marks, a colour frame's after a delay.
+// Blocks that end a reach or more before the end of the plane have a neighbour below every sample
+// and take the cheaper repair.
+template <Mosaic M>
+TARNIS_ALWAYS_INLINE void repairMarked(const Plane& p, std::int64_t pos, std::uint64_t mask, RepairCounts& counts,
+                                       DelayedRepairs& delayed)
+{
+    std::uint8_t* const data = p.data;
+    const std::int64_t reach = p.reach;
+    const std::int64_t end = p.end;
+    if (pos + kBlockBytes + reach <= end) {
+        // A block of dropouts only, as a frame the camera lost whole: sample after sample, the
+        // neighbours below coming in a stream.
+        if (std::popcount(mask) == kBlockBytes / 2) {
+            if constexpr (M == Mosaic::Bayer)
+                delayed.repairAll(counts);
+            for (std::int64_t sample = pos; sample < pos + kBlockBytes; sample += 2)
+                repairSample<M, false>(data, reach, end, sample, counts);
+            return;
+        }
+        if constexpr (M == Mosaic::None) {
+            for (; mask != 0; mask &= mask - 1)
+                repairSample<M, false>(data, reach, end, pos + std::countr_zero(mask), counts);
+            return;
+        }
+    }
+    if constexpr (M == Mosaic::Bayer) {
+        for (; mask != 0; mask &= mask - 1)
+            delayed.add(pos + std::countr_zero(mask), counts);
+    } else {
+        for (; mask != 0; mask &= mask - 1)
+            repairSample<M, true>(data, reach, end, pos + std::countr_zero(mask), counts);
+    }
+}
+
+// Each scan repairs the whole blocks from `pos` up to `to`, adds what it met to `counts`, and
+// returns where the blocks end. The plane is a copy and the counts locals of their own, so that
+// the compiler keeps them in registers instead of reading them again after every write.
+template <Mosaic M>
+std::int64_t repairBlocksPortable(const Plane p, std::int64_t pos, std::int64_t to, RepairCounts& counts)
+{
+    RepairCounts found;
+    DelayedRepairs delayed(p);
+    for (; pos + kBlockBytes <= to; pos += kBlockBytes) {
+        if constexpr (M == Mosaic::Bayer)
+            delayed.repairBefore(pos, found);
+        prefetchRowBelow<M>(p, pos);
+        if (const std::uint64_t mask = dropoutMaskPortable(p.data + pos))
+            repairMarked<M>(p, pos, mask, found, delayed);
+    }
+    delayed.repairAll(found);
+    counts.repaired += found.repaired;
+    counts.left += found.left;
     return pos;
 }
 
@@ -186,23 +295,25 @@ TARNIS_AVX2_FUNCTION TARNIS_ALWAYS_INLINE std::uint64_t dropoutMask(__m256i low,
 }
 
 // Two blocks are tested at once, which keeps the loop at the speed of memory on clean data.
-TARNIS_AVX2_FUNCTION std::int64_t repairBlocksAvx2(const Plane p, std::int64_t pos, std::int64_t& repaired)
+template <Mosaic M>
+TARNIS_AVX2_FUNCTION std::int64_t repairBlocksAvx2(const Plane p, std::int64_t pos, std::int64_t to, RepairCounts& counts)
 {
-    std::int64_t count = 0;
+    RepairCounts found;
     // Samples one by one up to a 32-byte boundary, so that no load straddles two cache lines. A
     // buffer at an odd address can never have its samples there, and is scanned as it lies.
     const auto address = [&] { return reinterpret_cast<std::uintptr_t>(p.data + pos); };
     if (reinterpret_cast<std::uintptr_t>(p.data) % 2 == 0) {
-        for (; address() % 32 != 0 && pos + 1 < p.end; pos += 2) {
-            if (isDropout(p.data + pos)) {
-                repairSample<true>(p, pos);
-                ++count;
-            }
+        for (; address() % 32 != 0 && pos + 1 < to; pos += 2) {
+            if (isDropout(p.data + pos))
+                repairSample<M, true>(p.data, p.reach, p.end, pos, found);
         }
     }
-    for (; pos + 2 * kBlockBytes <= p.end; pos += 2 * kBlockBytes) {
-        prefetchRowBelow(p, pos);
-        prefetchRowBelow(p, pos + kBlockBytes);
+    DelayedRepairs delayed(p);
+    for (; pos + 2 * kBlockBytes <= to; pos += 2 * kBlockBytes) {
+        if constexpr (M == Mosaic::Bayer)
+            delayed.repairBefore(pos, found);
+        prefetchRowBelow<M>(p, pos);
+        prefetchRowBelow<M>(p, pos + kBlockBytes);
         const __m256i a = dropoutLanes(p.data + pos);
         const __m256i b = dropoutLanes(p.data + pos + 32);
         const __m256i c = dropoutLanes(p.data + pos + 64);
@@ -211,16 +322,18 @@ TARNIS_AVX2_FUNCTION std::int64_t repairBlocksAvx2(const Plane p, std::int64_t p
         if (_mm256_testz_si256(any, any))
             continue;
         if (const std::uint64_t mask = dropoutMask(a, b))
-            count += repairMarked(p, pos, mask);
+            repairMarked<M>(p, pos, mask, found, delayed);
         if (const std::uint64_t mask = dropoutMask(c, d))
-            count += repairMarked(p, pos + kBlockBytes, mask);
+            repairMarked<M>(p, pos + kBlockBytes, mask, found, delayed);
     }
-    if (pos + kBlockBytes <= p.end) {
+    if (pos + kBlockBytes <= to) {
         if (const std::uint64_t mask = dropoutMask(dropoutLanes(p.data + pos), dropoutLanes(p.data + pos + 32)))
-            count += repairMarked(p, pos, mask);
+            repairMarked<M>(p, pos, mask, found, delayed);
         pos += kBlockBytes;
     }
-    repaired += count;
+    delayed.repairAll(found);
+    counts.repaired += found.repaired;
+    counts.left += found.left;
     return pos;
 }
 
@@ -244,38 +357,37 @@ bool processorHasAvx2()
 #endif
 }
 
-std::int64_t repairBlocks(const Plane p, std::int64_t pos, std::int64_t& repaired)
+template <Mosaic M>
+std::int64_t repairBlocks(const Plane p, std::int64_t pos, std::int64_t to, RepairCounts& counts)
 {
     static const bool hasAvx2 = processorHasAvx2();
     if (hasAvx2 && !wordsChosen.load(std::memory_order_relaxed))
-        return repairBlocksAvx2(p, pos, repaired);
-    return repairBlocksPortable(p, pos, repaired);
+        return repairBlocksAvx2<M>(p, pos, to, counts);
+    return repairBlocksPortable<M>(p, pos, to, counts);
 }
 
 #else
 
-std::int64_t repairBlocks(const Plane p, std::int64_t pos, std::int64_t& repaired)
+template <Mosaic M>
+std::int64_t repairBlocks(const Plane p, std::int64_t pos, std::int64_t to, RepairCounts& counts)
 {
-    return repairBlocksPortable(p, pos, repaired);
+    return repairBlocksPortable<M>(p, pos, to, counts);
 }
 
 #endif
 
-// Repairs one plane and returns how many dropouts it rewrote.
-std::int64_t repairPlane(const Plane& p)
+// Repairs the dropouts from byte `from` up to byte `to` of a plane, by the rule of mosaic M, and
+// adds them to `counts`. `from` lies a reach or more below the plane's start, so that every sample
+// has its neighbour above. The bytes read lie from a reach and a byte before `from` to a reach past
+// `to`, never past the plane's end, so that a stretch of rows can be repaired on its own.
+template <Mosaic M>
+void repairRows(const Plane& p, std::int64_t from, std::int64_t to, RepairCounts& counts)
 {
-    std::int64_t repaired = 0;
-    // Dropouts in the plane's first row are never repaired, so the scan starts below it.
-    std::int64_t pos = p.start + p.row;
-    if (pos < p.end)
-        pos = repairBlocks(p, pos, repaired);
-    for (; pos + 1 < p.end; pos += 2) {
-        if (isDropout(p.data + pos)) {
-            repairSample<true>(p, pos);
-            ++repaired;
-        }
+    std::int64_t pos = repairBlocks<M>(p, from, to, counts);
+    for (; pos + 1 < to; pos += 2) {
+        if (isDropout(p.data + pos))
+            repairSample<M, true>(p.data, p.reach, p.end, pos, counts);
     }
-    return repaired;
 }
 
 std::int64_t countDropouts(const std::uint8_t* data, std::int64_t start, std::int64_t end)
@@ -284,6 +396,17 @@ std::int64_t countDropouts(const std::uint8_t* data, std::int64_t start, std::in
     for (std::int64_t pos = start; pos + 1 < end; pos += 2)
         count += isDropout(data + pos) ? 1 : 0;
     return count;
+}
+
+// Repairs one plane and adds its dropouts to `counts`. Those less than a reach below its start
+// have no neighbour above in the plane and are left as they are.
+template <Mosaic M>
+void repairPlane(const Plane& p, RepairCounts& counts)
+{
+    const std::int64_t firstRepairable = std::min(p.start + p.reach, p.end);
+    counts.left += countDropouts(p.data, p.start, firstRepairable);
+    if (firstRepairable < p.end)
+        repairRows<M>(p, firstRepairable, p.end, counts);
 }
 
 void checkLength(std::span<std::uint8_t> fileData, std::int64_t fileLength)
@@ -300,8 +423,9 @@ void checkLength(std::span<std::uint8_t> fileData, std::int64_t fileLength)
 void repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength)
 {
     checkLength(fileData, fileLength);
+    RepairCounts ignored;
     if (fileLength > kHeaderSize)
-        (void)repairPlane({fileData.data(), kHeaderSize, kRowBytes, fileLength});
+        repairPlane<Mosaic::None>({fileData.data(), kHeaderSize, kRowBytes, fileLength}, ignored);
 }
 
 RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength, const ImageLayout& layout)
@@ -317,13 +441,20 @@ RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileL
 
     RepairCounts counts;
     const std::int64_t planeBytes = layout.rows * layout.rowBytes;
+    // Under a colour mosaic the samples of a dropout's colour lie two rows up and down. A plane of
+    // no more rows than that has no sample with a neighbour above; a reach of the whole plane says
+    // so without counting bytes past it.
+    const std::int64_t rowsAway = layout.mosaic == Mosaic::Bayer ? 2 : 1;
+    const std::int64_t reach = layout.rows > rowsAway ? rowsAway * layout.rowBytes : planeBytes;
     for (std::int64_t plane = 0; plane < layout.planes; ++plane) {
         const std::int64_t start = layout.dataStart + plane * planeBytes;
         if (start >= fileLength)
             break;
-        const std::int64_t end = std::min(start + planeBytes, fileLength);
-        counts.leftInFirstRow += countDropouts(fileData.data(), start, std::min(start + layout.rowBytes, end));
-        counts.repaired += repairPlane({fileData.data(), start, layout.rowBytes, end});
+        const Plane p{fileData.data(), start, reach, std::min(start + planeBytes, fileLength)};
+        if (layout.mosaic == Mosaic::Bayer)
+            repairPlane<Mosaic::Bayer>(p, counts);
+        else
+            repairPlane<Mosaic::None>(p, counts);
     }
     return counts;
 }

@@ -22,31 +22,46 @@ public:
 /// is negative or larger than `fileData`.
 void repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength);
 
+/// What lies over the sensor's pixels. Under a colour mosaic the rows directly above and below a
+/// sample hold other colours; samples of its own colour lie two rows up and two rows down.
+enum class Mosaic {
+    None,  ///< one colour (a monochrome camera), or none stated
+    Bayer, ///< a 2x2 colour mosaic (a one-shot-colour camera), as BAYERPAT states
+};
+
 /// Where the 16-bit samples of an image lie in its file, as its FITS header tells.
 struct ImageLayout {
     std::int64_t dataStart = 2880; ///< the first byte after the header: a multiple of 2880
     std::int64_t rowBytes = 12160; ///< two bytes for each sample of a row (NAXIS1)
     std::int64_t rows = 1;         ///< rows of one plane (NAXIS2)
     std::int64_t planes = 1;       ///< planes of a cube (NAXIS3 and further multiplied), 1 for a plain image
+    Mosaic mosaic = Mosaic::None;  ///< which samples share a colour, and so which repair applies
 
     friend bool operator==(const ImageLayout&, const ImageLayout&) = default;
 };
 
 /// How many dropouts a repair met.
 struct RepairCounts {
-    std::int64_t repaired = 0;       ///< rewritten from the rows above and below
-    std::int64_t leftInFirstRow = 0; ///< left as they were: a plane's first row has no row above
+    std::int64_t repaired = 0; ///< given a new value from their neighbours
+    std::int64_t left = 0;     ///< left as they were, having no neighbour to take a value from
 
     friend bool operator==(const RepairCounts&, const RepairCounts&) = default;
 };
 
-/// The same repair for an image of any width and any number of planes: in each plane, from its
-/// second row on, a dropout at byte pos takes its high byte from the bytes at pos + rowBytes and
-/// pos - rowBytes and its low byte from the bytes at pos + rowBytes - 1 and pos - rowBytes - 1. A
-/// byte below counts only inside its plane and the file. Nothing outside the image data changes:
-/// header, padding and whatever follows the image stay as they are; a file shorter than its layout
-/// promises is repaired as far as its bytes go. With the layout of repairDropouts above and no
-/// image bytes other than zeros past the data, both give the same bytes.
+/// The same repair for an image of any width and any number of planes, each plane on its own. A
+/// byte or sample below counts only inside its plane and the file. Nothing outside the image data
+/// changes: header, padding and whatever follows the image stay as they are; a file shorter than
+/// its layout promises is repaired as far as its bytes go.
+///
+/// Without a mosaic, from each plane's second row on, a dropout at byte pos takes its high byte from
+/// the bytes at pos + rowBytes and pos - rowBytes and its low byte from the bytes at
+/// pos + rowBytes - 1 and pos - rowBytes - 1; first-row dropouts are left. With the layout of
+/// repairDropouts above and no image bytes other than zeros past the data, both give the same bytes.
+///
+/// Under a Bayer mosaic, from each plane's third row on, a dropout takes the physical values
+/// (stored value + 32768) of the samples two rows above and two rows below it, as they stand at
+/// that moment: their mean rounded down, or the one of them that is neither a dropout nor outside
+/// the plane. A dropout with neither, and every dropout in a plane's first two rows, is left.
 ///
 /// Throws as the repair above does, and std::invalid_argument for a layout without rows or with
 /// a data start or row length that is odd or not positive, or whose data does not fit in 64 bits.

@@ -4,7 +4,8 @@
 //
 //   byte 0     flags: bit 0 odd length; bit 1 the image's own layout (bytes 1-3) rather than the
 //              camera's fixed one; bit 2 the buffer goes on a row past the file; bits 4-5 the
-//              buffer's address: aligned, odd, even but not aligned (2 and 6 bytes past a boundary)
+//              buffer's address: aligned, odd, even but not aligned (2 and 6 bytes past a boundary);
+//              bits 6-7 both set, with the own layout, a colour frame (a Bayer mosaic)
 //   bytes 1-3  the layout: width 1 to 6100 (byte 1 and the low 5 bits of byte 2), header records
 //              1 to 3 (the top 3 bits of byte 2), planes 1 to 4 and rows per plane 1 to 8 (byte 3)
 //   byte 4     rows in the file after the header, 0 to 8, or 255 for a file no longer than about
@@ -46,9 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const Recipe in{data, size};
     const bool ownLayout = (in.byte(0) & 2) != 0;
+    const auto mosaic = (in.byte(0) & 0xC0) == 0xC0 ? tarnis::Mosaic::Bayer : tarnis::Mosaic::None;
     const tarnis::ImageLayout layout = ownLayout ? tarnis::ImageLayout{2880 * (1 + (in.byte(2) >> 5) % 3),
                                                                         2 * (1 + (in.byte(1) | (in.byte(2) & 0x1f) << 8) % 6100),
-                                                                        1 + (in.byte(3) >> 2) % 8, 1 + in.byte(3) % 4}
+                                                                        1 + (in.byte(3) >> 2) % 8, 1 + in.byte(3) % 4, mosaic}
                                                  : tarnis::test::fixedLayout();
     const std::int64_t row = layout.rowBytes;
     std::int64_t length = in.byte(4) == 255 ? 12 * in.byte(5)

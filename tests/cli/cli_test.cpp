@@ -1,9 +1,9 @@
 // tarnis-repair as capture programs and scripts run it: the real executable on real files, in a
 // folder that holds a.fit, 夜/星雲 M42.fit (Japanese, in a folder below), the float image float.fit
 // that it refuses, m31.fit with its red channel m31_R.fit (the same header: a camera that writes no
-// filter), a larger big.fit, a bias frame bias.fit whose zeros are stored as dropouts, and a name
-// with a backslash, a tab and a line break in it; "link" leads to the folder 夜, where m42.fit and
-// m42.fts are.
+// filter), a larger big.fit, a bias frame bias.fit whose zeros are stored as dropouts, a colour frame
+// c.fit, and a name with a backslash, a tab and a line break in it; "link" leads to the folder 夜,
+// where m42.fit and m42.fts are.
 #include "cli/command.h"
 #include "common/error.h"
 #include "common/text.h"
@@ -50,6 +50,8 @@ const std::map<std::string, Bytes> kInputs = {{"a.fit", test::imageWithDropouts(
                                               {"m31.fit", test::imageWithDropouts(2, {15042}, 3)},
                                               {"m31_R.fit", test::imageWithDropouts(2, {15044}, 4)},
                                               {"big.fit", test::imageWithDropouts(1000, {20000}, 5)},
+                                              // Left: rows 0 and 1, and row 3 under a row-1 dropout; repaired: row 2.
+                                              {"c.fit", test::imageWithDropouts(5, {2980, 15240, 39560, 27500}, 6, true)},
                                               {"夜/m42.fit", test::imageWithDropouts(2, {}, 6)},
                                               {"夜/m42.fts", test::imageWithDropouts(2, {}, 7)},
                                               {"bias.fit", biasFrame()},
@@ -158,11 +160,11 @@ const std::vector<CliCase> kCases = {
     // Relative to its folder and absolute, Japanese too; each output beside its input; a failure
     // among them said on one line and passed by.
     CliCase{"repairs_beside_each_input_and_goes_on_after_a_failure", {"../a.fit", "../float.fit", "@夜/星雲 M42.fit"}, "夜", 1,
-            "../a.fit\t../a_R.fit\t2\t1\n@夜/星雲 M42.fit\t@夜/星雲 M42_R.fit\t1\t0\n",
+            "../a.fit\t../a_R.fit\t2\t1\tmono\n@夜/星雲 M42.fit\t@夜/星雲 M42_R.fit\t1\t0\tmono\n",
             "tarnis-repair: ../float.fit: cannot repair: not a 16-bit integer image (BITPIX = -32)\n", {"a_R.fit", "夜/星雲 M42_R.fit"}},
     // And says what a run would refuse: nothing is to be written. In Japanese under a Japanese locale.
-    CliCase{"check_counts_and_writes_nothing", {"--check", "a.fit", "m31.fit", "m31_R.fit", "bias.fit"}, ".", 1,
-            "a.fit\ta_R.fit\t2\t1\nm31_R.fit\tm31_R_R.fit\t1\t0\nbias.fit\tbias_R.fit\t250\t0\n",
+    CliCase{"check_counts_and_writes_nothing", {"--check", "a.fit", "m31.fit", "m31_R.fit", "bias.fit", "c.fit"}, ".", 1,
+            "a.fit\ta_R.fit\t2\t1\tmono\nm31_R.fit\tm31_R_R.fit\t1\t0\tmono\nbias.fit\tbias_R.fit\t250\t0\tmono\nc.fit\tc_R.fit\t1\t3\tbayer\n",
             "tarnis-repair: m31_R.fit: このファイルの出力は書き込めません。「m31.fit」の出力ファイルの名前が、選択されたファイルと同じです。"
             "選択されたファイルは上書きしません。\n"
             "tarnis-repair: bias.fit: 警告: サンプルの 2.06 % がドロップアウトです。オフセットなしで撮った画像（バイアスや、シミュレーターの"
@@ -178,11 +180,11 @@ const std::vector<CliCase> kCases = {
             "tarnis-repair: float.fit: ファイルを修復できませんでした。16 ビット整数の画像ではありません（BITPIX = -32）。\n", {}, kJapanese},
     // The first file, of 12 MB, is done long after the two small ones.
     CliCase{"jobs_write_the_same_and_keep_the_lines_in_order", {"-j4", "big.fit", "a.fit", "夜/星雲 M42.fit"}, ".", 0,
-            "big.fit\tbig_R.fit\t1\t0\na.fit\ta_R.fit\t2\t1\n夜/星雲 M42.fit\t夜/星雲 M42_R.fit\t1\t0\n", "",
+            "big.fit\tbig_R.fit\t1\t0\tmono\na.fit\ta_R.fit\t2\t1\tmono\n夜/星雲 M42.fit\t夜/星雲 M42_R.fit\t1\t0\tmono\n", "",
             {"big_R.fit", "a_R.fit", "夜/星雲 M42_R.fit"}},
     // A file named, however it is written, is never replaced, even where it does not exist yet.
     CliCase{"never_replaces_a_file_named_on_its_command_line", {"m31.fit", "./m31_R.fit", "a.fit", "././a_R.fit"}, ".", 1,
-            "./m31_R.fit\t./m31_R_R.fit\t1\t0\n",
+            "./m31_R.fit\t./m31_R_R.fit\t1\t0\tmono\n",
             "tarnis-repair: m31_R.fit: cannot write: the output of 'm31.fit' would have the name of a file to be repaired, which is "
             "never replaced\n…tarnis-repair: ././a_R.fit: cannot read: no such file\n",
             {"m31_R_R.fit"}},
@@ -194,7 +196,7 @@ const std::vector<CliCase> kCases = {
             "", {}},
     CliCase{"help_in_japanese", {"-h"}, ".", 0,
             "使い方: tarnis-repair [オプション]... ファイル...\n…\n  -q, --quiet           失敗と警告のほかは何も表示しません\n…"
-            "  4. 画像の最初の行にあるため残したドロップアウトの数\n…  2  コマンドラインに誤りがあります（何も処理していません）\n…",
+            "  4. 値を取れる上下のサンプルがないため残したドロップアウトの数（最初の行、カラー画像では最初の 2 行など）\n…  2  コマンドラインに誤りがあります（何も処理していません）\n…",
             "", {}, "LANG=ja"},
     CliCase{"version", {"--version"}, ".", 0, "tarnis-repair 3.0\n", "", {}},
     CliCase{"lc_all_comes_before_lang", {}, ".", 2, "", "tarnis-repair: no file given\n" + kHint, {}, "LC_ALL=C LANG=ja_JP.UTF-8"},
@@ -219,7 +221,7 @@ const std::vector<CliCase> kCases = {
             "tarnis-repair: --output-dir にはフォルダを指定してください: a.fit\n" + kJapaneseHint, {}, kJapanese},
     // After "--" every argument is a file, even one that looks like an option.
     CliCase{"jobs_up_to_256_given_with_equals_and_options_ended_by_two_dashes", {"--jobs=256", "--", "-q", "a.fit"}, ".", 1,
-            "a.fit\ta_R.fit\t2\t1\n", "tarnis-repair: -q: cannot read: no such file\n", {"a_R.fit"}},
+            "a.fit\ta_R.fit\t2\t1\tmono\n", "tarnis-repair: -q: cannot read: no such file\n", {"a_R.fit"}},
 #ifndef _WIN32
     // English where no variable says a language (Windows asks the user's interface then).
     CliCase{"unknown_option", {"--frobnicate", "a.fit"}, ".", 2, "", "tarnis-repair: unknown option '--frobnicate'\n" + kHint, {}, ""},
@@ -228,12 +230,12 @@ const std::vector<CliCase> kCases = {
     CliCase{"closed_standard_streams_are_the_null_device", {"-j", "2", "a.fit", "big.fit", "夜/星雲 M42.fit"}, ".", 0, "", "",
             {"a_R.fit", "big_R.fit", "夜/星雲 M42_R.fit"}, "LANG=C", "", "<&- >&-"},
     // Each file is one line of the report, and each failure one line, whatever its name holds.
-    CliCase{"names_written_as_in_c", {"a\\b\tc\nd.fit", "x\ry\033.fit"}, ".", 1, "a\\\\b\\tc\\nd.fit\ta\\\\b\\tc\\nd_R.fit\t0\t0\n",
+    CliCase{"names_written_as_in_c", {"a\\b\tc\nd.fit", "x\ry\033.fit"}, ".", 1, "a\\\\b\\tc\\nd.fit\ta\\\\b\\tc\\nd_R.fit\t0\t0\tmono\n",
             "tarnis-repair: x\\ry\\033.fit: cannot read: no such file\n", {"a\\b\tc\nd_R.fit"}},
     // Two inputs whose outputs are one file through the folder's link, and one header (no date):
     // the second is refused rather than replace what the run wrote for the first.
     CliCase{"an_output_the_run_wrote_is_not_replaced_for_another_input", {"夜/m42.fit", "link/m42.fts"}, ".", 1,
-            "夜/m42.fit\t夜/m42_R.fit\t0\t0\n",
+            "夜/m42.fit\t夜/m42_R.fit\t0\t0\tmono\n",
             "tarnis-repair: link/m42_R.fit: cannot write: the output of 'm42.fit', repaired earlier in this run, has the same name "
             "(ignoring letter case); it is not replaced\n",
             {"夜/m42_R.fit"}},
@@ -255,7 +257,7 @@ const std::vector<CliCase> kCases = {
 #else
     // Windows' shells pass wildcards on as they are, and a device name there is no file.
     CliCase{"expands_wildcards_itself", {"--check", "夜/*.FIT"}, ".", 0,
-            "夜/m42.fit\t夜/m42_R.fit\t0\t0\n夜/星雲 M42.fit\t夜/星雲 M42_R.fit\t1\t0\n", "", {}},
+            "夜/m42.fit\t夜/m42_R.fit\t0\t0\tmono\n夜/星雲 M42.fit\t夜/星雲 M42_R.fit\t1\t0\tmono\n", "", {}},
     CliCase{"refuses_device_names", {"--check", "CON", "nul.fit"}, ".", 1, "",
             "tarnis-repair: CON: cannot read: not a regular file (a device, a pipe or the like)\n"
             "tarnis-repair: nul.fit: cannot read: not a regular file (a device, a pipe or the like)\n",
@@ -508,10 +510,10 @@ TEST(TarnisRepair, shows_progress_and_a_summary_on_a_terminal_only)
     for (const auto& [terminal, options, language, shown] : std::vector<std::tuple<bool, std::string, Language, std::string>>{
              {true, "-j1", Language::English,
               failure + "cannot repair: not a 16-bit integer image (BITPIX = -32)\n" + progress
-                  + "1 file repaired, 1 failed; 2 dropouts repaired, 1 left in first rows; 39 kB in 1.6 s\n"},
+                  + "1 file repaired, 1 failed; 2 dropouts repaired, 1 left; 39 kB in 1.6 s\n"},
              {true, "-c", Language::Japanese,
               failure + "ファイルを修復できませんでした。16 ビット整数の画像ではありません（BITPIX = -32）。\n" + progress
-                  + "ファイル 1 個を確認、失敗 1 個。修復するドロップアウト 2 個、最初の行にあるもの 1 個。39 kB、1.6 秒。\n"},
+                  + "ファイル 1 個を確認、失敗 1 個。修復するドロップアウト 2 個、残すもの 1 個。39 kB、1.6 秒。\n"},
              {false, "-j1", Language::English, failure + "cannot repair: not a 16-bit integer image (BITPIX = -32)\n"}}) {
         SlowConsole console(terminal);
         EXPECT_EQ(cli::runCommand({options, scratch.dirPath() + "a.fit", scratch.dirPath() + "float.fit", scratch.dirPath() + "a.fit"},

@@ -118,6 +118,14 @@ INSTANTIATE_TEST_SUITE_P(
                    Cause::MissingKeyword, "NAXIS2"},
         HeaderCase{"axis_length_zero", headerOf(imageCards({6080, 0})), std::nullopt, Cause::BadAxisLength,
                    "NAXIS2 = 0"},
+        // A 2x2 colour mosaic, in any case and spacing; a white pixel, a 6x6 pattern or none is another.
+        HeaderCase{"colour_frame", headerOf(withCard(kCamera, 5, "BAYERPAT= 'RGGB    '           / Bayer color pattern")),
+                   ImageLayout{2880, 12160, 4000, 1, Mosaic::Bayer}},
+        HeaderCase{"bayer_pattern_in_any_case", headerOf(withCard(kCamera, 5, "BAYERPAT= ' g r b g'")), ImageLayout{2880, 12160, 4000, 1, Mosaic::Bayer}},
+        HeaderCase{"empty_bayer_pattern", headerOf(withCard(kCamera, 5, "BAYERPAT= ''")), ImageLayout{2880, 12160, 4000, 1}},
+        HeaderCase{"rgbw_pattern", headerOf(withCard(kCamera, 5, "BAYERPAT= 'RGBW'")), ImageLayout{2880, 12160, 4000, 1}},
+        HeaderCase{"six_by_six_pattern", headerOf(withCard(kCamera, 5, "BAYERPAT= 'GGRGGBGGBGGRBRGRBGGGBGGRGGRGGBRBGBRG'")),
+                   ImageLayout{2880, 12160, 4000, 1}},
         HeaderCase{"bytes_beyond_64_bits", headerOf(imageCards({3037000500, 3037000500})), std::nullopt,
                    Cause::ImageTooLarge, "3037000500 x 3037000500"}),
     [](const auto& info) { return info.param.label; });

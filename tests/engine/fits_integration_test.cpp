@@ -3,6 +3,7 @@
 
 #include "tests/support/files.h"
 #include "tests/support/memory_file_list.h"
+#include "tests/support/plain_repair.h"
 #include "tests/support/scratch_dir.h"
 
 #include <fitsio.h>
@@ -27,11 +28,6 @@ void writeImage(fitsfile* file, std::vector<long> axes, const Stored& stored, in
     fits_write_img(file, TUSHORT, 1, static_cast<LONGLONG>(physical.size()), physical.data(), &status);
 }
 
-unsigned combine(unsigned below, unsigned above)
-{
-    return below > 0 && above > 0 ? (below + above) / 2 : below + above;
-}
-
 struct CameraCase {
     std::string label;
     long width;
@@ -39,14 +35,15 @@ struct CameraCase {
     long planes;
     int historyCards;                        // enough of them make the header longer than one record
     bool extension;                          // an image extension after the primary image, full of 80 00
-    std::vector<std::vector<long>> dropouts; // x, y, plane; none next to another, above or below
+    std::vector<std::vector<long>> dropouts; // x, y, plane
+    std::string bayerPattern = {};           // BAYERPAT of a colour camera
 };
 
 void PrintTo(const CameraCase& c, std::ostream* out) { *out << c.label; }
 
 class FitsFiles : public ::testing::TestWithParam<CameraCase> {};
 
-TEST_P(FitsFiles, dropouts_are_repaired_from_the_rows_above_and_below_and_all_else_is_kept)
+TEST_P(FitsFiles, dropouts_are_repaired_as_their_camera_needs_and_all_else_is_kept)
 {
     const CameraCase& c = GetParam();
     const long samples = c.width * c.height; // of one plane
@@ -62,6 +59,8 @@ TEST_P(FitsFiles, dropouts_are_repaired_from_the_rows_above_and_below_and_all_el
     fitsfile* file = nullptr;
     fits_create_file(&file, input.c_str(), &status);
     writeImage(file, c.planes > 1 ? std::vector<long>{c.width, c.height, c.planes} : std::vector<long>{c.width, c.height}, image, status);
+    if (!c.bayerPattern.empty())
+        fits_write_key_str(file, "BAYERPAT", c.bayerPattern.c_str(), "Bayer color pattern", &status);
     for (int i = 0; i < c.historyCards; ++i)
         fits_write_history(file, ("capture program card " + std::to_string(i)).c_str(), &status);
     if (c.extension)
@@ -80,24 +79,32 @@ TEST_P(FitsFiles, dropouts_are_repaired_from_the_rows_above_and_below_and_all_el
     FileSlot slot;
     runBatch(list, {scratch.dirPath(), 2}, run, slot);
 
-    // The high byte comes from the samples above and below; the low byte from the samples one
-    // place before those in the file, which for the first column is the end of the row before.
-    // A plane's first row keeps its dropouts: no row above it belongs to its plane. Every other
-    // byte, header cards, padding and the extension's 80 00 samples included, stays as it was.
+    // The image's dropouts repaired where the file says its image lies, by the rule its camera
+    // needs; every other byte, header cards, padding and the extension's 80 00 samples included,
+    // as it was.
     test::Bytes expected = inputBytes;
-    for (const auto& p : c.dropouts) {
-        if (p[1] == 0)
-            continue;
-        const long i = p[1] * c.width + p[0];
-        const auto stored = [&](long sample) { return image[static_cast<std::size_t>(p[2] * samples + sample)]; };
-        const unsigned high = combine(i + c.width < samples ? stored(i + c.width) >> 8 : 0, stored(i - c.width) >> 8);
-        const unsigned low = combine(i + c.width - 1 < samples ? stored(i + c.width - 1) & 0xFF : 0, stored(i - c.width - 1) & 0xFF);
-        const auto byte = static_cast<std::size_t>(dataStart) + 2 * at(p[0], p[1], p[2]);
-        expected[byte] = static_cast<std::uint8_t>(high);
-        expected[byte + 1] = static_cast<std::uint8_t>(low);
-    }
+    const Mosaic mosaic = c.bayerPattern.empty() ? Mosaic::None : Mosaic::Bayer;
+    test::repairPlainly(expected, static_cast<std::int64_t>(expected.size()), {dataStart, 2 * c.width, c.height, c.planes, mosaic});
     EXPECT_TRUE(test::readFile(scratch.file("frame_R.fit")) == expected) << "a repaired sample is not as computed, or another byte changed";
     EXPECT_EQ(test::readFile(scratch.file("frame.fit")), inputBytes);
+    if (mosaic == Mosaic::None)
+        return;
+
+    // A colour dropout, read back as CFITSIO reads pixels, takes the mean of the pixels of its
+    // colour two rows up (as repaired) and two rows down (as they were), those that are no
+    // dropouts (0) and lie in the image, rounded down; with neither, and in rows 0 and 1, it stays 0.
+    Stored repaired(image.size());
+    const std::string output = scratch.dirPath() + "frame_R.fit";
+    fits_open_file(&file, output.c_str(), READONLY, &status);
+    fits_read_img(file, TUSHORT, 1, static_cast<LONGLONG>(repaired.size()), nullptr, repaired.data(), nullptr, &status);
+    fits_close_file(file, &status);
+    ASSERT_EQ(status, 0);
+    for (const auto& p : c.dropouts) {
+        const long x = p[0], y = p[1], plane = p[2];
+        const unsigned above = y >= 2 ? repaired[at(x, y - 2, plane)] : 0;
+        const unsigned below = y >= 2 && y + 2 < c.height ? static_cast<std::uint16_t>(image[at(x, y + 2, plane)] - 32768) : 0;
+        EXPECT_EQ(repaired[at(x, y, plane)], above > 0 && below > 0 ? (above + below) / 2 : above + below) << x << ", " << y;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -109,7 +116,12 @@ INSTANTIATE_TEST_SUITE_P(
                    {{0, 0, 0}, {4143, 1, 0}, {0, 2, 0}, {2072, 3, 0}, {0, 4, 0}, {4000, 4, 0}}},
         CameraCase{"cube_whose_planes_do_not_reach_into_each_other", 300, 4, 3, 0, false,
                    {{10, 3, 0}, {10, 0, 1}, {299, 0, 1}, {50, 1, 1}, {0, 3, 1}, {150, 2, 2}, {7, 3, 2}}},
-        CameraCase{"image_followed_by_an_extension", 500, 5, 1, 0, true, {{20, 1, 0}, {499, 4, 0}, {0, 4, 0}}}),
+        CameraCase{"image_followed_by_an_extension", 500, 5, 1, 0, true, {{20, 1, 0}, {499, 4, 0}, {0, 4, 0}}},
+        // Rows 0 to 3, the last two rows, the first and last columns, and a column of dropouts two
+        // rows apart, each taking the one above as repaired.
+        CameraCase{"colour_camera", 400, 9, 1, 0, false,
+                   {{5, 0, 0}, {6, 1, 0}, {0, 2, 0}, {399, 3, 0}, {50, 2, 0}, {50, 4, 0}, {50, 6, 0}, {50, 8, 0}, {7, 7, 0}, {8, 8, 0}},
+                   "RGGB"}),
     [](const auto& info) { return info.param.label; });
 
 } // namespace

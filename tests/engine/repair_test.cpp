@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <random>
 #include <string>
@@ -23,15 +24,22 @@ constexpr std::int64_t kFiveRows = kHeader + 5 * kRow;
 constexpr std::int64_t P = kHeader + 2 * kRow + 100;  // a sample in the middle
 constexpr std::int64_t L = kFiveRows - kRow;          // the last row's first sample
 constexpr std::int64_t S = kHeader + kRow + 200;      // a sample in the second row
+constexpr std::int64_t R(std::int64_t row) { return kHeader + row * kRow; }
+// A colour frame of the five rows, and a colour cube of planes of three rows cut short by the file.
+constexpr ImageLayout kBayer{kHeader, kRow, 5, 1, Mosaic::Bayer};
+constexpr ImageLayout kBayerCube{kHeader, kRow, 3, 2, Mosaic::Bayer};
 
 // Bytes of 0x01, dropouts at `dropouts`, the bytes `bytes` as given, and `slack` bytes of 0x77 past
 // the file's end; after the repair the bytes `after` must hold their values and all else be as it was.
+// Without a layout the repair takes the camera's fixed one; with one, it gives `counts`.
 struct RuleCase {
     std::string name;
     std::vector<std::int64_t> dropouts;
     Positions bytes;
     Positions after;
     std::int64_t slack = 0;
+    std::optional<ImageLayout> layout = {};
+    RepairCounts counts = {};
 };
 
 void PrintTo(const RuleCase& c, std::ostream* out) { *out << c.name; }
@@ -51,7 +59,10 @@ TEST_P(Rule, gives_the_bytes_it_states_and_changes_nothing_else)
     for (const auto& [pos, value] : c.after)
         expected[pos] = value;
 
-    repairDropouts(data, kFiveRows);
+    if (c.layout)
+        EXPECT_EQ(repairDropouts(data, kFiveRows, *c.layout), c.counts);
+    else
+        repairDropouts(data, kFiveRows);
 
     EXPECT_EQ(data, expected);
 }
@@ -86,7 +97,30 @@ INSTANTIATE_TEST_SUITE_P(
         // One pass: between a first-row dropout and another below, a second-row dropout comes out
         // as 80 00 again when its left neighbours are zero, and passes 80 on to the one below.
         RuleCase{"second_row_between_dropouts_becomes_a_dropout_again", {S - kRow, S, S + kRow},
-                 {{S - kRow - 1, 0}, {S + kRow - 1, 0}}, {{S, 0x80}, {S + 1, 0x00}, {S + kRow, 0x40}, {S + kRow + 1, 0x01}}}),
+                 {{S - kRow - 1, 0}, {S + kRow - 1, 0}}, {{S, 0x80}, {S + 1, 0x00}, {S + kRow, 0x40}, {S + kRow + 1, 0x01}}},
+        // Colour frames: whole samples of the same colour, two rows away, as physical values (stored
+        // + 32768): FFFF and 0002 give 8000, stored 00 00; 1 and 4 give 2, rounded down.
+        RuleCase{"bayer_mean_of_physical_values_two_rows_up_and_down", {P, P + 10},
+                 {{P - 2 * kRow, 0x7F}, {P - 2 * kRow + 1, 0xFF}, {P + 2 * kRow, 0x80}, {P + 2 * kRow + 1, 0x02},
+                  {P + 10 - 2 * kRow, 0x80}, {P + 11 - 2 * kRow, 0x01}, {P + 10 + 2 * kRow, 0x80}, {P + 11 + 2 * kRow, 0x04}},
+                 {{P, 0}, {P + 1, 0}, {P + 10, 0x80}, {P + 11, 0x02}}, 0, kBayer, {2, 0}},
+        // A dropout is no neighbour: below the first row's dropout the sample takes the one below
+        // alone; above the last row's, the one above, which then passes its value on down.
+        RuleCase{"bayer_neighbour_that_is_a_dropout_is_not_taken", {R(0) + 120, P + 20, P + 40, R(4) + 140},
+                 {{R(4) + 120, 0x12}, {R(4) + 121, 0x34}, {R(0) + 140, 0x23}, {R(0) + 141, 0x45}},
+                 {{P + 20, 0x12}, {P + 21, 0x34}, {P + 40, 0x23}, {P + 41, 0x45}, {R(4) + 140, 0x23}, {R(4) + 141, 0x45}},
+                 0, kBayer, {3, 1}},
+        RuleCase{"bayer_rows_0_and_1_are_left", {R(0) + 60, R(1) + 60}, {{R(2) + 60, 0x22}, {R(3) + 60, 0x33}}, {}, 0, kBayer, {0, 2}},
+        // Nothing below the last two rows, not even bytes past the file; with nothing above either,
+        // the dropout is left.
+        RuleCase{"bayer_last_two_rows_take_the_sample_above", {R(3) + 80, L, R(1) + 84, R(3) + 84},
+                 {{R(1) + 80, 0x45}, {R(1) + 81, 0x67}, {R(2), 0x56}, {R(2) + 1, 0x78}},
+                 {{R(3) + 80, 0x45}, {R(3) + 81, 0x67}, {L, 0x56}, {L + 1, 0x78}}, 2 * kRow, kBayer, {2, 2}},
+        // Planes of three rows: the first plane's last row takes nothing from the second plane, whose
+        // first two rows take nothing from the first.
+        RuleCase{"bayer_cube_each_plane_on_its_own", {P, R(3) + 10, R(4) + 10},
+                 {{R(0) + 100, 0x11}, {R(0) + 101, 0x22}, {R(4) + 100, 0x33}, {R(1) + 10, 0x55}, {R(2) + 10, 0x66}},
+                 {{P, 0x11}, {P + 1, 0x22}}, 0, kBayerCube, {1, 2}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(Repair, leaves_short_buffers_alone_and_refuses_odd_lengths_and_lengths_it_cannot_hold)

@@ -33,10 +33,13 @@ std::set<std::string> namesIn(const std::filesystem::path& folder)
     return names;
 }
 
-Bytes imageWithDropouts(int rows, const std::vector<std::int64_t>& dropouts, std::uint32_t seed)
+Bytes imageWithDropouts(int rows, const std::vector<std::int64_t>& dropouts, std::uint32_t seed, bool bayer)
 {
     constexpr std::size_t kRow = 12160;
-    Bytes image = fitsHeader(imageCards({6080, rows}));
+    std::vector<std::string> cards = imageCards({6080, rows});
+    if (bayer)
+        cards.push_back("BAYERPAT= 'RGGB'");
+    Bytes image = fitsHeader(cards);
     image.resize(image.size() + static_cast<std::size_t>(rows) * kRow);
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> high(0x81, 0x8F); // sky background: never a dropout

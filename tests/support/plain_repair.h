@@ -11,8 +11,10 @@ namespace tarnis::test {
 /// The dropout repair written out plainly, one visited position at a time, straight from its rules,
 /// to hold the fast pass against: in each plane of `layout`, from its second row on, a dropout
 /// takes its bytes from the rows above and below, a byte below counting only inside its plane and
-/// the file. Returns false, having changed nothing, where the rules would read past the buffer: an
-/// odd length above the 2880-byte header.
+/// the file; under a colour mosaic, from its third row on, it takes the physical values of the
+/// samples of its colour two rows above and below that are no dropouts and lie in the plane and the
+/// file. Returns false, having changed nothing, where the rules would read past the buffer: an odd
+/// length above the 2880-byte header.
 inline bool repairPlainly(std::span<std::uint8_t> data, std::int64_t length, const ImageLayout& layout,
                           RepairCounts* counts = nullptr)
 {
@@ -30,11 +32,30 @@ inline bool repairPlainly(std::span<std::uint8_t> data, std::int64_t length, con
         // A byte below counts only before the plane's end; a byte above is read as it stands.
         const auto below = [&](std::int64_t i) -> unsigned { return i < end ? data[i] : 0; };
         const auto above = [&](std::int64_t i) -> unsigned { return i > 0 ? data[i] : 0; };
+        const auto isDropout = [&](std::int64_t i) { return data[i] == 0x80 && data[i + 1] == 0x00; };
         for (std::int64_t pos = start; pos <= end - 1; pos += 2) {
-            if (!(data[pos] == 0x80 && data[pos + 1] == 0x00))
+            if (!isDropout(pos))
                 continue;
+            if (layout.mosaic == Mosaic::Bayer) {
+                // Physical value = the big-endian two's complement value + 32768.
+                std::int32_t taken[2];
+                int count = 0;
+                for (const std::int64_t i : {pos - 2 * row, pos + 2 * row}) {
+                    if (i >= start && i + 1 < end && !isDropout(i))
+                        taken[count++] = static_cast<std::int16_t>(data[i] << 8 | data[i + 1]) + 32768;
+                }
+                if (pos - start < 2 * row || count == 0) {
+                    ++found.left;
+                    continue;
+                }
+                ++found.repaired;
+                const std::int32_t value = count == 2 ? (taken[0] + taken[1]) / 2 : taken[0];
+                data[pos] = static_cast<std::uint8_t>((value - 32768) >> 8 & 0xFF);
+                data[pos + 1] = static_cast<std::uint8_t>((value - 32768) & 0xFF);
+                continue;
+            }
             if (pos - start < row) {
-                ++found.leftInFirstRow;
+                ++found.left;
                 continue;
             }
             ++found.repaired;
