@@ -14,7 +14,7 @@ if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
 fi
 
 scripts/setup.sh
-cmake --preset fuzz
+cmake --preset fuzz -DTARNIS_WARNINGS_AS_ERRORS=ON
 cmake --build --preset fuzz
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/tarnis-fuzz.XXXXXX")"

@@ -1,14 +1,23 @@
 #!/usr/bin/env bash
-# Installs every Debian 12 package that building, testing, benchmarking and trying Tarnis needs.
-# Safe to run again: it installs only what is missing. Runs as root, or through sudo.
+# Installs the Debian 12 packages that Tarnis needs, as root or through sudo; safe to run again, it
+# installs only what is missing.
+#
+#   scripts/setup.sh          everything: building, testing, benchmarking, fuzzing, packaging and
+#                             the Windows cross build
+#   scripts/setup.sh window   only what building the programs and opening the window need
 set -euo pipefail
 
-packages=(
+window=(
   # build
-  g++ cmake ninja-build pkg-config
+  g++ cmake ninja-build
   qt6-base-dev libgl-dev
-  # Qt's own Japanese texts for the file dialog and the message box
-  qt6-translations-l10n
+  # Qt's own Japanese texts for the file dialog and the message box, and a Japanese font for the
+  # captions, without which they are empty boxes
+  qt6-translations-l10n fonts-ipafont-gothic
+)
+packages=(
+  "${window[@]}"
+  pkg-config
   # tests and benchmarks (strace shows that each output is synced before it is named; a FAT image
   # mounted through FUSE is a card that ignores letter case)
   libgtest-dev libgmock-dev libbenchmark-dev libcfitsio-dev strace fusefat dosfstools
@@ -18,7 +27,7 @@ packages=(
   clang libclang-rt-14-dev
   # the program in a real X server, with a Japanese font, and its screenshot (python3 presses Return
   # through libXtst, which x11-utils brings)
-  xvfb xauth x11-utils imagemagick fontconfig fonts-ipafont-gothic python3
+  xvfb xauth x11-utils imagemagick fontconfig python3
   # the installed tree: its desktop entry, AppStream metadata and icons (rendered from the SVG)
   desktop-file-utils appstream librsvg2-bin
   # the Debian package: dpkg-shlibdeps finds the libraries the program needs
@@ -26,6 +35,12 @@ packages=(
   # the Windows cross build (windows-cross preset): MinGW-w64, Wine for its tests, GoogleTest's sources
   g++-mingw-w64-x86-64-posix wine64 googletest
 )
+
+case "${1:-all}" in
+  all) ;;
+  window) packages=("${window[@]}") ;;
+  *) echo "usage: scripts/setup.sh [window]" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 preset="${1:-default}"
 scripts/setup.sh
-cmake --preset "$preset"
+cmake --preset "$preset" -DTARNIS_WARNINGS_AS_ERRORS=ON
 cmake --build --preset "$preset"
 if [ "$preset" = windows-cross ]; then
   cmake --build --preset "$preset" --target package
