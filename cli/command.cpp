@@ -3,12 +3,13 @@
 #include "cli/texts.h"
 #include "common/error.h"
 #include "common/file_slot.h"
-#include "common/text.h"
+#include "common/file_names.h"
 #include "common/texts.h"
 #include "engine/batch.h"
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
@@ -50,13 +51,10 @@ struct Parsed {
 std::optional<unsigned> jobCount(std::string_view text)
 {
     unsigned value = 0;
-    if (text.empty() || text.size() > 3)
+    const char* const last = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), last, value); // digits only: no sign, no space
+    if (error != std::errc() || stop != last)
         return std::nullopt;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
     if (value < 1 || value > kMostJobs)
         return std::nullopt;
     return value;
@@ -208,15 +206,6 @@ struct Outcome {
     RepairCounts dropouts;
 };
 
-// A file's folder, with its separator, and its name.
-std::pair<std::string, std::string> folderAndName(const std::string& path)
-{
-    std::size_t nameStart = path.size();
-    while (nameStart > 0 && !isPathSeparator(path[nameStart - 1]))
-        --nameStart;
-    return {path.substr(0, nameStart), path.substr(nameStart)};
-}
-
 // A file in which more than this share of the samples are dropouts is warned about: the true zeros
 // of a frame taken without an offset are stored as dropouts are, and are repaired as dropouts.
 constexpr std::int64_t kWarnedPercent = 1;
@@ -227,8 +216,7 @@ Outcome repairOne(const std::string& path, std::size_t index, RunFiles& files, R
     if (files.passedOver(index)) // an earlier output that its input renews, or a file named again
         return outcome;
     try {
-        const auto [folder, name] = folderAndName(path);
-        const FileReport report = repairFile(folder, name, index, files, run, slot);
+        const FileReport report = repairFile(std::string(folderOf(path)), std::string(nameOf(path)), index, files, run, slot);
         // The last column says which repair the file had, in a word that scripts can rely on: "bayer"
         // for a colour frame repaired from samples of its own colour, "mono" for every other.
         outcome.line = oneLine(path) + '\t' + oneLine(report.outputPath) + '\t' + std::to_string(report.dropouts.repaired) + '\t'
@@ -349,7 +337,7 @@ int run(const Options& options, Console& console, Language language)
 {
     std::vector<std::pair<std::string, std::string>> inputs;
     for (const std::string& file : options.files)
-        inputs.push_back(folderAndName(file));
+        inputs.emplace_back(folderOf(file), nameOf(file));
     FileSlot lookingSlot;
     RunFiles files(inputs, lookingSlot, options.run);
     Reporter reporter(console, options, language);

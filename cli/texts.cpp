@@ -1,5 +1,7 @@
 #include "cli/texts.h"
 
+#include "common/version.h"
+
 #include <cstdio>
 #include <cstdlib>
 

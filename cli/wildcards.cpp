@@ -1,6 +1,6 @@
 #include "cli/wildcards.h"
 
-#include "common/text.h"
+#include "common/file_names.h"
 
 namespace tarnis::cli {
 namespace {

@@ -2,7 +2,7 @@
 
 // What the POSIX and the Windows halves of the file slot share. Only they include this.
 
-#include "common/text.h"
+#include "common/file_names.h"
 
 #include <cstddef>
 #include <cstdio>

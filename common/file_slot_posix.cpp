@@ -3,7 +3,7 @@
 
 #include "common/error.h"
 #include "common/file_slot_internal.h"
-#include "common/text.h"
+#include "common/file_names.h"
 
 #include <algorithm>
 #include <cerrno>

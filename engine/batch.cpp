@@ -2,7 +2,7 @@
 
 #include "common/error.h"
 #include "common/texts.h"
-#include "common/text.h"
+#include "common/file_names.h"
 #include "engine/fits_header.h"
 #include "engine/repair.h"
 

@@ -55,20 +55,13 @@ std::optional<std::int64_t> integerValue(std::string_view card)
     if (!field)
         return std::nullopt;
     std::string_view text = *field;
-    const bool negative = !text.empty() && text.front() == '-';
-    if (!text.empty() && (text.front() == '-' || text.front() == '+'))
+    if (text.starts_with('+') && !text.starts_with("+-")) // from_chars knows the minus sign only
         text.remove_prefix(1);
     std::int64_t value = 0;
-    std::size_t digits = 0;
-    for (; digits < text.size() && text[digits] >= '0' && text[digits] <= '9'; ++digits) {
-        const int digit = text[digits] - '0';
-        if (value > (std::numeric_limits<std::int64_t>::max() - digit) / 10)
-            return std::nullopt;
-        value = value * 10 + digit;
-    }
-    if (digits == 0 || !endsValue(text.substr(digits)))
+    const auto [stop, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || !endsValue(text.substr(static_cast<std::size_t>(stop - text.data()))))
         return std::nullopt;
-    return negative ? -value : value;
+    return value;
 }
 
 // The value of a card as written, up to the spaces or comment after it ("3.2768E4").

@@ -35,7 +35,6 @@ public:
     void queueFiles(const QStringList& paths);
 
     [[nodiscard]] const SelectionState& selection() const { return logic_.selection(); }
-    [[nodiscard]] const std::vector<std::string>& splitParts() const { return logic_.splitParts(); }
     [[nodiscard]] const RunValues& runValues() const { return logic_.runValues(); }
     [[nodiscard]] FileSlot& fileSlot() { return logic_.fileSlot(); }
 

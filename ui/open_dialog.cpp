@@ -1,5 +1,6 @@
 #include "ui/open_dialog.h"
 
+#include "common/file_names.h"
 #include "ui/texts.h"
 #include "window/selection.h"
 
@@ -43,9 +44,8 @@ QString firstFolder()
 QString answerFolder(const std::string& answer)
 {
     const std::string::size_type end = answer.find(kResultSeparator);
-    if (end != std::string::npos)
-        return QDir::fromNativeSeparators(QString::fromStdString(answer.substr(0, end)));
-    return QFileInfo(QDir::fromNativeSeparators(QString::fromStdString(answer))).absolutePath();
+    const std::string folder(end != std::string::npos ? std::string_view(answer).substr(0, end) : folderOf(answer));
+    return QDir::fromNativeSeparators(QString::fromStdString(folder));
 }
 
 } // namespace

@@ -34,7 +34,7 @@ void Form1Logic::selectFiles()
         return;
     }
     try {
-        parseSelection(answer, fileList_, selection_, splitParts_);
+        parseSelection(answer, fileList_, selection_);
     } catch (...) {
     }
 }
@@ -59,7 +59,7 @@ void Form1Logic::queueFiles(const std::vector<std::string>& paths, const std::st
 {
     fileList_.clear();
     try {
-        parseSelection(answerFor(fullPaths(paths, currentFolder)), fileList_, selection_, splitParts_);
+        parseSelection(answerFor(fullPaths(paths, currentFolder)), fileList_, selection_);
     } catch (...) {
     }
 }

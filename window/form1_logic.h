@@ -69,7 +69,6 @@ public:
     void queueFiles(const std::vector<std::string>& paths, const std::string& currentFolder);
 
     [[nodiscard]] const SelectionState& selection() const { return selection_; }
-    [[nodiscard]] const std::vector<std::string>& splitParts() const { return splitParts_; }
     [[nodiscard]] const RunValues& runValues() const { return runValues_; }
     [[nodiscard]] FileSlot& fileSlot() { return fileSlot_; }
 
@@ -78,7 +77,6 @@ private:
     OpenFileDialog& dialog_;
     ErrorMessageBox& messageBox_;
     SelectionState selection_;
-    std::vector<std::string> splitParts_;
     RunValues runValues_;
     FileSlot fileSlot_;
 };

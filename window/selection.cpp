@@ -1,6 +1,6 @@
 #include "window/selection.h"
 
-#include "common/text.h"
+#include "common/file_names.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -35,33 +35,30 @@ std::string withOneTrailingSeparator(std::string_view folder)
     return result;
 }
 
-// Where the name of the full path `path` starts: just after its last separator.
-std::size_t nameStart(std::string_view path)
+// Where the name of the full path `path` starts.
+std::size_t nameStartInFolder(std::string_view path)
 {
-    for (std::size_t i = path.size(); i > 0; --i) {
-        if (isPathSeparator(path[i - 1]))
-            return i;
-    }
-    throw std::invalid_argument("a path that names no folder");
+    const std::size_t start = nameStart(path);
+    if (start == 0)
+        throw std::invalid_argument("a path that names no folder");
+    return start;
 }
 
 } // namespace
 
-void parseSelection(std::string_view result, FileList& fileList, SelectionState& selection,
-                    std::vector<std::string>& splitParts)
+void parseSelection(std::string_view result, FileList& fileList, SelectionState& selection)
 {
-    splitParts = splitAtSeparators(result);
+    const std::vector<std::string> splitParts = splitAtSeparators(result);
 
     if (splitParts.size() == 1) {
         // One file: its full path. The folder is everything up to the last separator. A path
         // without one names no folder: the dialog never answers so, and queuing it would make the
         // run look for the file wherever the program happens to run.
         const std::string& path = splitParts.front();
-        const std::size_t last = path.rfind(kPathSeparator);
-        if (last == std::string::npos)
+        if (folderOf(path).empty())
             throw std::invalid_argument("the open-file dialog's answer names no folder");
-        selection.dirPath = withOneTrailingSeparator(std::string_view(path).substr(0, last + 1));
-        fileList.append(path.substr(last + 1));
+        selection.dirPath = withOneTrailingSeparator(folderOf(path));
+        fileList.append(std::string(nameOf(path)));
         selection.entryCount = 2;
         return;
     }
@@ -86,10 +83,10 @@ std::string answerFor(const std::vector<std::string>& fullPaths)
         return fullPaths.front();
     // The folder without the separator before the names, as the dialog names it.
     const std::string_view first = fullPaths.front();
-    std::string answer(first.substr(0, nameStart(first) - 1));
+    std::string answer(first.substr(0, nameStartInFolder(first) - 1));
     for (const std::string& path : fullPaths) {
-        const std::size_t start = nameStart(path);
-        if (std::string_view(path).substr(0, start) != first.substr(0, nameStart(first)))
+        const std::size_t start = nameStartInFolder(path);
+        if (std::string_view(path).substr(0, start) != first.substr(0, nameStartInFolder(first)))
             throw std::invalid_argument("the chosen files lie in more than one folder");
         answer += kResultSeparator;
         answer += path.substr(start);

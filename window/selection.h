@@ -18,16 +18,15 @@ inline constexpr char kResultSeparator = '\0';
 /// Turns the open-file dialog's answer into the next run's queue.
 ///
 /// `result` is either one file's full path, or the folder followed by the chosen names, all joined
-/// by kResultSeparator. It is cut at every separator into `splitParts` (every part is kept, empty
-/// ones too); the bare names are appended to `fileList` in the answer's order, and `selection`
+/// by kResultSeparator. It is cut at every separator (every part is kept, empty ones too); the bare
+/// names are appended to `fileList` in the answer's order, and `selection`
 /// gets the folder, ending with exactly the one separator a name is appended to, and one more than
 /// the number of names. Neither an extension nor the files' existence is checked: the run reports
 /// whatever it cannot read. The list is expected to have been emptied before the dialog was shown.
 /// A single path without any separator names no folder, and a name with a separator in it lies in
 /// another folder: either throws std::invalid_argument, leaving the list and `selection` as they
 /// were.
-void parseSelection(std::string_view result, FileList& fileList, SelectionState& selection,
-                    std::vector<std::string>& splitParts);
+void parseSelection(std::string_view result, FileList& fileList, SelectionState& selection);
 
 /// The answer that the dialog gives for the files at `fullPaths`, in this order: the one path, or
 /// their folder followed by their names. Files of several folders cannot form one answer, since

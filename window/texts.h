@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/version.h"
+
 #include <string_view>
 
 namespace tarnis::texts {
@@ -7,7 +9,7 @@ namespace tarnis::texts {
 // Every fixed text of the window, in one place, UTF-8, for both windows; what the engine shows (the
 // descriptions of failures, the completion message) is in common/texts.cpp.
 
-inline constexpr std::string_view kWindowTitle = "Tarnis Ver3.0";
+inline constexpr std::string_view kWindowTitle = "Tarnis Ver" TARNIS_VERSION;
 inline constexpr std::string_view kSelectCaption = "ﾌｧｲﾙ選択";
 inline constexpr std::string_view kRunCaption = "実行・保存";
 inline constexpr std::string_view kExitCaption = "終了";

@@ -6,7 +6,7 @@
 // where m42.fit and m42.fts are.
 #include "cli/command.h"
 #include "common/error.h"
-#include "common/text.h"
+#include "common/file_names.h"
 #include "common/texts.h"
 #include "engine/batch.h"
 #include "engine/fits_header.h"

@@ -1,7 +1,7 @@
 #include "common/file_slot.h"
 
 #include "common/error.h"
-#include "common/text.h"
+#include "common/file_names.h"
 #include "tests/support/errors.h"
 #include "tests/support/files.h"
 #include "tests/support/scratch_dir.h"

@@ -1,7 +1,7 @@
 // What Windows makes of names and errors: device names, which no file can have there, and errors
 // that Tarnis has no cause of its own for. The names are checked on every platform.
 #include "common/error.h"
-#include "common/text.h"
+#include "common/file_names.h"
 #include "common/texts.h"
 
 #include <gtest/gtest.h>

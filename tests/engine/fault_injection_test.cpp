@@ -7,7 +7,7 @@
 #include "engine/batch.h"
 
 #include "common/error.h"
-#include "common/text.h"
+#include "common/file_names.h"
 #include "tests/support/child_process.h"
 #include "tests/support/errors.h"
 #include "tests/support/files.h"

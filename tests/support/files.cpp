@@ -1,6 +1,6 @@
 #include "tests/support/files.h"
 
-#include "common/text.h"
+#include "common/file_names.h"
 
 #include <fstream>
 #include <iterator>

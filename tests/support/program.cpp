@@ -1,6 +1,6 @@
 #include "tests/support/program.h"
 
-#include "common/text.h"
+#include "common/file_names.h"
 #include "tests/support/files.h"
 #include "tests/support/scratch_dir.h"
 

@@ -1,6 +1,6 @@
 #include "tests/support/scratch_dir.h"
 
-#include "common/text.h"
+#include "common/file_names.h"
 
 #include <cstdio>
 #include <random>

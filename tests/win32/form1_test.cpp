@@ -3,7 +3,7 @@
 // and once through the real common file dialog, which a second thread fills in and confirms.
 #include "win32/form1.h"
 
-#include "common/text.h"
+#include "common/file_names.h"
 #include "tests/support/files.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/window/fakes.h"

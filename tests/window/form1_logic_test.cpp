@@ -2,7 +2,7 @@
 // program started with files, files dropped on the window), and a choice too large for the dialog.
 #include "window/form1_logic.h"
 
-#include "common/text.h"
+#include "common/file_names.h"
 #include "tests/support/files.h"
 #include "tests/support/memory_file_list.h"
 #include "tests/support/scratch_dir.h"

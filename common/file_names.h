@@ -25,6 +25,20 @@ inline constexpr char kPathSeparator = '/';
 #endif
 }
 
+/// Where the name in `path` starts: just after its last separator (on Windows also just after the
+/// drive of a drive-relative path, "D:a.fit"), or 0 for a bare name.
+[[nodiscard]] std::size_t nameStart(std::string_view path);
+
+/// The folder part of `path`, with its separator ("" for a bare name), and the name after it.
+[[nodiscard]] inline std::string_view folderOf(std::string_view path)
+{
+    return path.substr(0, nameStart(path));
+}
+[[nodiscard]] inline std::string_view nameOf(std::string_view path)
+{
+    return path.substr(nameStart(path));
+}
+
 /// Whether `name` holds a separator, so that it would lead into another folder.
 [[nodiscard]] bool containsPathSeparator(std::string_view name);
 

@@ -1,4 +1,4 @@
-#include "common/text.h"
+#include "common/file_names.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -111,6 +111,19 @@ void appendUtf8(std::string& text, char32_t c)
 }
 
 } // namespace
+
+std::size_t nameStart(std::string_view path)
+{
+    std::size_t start = path.size();
+    while (start > 0 && !isPathSeparator(path[start - 1]))
+        --start;
+#ifdef _WIN32
+    const bool driveLetter = path.size() >= 2 && path[1] == ':' && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+    if (start == 0 && driveLetter)
+        start = 2;
+#endif
+    return start;
+}
 
 bool containsPathSeparator(std::string_view name)
 {
