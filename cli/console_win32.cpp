@@ -3,6 +3,7 @@
 #include "cli/console.h"
 
 #include "cli/texts.h"
+#include "common/utf16.h"
 
 #include <cerrno>
 #include <string>
@@ -26,9 +27,7 @@ int write(HANDLE handle, std::string_view text)
         return 0;
     bool written = false;
     if (isConsole(handle)) {
-        const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-        std::wstring wide(static_cast<std::size_t>(length), L'\0');
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+        const std::wstring wide = utf16(text);
         DWORD count = 0;
         written = WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &count, nullptr) != 0;
     } else {

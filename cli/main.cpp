@@ -7,7 +7,7 @@
 #include <vector>
 
 #ifdef _WIN32
-#include <windows.h>
+#include "common/utf16.h"
 
 // Arguments come in as UTF-16, so that any file name reaches the repair intact, never through the
 // ANSI code page. Neither the shells nor the C runtime expand wildcards here (MinGW's could, and
@@ -15,12 +15,8 @@
 int wmain(int argc, wchar_t** argv)
 {
     std::vector<std::string> arguments;
-    for (int i = 1; i < argc; ++i) {
-        const int length = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
-        std::string argument(static_cast<std::size_t>(length > 0 ? length - 1 : 0), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, argument.data(), length, nullptr, nullptr);
-        arguments.push_back(std::move(argument));
-    }
+    for (int i = 1; i < argc; ++i)
+        arguments.push_back(tarnis::utf8(argv[i]));
     return tarnis::cli::runCommand(tarnis::cli::expandWildcardsOfWindows(arguments), *tarnis::cli::processConsole(),
                                    tarnis::cli::userLanguage());
 }

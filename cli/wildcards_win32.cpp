@@ -1,5 +1,6 @@
 // The system's half of the expansion of wildcards: the folder's listing and the folding of case.
 #include "cli/wildcards.h"
+#include "common/utf16.h"
 
 #include <windows.h>
 
@@ -7,22 +8,6 @@
 
 namespace tarnis::cli {
 namespace {
-
-std::wstring utf16(const std::string& text)
-{
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    return wide;
-}
-
-std::string utf8(const wchar_t* text)
-{
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<std::size_t>(length > 0 ? length - 1 : 0), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), length, nullptr, nullptr);
-    return narrow;
-}
 
 // The system's upper case of a character, as file names are compared; characters outside the
 // basic plane have no case.

@@ -2,6 +2,7 @@
 #include "common/error.h"
 
 #include "common/texts.h"
+#include "common/utf16.h"
 
 #include <windows.h>
 
@@ -22,10 +23,7 @@ Error windowsError(FileAction action, const std::string& path, unsigned long cod
         c = c < L' ' ? L' ' : c;
     if (wide.empty())
         return Error(action, path, Cause::UnknownSystemError, std::to_string(code));
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), size, nullptr, nullptr);
-    return Error(action, path, Cause::SystemError, systemErrorDetail(utf8, code));
+    return Error(action, path, Cause::SystemError, systemErrorDetail(utf8(wide), code));
 }
 
 } // namespace tarnis

@@ -2,7 +2,7 @@
 
 #include "win32/message_box.h"
 #include "win32/open_dialog.h"
-#include "win32/wide.h"
+#include "common/utf16.h"
 #include "window/texts.h"
 
 #include <shellapi.h>
@@ -57,7 +57,7 @@ HWND makeControl(HWND parent, const layout::Control& control, int id)
     const bool button = control.kind == layout::Kind::Button;
     const DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP
                         | (button ? BS_PUSHBUTTON : WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT);
-    return ::CreateWindowExW(button ? 0 : WS_EX_CLIENTEDGE, button ? L"BUTTON" : L"LISTBOX", wide(control.caption).c_str(), style,
+    return ::CreateWindowExW(button ? 0 : WS_EX_CLIENTEDGE, button ? L"BUTTON" : L"LISTBOX", utf16(control.caption).c_str(), style,
                              0, 0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr), nullptr);
 }
 
@@ -74,7 +74,7 @@ std::string currentFolder()
 Form1::Form1(std::unique_ptr<OpenFileDialog> dialog, std::unique_ptr<ErrorMessageBox> messageBox)
 {
     registerClass(&Form1::procedure);
-    window_ = ::CreateWindowExW(0, kClassName, wide(texts::kWindowTitle).c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+    window_ = ::CreateWindowExW(0, kClassName, utf16(texts::kWindowTitle).c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                                 CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, ::GetModuleHandleW(nullptr), this);
     if (window_ == nullptr)
         throw std::runtime_error("the window could not be created");

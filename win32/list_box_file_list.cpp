@@ -1,6 +1,6 @@
 #include "win32/list_box_file_list.h"
 
-#include "win32/wide.h"
+#include "common/utf16.h"
 
 namespace tarnis::win32 {
 
@@ -12,7 +12,7 @@ void ListBoxFileList::clear()
 
 void ListBoxFileList::append(const std::string& entry)
 {
-    const std::wstring text = wide(entry);
+    const std::wstring text = utf16(entry);
     // The list is not sorted: LB_ADDSTRING appends.
     ::SendMessageW(listBox_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
     widenTo(text);
@@ -35,7 +35,7 @@ void ListBoxFileList::fitWidth()
 {
     ::SendMessageW(listBox_, LB_SETHORIZONTALEXTENT, 0, 0);
     for (const std::string& text : allEntries())
-        widenTo(wide(text));
+        widenTo(utf16(text));
 }
 
 std::string ListBoxFileList::entry(int index) const

@@ -1,7 +1,7 @@
 // Tarnis on Windows: the native window. Files given to the program (Explorer's "Open with", a drop
 // on its icon) are queued as if they had been chosen in the dialog.
 #include "win32/form1.h"
-#include "win32/wide.h"
+#include "common/utf16.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
@@ -22,7 +22,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand)
     int count = 0;
     if (wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
         for (int i = 1; i < count; ++i)
-            files.push_back(tarnis::win32::utf8(arguments[i]));
+            files.push_back(tarnis::utf8(arguments[i]));
         ::LocalFree(arguments);
     }
 

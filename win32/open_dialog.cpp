@@ -2,7 +2,7 @@
 
 #include "window/selection.h"
 #include "window/texts.h"
-#include "win32/wide.h"
+#include "common/utf16.h"
 
 #include <commdlg.h>
 
@@ -19,7 +19,7 @@ std::wstring filterText()
 {
     std::wstring filter;
     for (const std::string_view part : {texts::kAllFilesFilter, texts::kAllFilesPattern, texts::kFitFilesFilter, texts::kFitFilesPattern})
-        filter += wide(part) + L'\0';
+        filter += utf16(part) + L'\0';
     return filter + L'\0';
 }
 

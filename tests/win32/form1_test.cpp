@@ -8,7 +8,7 @@
 #include "tests/support/scratch_dir.h"
 #include "tests/window/fakes.h"
 #include "win32/open_dialog.h"
-#include "win32/wide.h"
+#include "common/utf16.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -281,9 +281,9 @@ protected:
         for (const char* name : {"a.fit", "b.fit"})
             test::writeFile(scratch.file(name), test::Bytes(4, 1));
         // It opens in the current folder, having never been used by this program.
-        ::SetCurrentDirectoryW(wide(scratch.dirPath()).c_str());
+        ::SetCurrentDirectoryW(utf16(scratch.dirPath()).c_str());
     }
-    ~CommonDialog() override { ::SetCurrentDirectoryW(wide(std::filesystem::temp_directory_path().string()).c_str()); }
+    ~CommonDialog() override { ::SetCurrentDirectoryW(utf16(std::filesystem::temp_directory_path().string()).c_str()); }
 
     // Shows `dialog`; once it shows, notes its filters, whether the read-only box shows and whether
     // its list of files takes several, and types `typed` as the file name and confirms.
