@@ -30,8 +30,9 @@ packages=(
   xvfb xauth x11-utils imagemagick fontconfig python3
   # the installed tree: its desktop entry, AppStream metadata and icons (rendered from the SVG)
   desktop-file-utils appstream librsvg2-bin
-  # the Debian package: dpkg-shlibdeps finds the libraries the program needs
-  dpkg-dev
+  # the Debian package: dpkg-shlibdeps finds the libraries the program needs, and CPack runs file on
+  # each installed file to find the programs (a minimal Debian 12 has neither)
+  dpkg-dev file
   # the Windows cross build (windows-cross preset): MinGW-w64, Wine for its tests, GoogleTest's sources
   g++-mingw-w64-x86-64-posix wine64 googletest
 )
