@@ -30,11 +30,10 @@ class OutputName : public ::testing::TestWithParam<NameCase> {};
 TEST_P(OutputName, drops_four_unicode_characters_and_appends_the_suffix)
 {
     const NameCase& c = GetParam();
-    const std::optional<Error> error = test::errorOf([&] { EXPECT_EQ(outputFileName(c.input, "/data/" + c.input), c.output); });
-    EXPECT_EQ(error.has_value(), c.output.empty()) << c.input;
-    if (error) {
-        EXPECT_EQ(std::make_pair(error->cause(), error->path()), std::make_pair(c.cause, "/data/" + c.input));
-    }
+    if (c.output.empty())
+        EXPECT_ERROR((void)outputFileName(c.input, "/data/" + c.input), c.cause, "/data/" + c.input);
+    else
+        EXPECT_EQ(outputFileName(c.input, "/data/" + c.input), c.output);
 }
 
 INSTANTIATE_TEST_SUITE_P(Batch, OutputName,
@@ -90,10 +89,7 @@ TEST_F(BatchRun, makes_as_many_cycles_as_the_selection_counted)
     list.entries = {"a.fit"};
     selection = {scratch.dirPath(), 2};
     EXPECT_FALSE(run());
-    const std::optional<Error> error = run();
-
-    ASSERT_TRUE(error);
-    EXPECT_EQ(std::make_pair(error->cause(), error->path()), std::make_pair(Cause::NotFound, scratch.dirPath() + test::kCompletionText));
+    EXPECT_ERROR(runBatch(list, selection, values, slot), Cause::NotFound, scratch.dirPath() + test::kCompletionText);
     EXPECT_EQ(list.entries, std::vector<std::string>{test::kCompletionText});
     EXPECT_EQ(values.fileName, test::kCompletionText);
 }
