@@ -418,6 +418,26 @@ void checkLength(std::span<std::uint8_t> fileData, std::int64_t fileLength)
         throw TruncatedImageError("repairDropouts: an odd fileLength above the header cuts the last sample in half");
 }
 
+void checkLayout(const ImageLayout& layout)
+{
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    const bool valid = layout.dataStart > 0 && layout.dataStart % 2 == 0 && layout.rowBytes > 0
+                       && layout.rowBytes % 2 == 0 && layout.rows > 0 && layout.planes > 0
+                       && layout.rows <= kMax / layout.rowBytes
+                       && layout.planes <= (kMax - layout.dataStart) / (layout.rows * layout.rowBytes);
+    if (!valid)
+        throw std::invalid_argument("repairDropouts: the layout has no rows, an odd or non-positive size, or too many bytes");
+}
+
+// Repairs the plane by the layout's rule, from byte `from` up to byte `to` of the buffer.
+void repairRowsOf(const ImageLayout& layout, const Plane& p, std::int64_t from, std::int64_t to, RepairCounts& counts)
+{
+    if (layout.mosaic == Mosaic::Bayer)
+        repairRows<Mosaic::Bayer>(p, from, to, counts);
+    else
+        repairRows<Mosaic::None>(p, from, to, counts);
+}
+
 } // namespace
 
 void repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength)
@@ -428,24 +448,22 @@ void repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength)
         repairPlane<Mosaic::None>({fileData.data(), kHeaderSize, kRowBytes, fileLength}, ignored);
 }
 
-RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength, const ImageLayout& layout)
+std::int64_t repairReach(const ImageLayout& layout)
 {
-    checkLength(fileData, fileLength);
-    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-    const bool valid = layout.dataStart > 0 && layout.dataStart % 2 == 0 && layout.rowBytes > 0
-                       && layout.rowBytes % 2 == 0 && layout.rows > 0 && layout.planes > 0
-                       && layout.rows <= kMax / layout.rowBytes
-                       && layout.planes <= (kMax - layout.dataStart) / (layout.rows * layout.rowBytes);
-    if (!valid)
-        throw std::invalid_argument("repairDropouts: the layout has no rows, an odd or non-positive size, or too many bytes");
-
-    RepairCounts counts;
-    const std::int64_t planeBytes = layout.rows * layout.rowBytes;
     // Under a colour mosaic the samples of a dropout's colour lie two rows up and down. A plane of
     // no more rows than that has no sample with a neighbour above; a reach of the whole plane says
     // so without counting bytes past it.
     const std::int64_t rowsAway = layout.mosaic == Mosaic::Bayer ? 2 : 1;
-    const std::int64_t reach = layout.rows > rowsAway ? rowsAway * layout.rowBytes : planeBytes;
+    return layout.rows > rowsAway ? rowsAway * layout.rowBytes : layout.rows * layout.rowBytes;
+}
+
+RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength, const ImageLayout& layout)
+{
+    checkLength(fileData, fileLength);
+    checkLayout(layout);
+    RepairCounts counts;
+    const std::int64_t planeBytes = layout.rows * layout.rowBytes;
+    const std::int64_t reach = repairReach(layout);
     for (std::int64_t plane = 0; plane < layout.planes; ++plane) {
         const std::int64_t start = layout.dataStart + plane * planeBytes;
         if (start >= fileLength)
@@ -455,6 +473,40 @@ RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileL
             repairPlane<Mosaic::Bayer>(p, counts);
         else
             repairPlane<Mosaic::None>(p, counts);
+    }
+    return counts;
+}
+
+RepairCounts repairDropouts(std::span<std::uint8_t> window, std::int64_t windowStart, std::int64_t fileLength,
+                            const ImageLayout& layout, std::int64_t from, std::int64_t to)
+{
+    checkLayout(layout);
+    if (fileLength > kHeaderSize && fileLength % 2 != 0)
+        throw TruncatedImageError("repairDropouts: an odd fileLength above the header cuts the last sample in half");
+    const std::int64_t reach = repairReach(layout);
+    const std::int64_t windowEnd = windowStart + static_cast<std::int64_t>(window.size());
+    if (from < layout.dataStart || from % 2 != 0 || to < from || to > fileLength || windowStart < 0
+        || windowStart > std::max<std::int64_t>(from - reach - 1, 0) || windowEnd > fileLength)
+        throw std::invalid_argument("repairDropouts: the stretch lies outside the window or the image");
+
+    RepairCounts counts;
+    const std::int64_t planeBytes = layout.rows * layout.rowBytes;
+    for (std::int64_t plane = (from - layout.dataStart) / planeBytes; plane < layout.planes; ++plane) {
+        const std::int64_t start = layout.dataStart + plane * planeBytes;
+        if (start >= to)
+            break;
+        const std::int64_t end = std::min(start + planeBytes, fileLength);
+        const std::int64_t first = std::max(from, start);
+        const std::int64_t last = std::min(to, end);
+        if (windowEnd < std::min(last + reach, end))
+            throw std::invalid_argument("repairDropouts: the window ends before the rows below the stretch");
+        // In window terms; a byte below counts only inside the plane, which the window holds as far
+        // as the stretch reaches.
+        const Plane p{window.data(), start - windowStart, reach, std::min(end, windowEnd) - windowStart};
+        const std::int64_t firstRepairable = std::min(start + reach, end);
+        counts.left += countDropouts(window.data(), first - windowStart, std::min(last, firstRepairable) - windowStart);
+        if (std::max(first, firstRepairable) < last)
+            repairRowsOf(layout, p, std::max(first, firstRepairable) - windowStart, last - windowStart, counts);
     }
     return counts;
 }

@@ -67,6 +67,23 @@ struct RepairCounts {
 /// a data start or row length that is odd or not positive, or whose data does not fit in 64 bits.
 RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength, const ImageLayout& layout);
 
+/// How far above and below a dropout the repair of `layout` reads, in bytes: a row, two rows under
+/// a colour mosaic, or a whole plane where a plane has no row that far from its first.
+[[nodiscard]] std::int64_t repairReach(const ImageLayout& layout);
+
+/// The same repair for a stretch of a file held in memory in part: the dropouts at bytes [from, to)
+/// of the file, with `window` holding the file's bytes from byte `windowStart` on. The bytes before
+/// `from` are taken as the repair of what lies before them left them, the bytes from `from` on as
+/// read, so that repairing a file's image data in stretches, one after another in ascending order,
+/// gives the bytes and counts of repairing it whole. The window holds the bytes from
+/// repairReach(layout) + 1 before `from` (or from the file's start) to repairReach(layout) past `to`
+/// (or to the end of the file or of the plane), and nothing past the file.
+///
+/// Throws TruncatedImageError for an odd `fileLength` above 2880, and std::invalid_argument for a
+/// layout as above, a stretch outside the image data, or a window that does not hold it so.
+RepairCounts repairDropouts(std::span<std::uint8_t> window, std::int64_t windowStart, std::int64_t fileLength,
+                            const ImageLayout& layout, std::int64_t from, std::int64_t to);
+
 /// The ways the repair can look for dropouts. All give the same bytes; by default the repair takes
 /// the fastest the processor has (AVX2 on x86-64, 64-bit words elsewhere). Tests and benchmarks
 /// choose one to hold it against the others.
