@@ -106,16 +106,16 @@ TEST_P(Writing, shows_nothing_under_the_name_until_committed_and_replaces_only_t
     std::filesystem::permissions(scratch.file("out.fit"), std::filesystem::perms(0640));
 
     writer.openForWriting(path("out.fit"), stampOf("out.fit"));
-    writer.writeAll(Bytes(10, 1));
+    writer.writeAt(0, Bytes(10, 1));
     writer.close();
     EXPECT_EQ(causeOf([&] { writer.openForWriting(path("out.fit"), std::nullopt); }), Cause::OutputChanged);
     writer.openForWriting(path("appears.fit"), std::nullopt);
-    writer.writeAll(fresh);
+    writer.writeAt(0, fresh);
     test::writeFile(scratch.file("appears.fit"), old);
     EXPECT_EQ(causeOf([&] { (void)writer.commit(); }), Cause::OutputChanged);
     writer.close();
     writer.openForWriting(path("out.fit"), stampOf("out.fit"));
-    writer.writeAll(fresh);
+    writer.writeAt(0, fresh);
     EXPECT_EQ(test::readFile(scratch.file("out.fit")), old);
     test::writeFile(scratch.file("out.fit"), Bytes(101, 0xEE)); // replaced meanwhile
     EXPECT_EQ(causeOf([&] { (void)writer.commit(); }), Cause::OutputChanged);
@@ -125,10 +125,10 @@ TEST_P(Writing, shows_nothing_under_the_name_until_committed_and_replaces_only_t
 
     std::filesystem::permissions(scratch.file("out.fit"), std::filesystem::perms(0640));
     writer.openForWriting(path("out.fit"), stampOf("out.fit"));
-    writer.writeAll(fresh);
+    writer.writeAt(0, fresh);
     writer.commit();
     writer.openForWriting(path("new.fit"), std::nullopt, 0640);
-    writer.writeAll(fresh);
+    writer.writeAt(0, fresh);
     writer.commit();
 
     EXPECT_FALSE(writer.isOpen());
@@ -206,7 +206,7 @@ TEST_F(FileSlotTest, puts_the_output_in_place_once_a_brief_hold_on_the_old_one_p
 {
     test::writeFile(scratch.file("out.fit"), Bytes(5, 1));
     slot.openForWriting(path("out.fit"), stampOf("out.fit"));
-    slot.writeAll(Bytes(3, 2));
+    slot.writeAt(0, Bytes(3, 2));
     const HANDLE held = ::CreateFileW(scratch.file("out.fit").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     std::thread release([held] {
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
@@ -235,11 +235,11 @@ TEST_F(FileSlotTest, reads_and_writes_paths_longer_than_max_path)
     const Bytes content = {1, 2, 3, 4};
 
     slot.openForWriting(path, std::nullopt);
-    slot.writeAll(content);
+    slot.writeAt(0, content);
     slot.commit();
     Bytes read(content.size());
     slot.openForReading(path);
-    slot.readAll(read);
+    slot.readAt(0, read);
     slot.close();
 
     EXPECT_EQ(read, content);
