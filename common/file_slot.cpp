@@ -61,13 +61,6 @@ bool isTemporaryName(std::string_view name)
     return true;
 }
 
-// The folder part of a path including its separator, or an empty text for a bare name.
-std::string folderOf(const std::string& path)
-{
-    const auto separator = std::find_if(path.rbegin(), path.rend(), isPathSeparator);
-    return std::string(path.begin(), separator.base());
-}
-
 // Bytes read where no lease watches the file, held in a few bits: changing any one 8-byte word of
 // them changes the digest, since each step is one-to-one in the word and in the digest so far.
 std::uint64_t digestOf(std::span<const std::uint8_t> bytes)
@@ -148,7 +141,6 @@ struct FileSlot::State {
 
     // A write.
     detail::Folder folder;
-    std::string outputName; // in the folder
     detail::Temporary temporary;
     std::optional<FileStamp> replacing; // what the write may replace; nothing: no file at all
     bool copyUnconfirmed = false;
@@ -185,7 +177,7 @@ struct FileSlot::State {
         if (temporary.name.empty() && !replacing) {
             // A new output gets its name in one step, with no other name ever seen, and never over
             // a file that appeared meanwhile.
-            return detail::nameUnnamed(folder, temporary, outputName, who);
+            return detail::nameUnnamed(folder, temporary, folder.outputName, who);
         }
         // An existing file can only be replaced by a rename, so the new one needs a name first.
         while (temporary.name.empty()) {
@@ -195,7 +187,7 @@ struct FileSlot::State {
                 temporary.vanishes = false;
             }
         }
-        return detail::moveTo(folder, temporary, outputName, replacing.has_value(), who);
+        return detail::moveTo(folder, temporary, folder.outputName, replacing.has_value(), who);
     }
 
     // Holds the copy against its source, piece by piece, from the page cache where the copy left
@@ -343,14 +335,13 @@ void FileSlot::openForWriting(const std::string& path, const std::optional<FileS
 
     detail::Folder folder = detail::openFolder(path, who);
     // A bare name's folder is the working folder, spelt as an empty text: looked at too.
-    if (const std::string folderText = folderOf(path); folderText != s.cleanedFolder) {
+    if (folder.path != s.cleanedFolder) {
         removeAbandonedTemporaries(folder);
-        s.cleanedFolder = folderText;
+        s.cleanedFolder = folder.path;
     }
     s.mode = State::Mode::Writing;
     s.path = path;
     s.folder = std::move(folder);
-    s.outputName = path.substr(folderOf(path).size());
     s.replacing = replacing;
     s.copyUnconfirmed = false;
     s.finished = 0;
@@ -411,7 +402,7 @@ FileIdentity FileSlot::commit()
     for (int attempt = 1;; ++attempt) {
         // Between this look and the move, only a program that changes the file in these
         // microseconds goes unseen.
-        const std::optional<FileInfo> there = detail::lookAtName(s.folder, s.outputName, who);
+        const std::optional<FileInfo> there = detail::lookAtName(s.folder, s.folder.outputName, who);
         if (there && there->kind == FileKind::Folder)
             fail(who, Cause::FolderInTheWay);
         if (there && !(s.replacing && there->stamp == *s.replacing))
@@ -447,7 +438,6 @@ void FileSlot::close() noexcept
     s.mode = State::Mode::Closed;
     s.path.clear();
     s.sourcePath.clear();
-    s.outputName.clear();
     s.replacing.reset();
     s.copyUnconfirmed = false;
 }

@@ -93,10 +93,11 @@ std::size_t readAt(const SystemFile& file, std::int64_t offset, std::span<std::u
 
 // Writing, in the output's folder.
 
-/// The folder of the output `path`, and how the system reaches files in it.
+/// The folder of the output `path`, how the system reaches files in it, and the output's name there.
 struct Folder {
-    SystemFile file;  // POSIX: the folder open, for calls relative to it
-    std::string path; // Windows: the folder's full path, ending with a separator
+    SystemFile file;        // POSIX: the folder open, for calls relative to it
+    std::string path;       // as the output's path gives it (POSIX) or in full (Windows), ending with a separator
+    std::string outputName;
 };
 [[nodiscard]] Folder openFolder(const std::string& outputPath, const Subject& who);
 

@@ -236,13 +236,13 @@ std::size_t readAt(const SystemFile& file, std::int64_t offset, std::span<std::u
 
 Folder openFolder(const std::string& outputPath, const Subject& who)
 {
-    std::string folder = outputPath.substr(0, outputPath.rfind('/') + 1);
-    Folder opened;
-    opened.file.reset(::open(folder.empty() ? "." : nativeName(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!opened.file.valid())
+    Folder folder;
+    folder.path = outputPath.substr(0, outputPath.rfind('/') + 1);
+    folder.outputName = outputPath.substr(folder.path.size());
+    folder.file.reset(::open(folder.path.empty() ? "." : nativeName(folder.path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.file.valid())
         failWith(who, errno);
-    opened.path = std::move(folder);
-    return opened;
+    return folder;
 }
 
 std::optional<Temporary> createUnnamed(const Folder& folder, std::uint32_t permissions, const Subject& who)

@@ -426,8 +426,10 @@ Folder openFolder(const std::string& outputPath, const Subject& who)
     if (length == 0 || length >= full.size())
         failWith(who, length == 0 ? ::GetLastError() : ERROR_BUFFER_OVERFLOW);
     full.resize(length);
+    const std::size_t nameStart = full.find_last_of(L"\\/") + 1;
     Folder folder;
-    folder.path = utf8(full.substr(0, full.find_last_of(L"\\/") + 1));
+    folder.path = utf8(full.substr(0, nameStart));
+    folder.outputName = utf8(full.substr(nameStart));
     return folder;
 }
 

@@ -4,6 +4,7 @@
 #include "common/file_names.h"
 #include "tests/support/errors.h"
 #include "tests/support/files.h"
+#include "tests/support/program.h"
 #include "tests/support/scratch_dir.h"
 
 #include <gtest/gtest.h>
@@ -200,7 +201,33 @@ TEST_F(FileSlotTest, a_write_removes_temporary_files_of_killed_writers_only)
     EXPECT_EQ(test::namesIn(scratch.path()), expected);
 }
 
+// A writer killed before its commit leaves nothing: its file has no name (Linux), or the system
+// removes it as the process ends (Windows).
+TEST_F(FileSlotTest, a_killed_writer_leaves_nothing_behind)
+{
+    EXPECT_NE(test::runProgram(TARNIS_KILLED_WRITER, {path("out.fit")}, scratch.path()).exitStatus, 0);
+    EXPECT_EQ(test::namesIn(scratch.path()), std::set<std::string>{});
+}
+
 #ifdef _WIN32
+// "C:out.fit" run from another drive names a file in drive C's working folder: the temporary file
+// goes there too, on the output's own volume, from which alone it can be moved in one step.
+TEST_F(FileSlotTest, a_path_relative_to_another_drive_writes_on_that_drive)
+{
+    const std::wstring folder = scratch.path().wstring();
+    const std::wstring drive = folder.substr(0, 2);
+    const std::wstring other = drive == L"Z:" ? L"C:\\" : L"Z:\\";
+    const std::filesystem::path working = std::filesystem::current_path();
+    ASSERT_TRUE(::SetEnvironmentVariableW((L"=" + drive).c_str(), folder.c_str()) && ::SetCurrentDirectoryW(other.c_str()));
+    slot.openForWriting(utf8FromPath(drive) + "out.fit", std::nullopt);
+    const std::set<std::string> whileWritten = test::namesIn(scratch.path());
+    slot.writeAt(0, Bytes(3, 2));
+    slot.commit();
+    std::filesystem::current_path(working);
+    EXPECT_EQ(whileWritten.size(), 1u);
+    EXPECT_EQ(test::readFile(scratch.file("out.fit")), Bytes(3, 2));
+}
+
 // A virus scanner holds the old output for a moment just as the new one is put in place.
 TEST_F(FileSlotTest, puts_the_output_in_place_once_a_brief_hold_on_the_old_one_passes)
 {
