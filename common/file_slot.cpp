@@ -144,6 +144,12 @@ struct FileSlot::State {
     detail::Temporary temporary;
     std::optional<FileStamp> replacing; // what the write may replace; nothing: no file at all
     bool copyUnconfirmed = false;
+    // A clone is read from its source while the lease shows that nobody has opened the source for
+    // writing since before the clone: the same bytes, from the page cache where the source's are,
+    // while the clone's would come from the disk. Not past bytes written since.
+    bool sourceReadable = false;
+    std::int64_t writtenEnd = 0;
+    Copied copied = Copied::Whole;
     std::int64_t finished = 0; // the new file's bytes before this are final
     std::optional<std::string> cleanedFolder; // where abandoned temporary files were last looked for
 
@@ -285,6 +291,12 @@ void FileSlot::readAt(std::int64_t offset, std::span<std::uint8_t> buffer)
     State& s = *state_;
     if (s.mode == State::Mode::Writing) {
         s.requireMode(State::Mode::Writing);
+        if (s.sourceReadable && offset >= s.writtenEnd && !detail::writerCameBy(s.file)
+            && detail::readAt(s.file, offset, buffer, s.reading()) == buffer.size() && !detail::writerCameBy(s.file))
+            return;
+        // A writer came: the clone, a snapshot of the source as it was before, is read from now on.
+        s.sourceReadable = false;
+        s.file.reset();
         if (detail::readAt(s.temporary.file, offset, buffer, s.writing()) != buffer.size())
             fail(s.writing(), Cause::ChangedWhileReading);
         return;
@@ -314,8 +326,10 @@ void FileSlot::confirmUnchanged()
     if (!(now.stamp == s.opened.stamp) || (s.watched && detail::writerCameBy(s.file)))
         fail(who, Cause::ChangedWhileReading);
     if (s.mode == State::Mode::Writing) {
-        s.file.reset(); // and with it the lease: the copy is what is repaired
         s.copyUnconfirmed = false;
+        s.sourceReadable = s.copied == Copied::Shared && s.watched;
+        if (!s.sourceReadable)
+            s.file.reset(); // and with it the lease: the copy is what is repaired
     }
 }
 
@@ -344,6 +358,8 @@ void FileSlot::openForWriting(const std::string& path, const std::optional<FileS
     s.folder = std::move(folder);
     s.replacing = replacing;
     s.copyUnconfirmed = false;
+    s.sourceReadable = false;
+    s.writtenEnd = 0;
     s.finished = 0;
     try {
         s.temporary = s.createTemporary(existing ? 0666 : permissions & 0777, s.writing());
@@ -372,14 +388,17 @@ void FileSlot::copyFrom(const std::string& source, const FileStamp& expected)
     s.opened = opened.info;
     s.watched = opened.watched;
     s.copyUnconfirmed = true;
-    if (detail::copyFile(s.file, s.temporary.file, expected.length, s.writing()) == Copied::Short)
+    s.copied = detail::copyFile(s.file, s.temporary.file, expected.length, s.writing());
+    if (s.copied == Copied::Short)
         fail(who, Cause::ChangedWhileReading);
 }
 
 void FileSlot::writeAt(std::int64_t offset, std::span<const std::uint8_t> data)
 {
-    state_->requireMode(State::Mode::Writing);
-    detail::writeAt(state_->temporary.file, offset, data, state_->writing());
+    State& s = *state_;
+    s.requireMode(State::Mode::Writing);
+    detail::writeAt(s.temporary.file, offset, data, s.writing());
+    s.writtenEnd = std::max(s.writtenEnd, offset + static_cast<std::int64_t>(data.size()));
 }
 
 void FileSlot::finishedUpTo(std::int64_t end)
@@ -396,6 +415,8 @@ FileIdentity FileSlot::commit()
     State& s = *state_;
     s.requireMode(State::Mode::Writing);
     const Subject who = s.writing();
+    s.sourceReadable = false;
+    s.file.reset(); // the source, and its lease, are not needed any more
     detail::unhide(s.temporary, who);
     detail::syncFile(s.temporary.file, who);
     const FileIdentity written = detail::statusOf(s.temporary.file, who).stamp.identity;

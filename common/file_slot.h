@@ -89,8 +89,8 @@ enum class ChangeWatch {
 /// Paths are UTF-8 texts. Every failure is an Error that names the file and the cause. The file
 /// size limit of the process is reported as such an error, never as a signal that ends it.
 ///
-/// Opening and copying are virtual so that tests can change a file at the moments another program
-/// might.
+/// Opening, copying and confirming are virtual so that tests can change a file at the moments
+/// another program might.
 class FileSlot {
 public:
     explicit FileSlot(TemporaryFiles temporaryFiles = TemporaryFiles::UnnamedWherePossible,
@@ -115,8 +115,8 @@ public:
     /// After the reads of a file open for reading, or the copy that starts a write: fails when what
     /// was read or copied is not, or may not be, the file as it was when it was opened, because
     /// another program wrote it meanwhile. Where the system cannot tell, the file is read again
-    /// and compared. A write's copy is then final, and its source closed.
-    void confirmUnchanged();
+    /// and compared. A write's copy is then final, whatever becomes of its source.
+    virtual void confirmUnchanged();
 
     /// Prepares a write to `path`. `replacing` is the file the caller expects under that name, as
     /// looked at through this slot (stamp()), or nothing when it expects none: anything else there,

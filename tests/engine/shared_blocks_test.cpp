@@ -1,6 +1,8 @@
 // On file systems that share blocks between files (xfs with reflink, btrfs), an output takes room
-// only for the blocks that hold repaired samples: the rest it shares with its input. Each case
-// makes a small file system of its own in a loop image, which only root may mount.
+// only for the blocks that hold repaired samples: the rest it shares with its input. Its copy of
+// the input is a snapshot: a program that writes the input once the copy is made changes nothing
+// of the output. Each case makes a small file system of its own in a loop image, which only root
+// may mount.
 #include "engine/batch.h"
 
 #include "common/text.h"
@@ -55,6 +57,30 @@ std::set<std::int64_t> blocksOfItsOwn(const fs::path& path)
     return own;
 }
 
+// Another program opens the input for writing as soon as its copy is confirmed, and writes over
+// it: its first try breaks the slot's lease, which the slot gives up at its next read.
+class OverwritingSlot : public FileSlot {
+public:
+    void copyFrom(const std::string& source, const FileStamp& expected) override
+    {
+        FileSlot::copyFrom(source, expected);
+        source_ = source;
+    }
+    void confirmUnchanged() override
+    {
+        FileSlot::confirmUnchanged();
+        if (source_.empty())
+            return;
+        EXPECT_EQ(::open(source_.c_str(), O_WRONLY | O_NONBLOCK), -1) << "refused while the slot holds its lease";
+        std::uint8_t first = 0;
+        readAt(0, {&first, 1});
+        test::writeFile(source_, test::Bytes(fs::file_size(source_), 0x80));
+    }
+
+private:
+    std::string source_;
+};
+
 struct SharingFileSystem {
     std::string label;
     std::string make; // the command that makes it in the image named after it
@@ -62,7 +88,7 @@ struct SharingFileSystem {
 
 class SharedBlocks : public ::testing::TestWithParam<SharingFileSystem> {};
 
-TEST_P(SharedBlocks, an_output_takes_room_only_for_the_blocks_the_repair_changed)
+TEST_P(SharedBlocks, an_output_takes_room_only_for_the_blocks_the_repair_changed_and_is_a_snapshot_of_its_input)
 {
     const SharingFileSystem& system = GetParam();
     if (!test::runningAsRoot())
@@ -108,6 +134,13 @@ TEST_P(SharedBlocks, an_output_takes_room_only_for_the_blocks_the_repair_changed
     EXPECT_EQ(changed.size(), 4u);
     EXPECT_EQ(test::readFile(disk / "a_R.fit"), expected);
     EXPECT_EQ(blocksOfItsOwn(disk / "a_R.fit"), changed) << system.label;
+
+    test::writeFile(disk / "b.fit", frame);
+    list.entries = {"b.fit"};
+    OverwritingSlot overwriting;
+    runBatch(list, {utf8FromPath(disk) + "/", 2}, values, overwriting);
+    EXPECT_EQ(test::readFile(disk / "b_R.fit"), expected);
+    EXPECT_NE(test::readFile(disk / "b.fit"), frame);
 }
 
 INSTANTIATE_TEST_SUITE_P(Batch, SharedBlocks,
