@@ -28,18 +28,10 @@ public:
         return inputs;
     }
 
-    Inputs(const Inputs&) = delete;
-    Inputs& operator=(const Inputs&) = delete;
-    ~Inputs() { std::filesystem::remove_all(folder); }
-
-    std::string folder; // ends with a separator
-    std::vector<std::string> names;
-    std::size_t bytes = 0; // of all files together
-
-private:
-    Inputs(int count, std::int64_t width, std::int64_t rows)
+    /// `count` frames `width` samples wide of `rows` rows each, in a new folder in `parent`.
+    Inputs(int count, std::int64_t width, std::int64_t rows, const std::filesystem::path& parent = std::filesystem::temp_directory_path())
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tarnis-bench-XXXXXX").string();
+        std::string pattern = (parent / "tarnis-bench-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr)
             std::abort();
         folder = pattern + "/";
@@ -51,6 +43,13 @@ private:
             bytes += frame.size();
         }
     }
+    Inputs(const Inputs&) = delete;
+    Inputs& operator=(const Inputs&) = delete;
+    ~Inputs() { std::filesystem::remove_all(folder); }
+
+    std::string folder; // ends with a separator
+    std::vector<std::string> names;
+    std::size_t bytes = 0; // of all files together
 };
 
 } // namespace tarnis::bench
