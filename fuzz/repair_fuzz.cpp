@@ -130,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // In windows, from the file as read, its changes written back onto it: stretches of a
         // sample or a few, and of about a row, where the rows above and below (two of them each
         // way in a colour frame) fall in and out of the window.
-        const std::int64_t stretches[] = {2, 6, 64, 126, row - 2, row, row + 2, 3 * row + 8};
+        const std::int64_t stretches[] = {2, 64, 126, row - 2, row, 2 * row - 2, 2 * row + 2, 3 * row + 8};
         const std::int64_t stretch = stretches[in.byte(3) >> 5];
         std::vector<std::uint8_t> patched(original.begin(), original.begin() + length);
         const tarnis::PatchedFile file{
