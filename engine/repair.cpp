@@ -409,13 +409,18 @@ void repairPlane(const Plane& p, RepairCounts& counts)
         repairRows<M>(p, firstRepairable, p.end, counts);
 }
 
+// An odd length leaves half a sample at the end; the repair would run past the buffer there.
+void checkEvenLength(std::int64_t fileLength)
+{
+    if (fileLength > kHeaderSize && fileLength % 2 != 0)
+        throw TruncatedImageError("repairDropouts: an odd fileLength above the header cuts the last sample in half");
+}
+
 void checkLength(std::span<std::uint8_t> fileData, std::int64_t fileLength)
 {
     if (fileLength < 0 || static_cast<std::uint64_t>(fileLength) > fileData.size())
         throw std::invalid_argument("repairDropouts: fileLength is negative or larger than fileData");
-    // An odd length leaves half a sample at the end; the repair would run past the buffer there.
-    if (fileLength > kHeaderSize && fileLength % 2 != 0)
-        throw TruncatedImageError("repairDropouts: an odd fileLength above the header cuts the last sample in half");
+    checkEvenLength(fileLength);
 }
 
 void checkLayout(const ImageLayout& layout)
@@ -481,8 +486,7 @@ RepairCounts repairDropouts(std::span<std::uint8_t> window, std::int64_t windowS
                             const ImageLayout& layout, std::int64_t from, std::int64_t to)
 {
     checkLayout(layout);
-    if (fileLength > kHeaderSize && fileLength % 2 != 0)
-        throw TruncatedImageError("repairDropouts: an odd fileLength above the header cuts the last sample in half");
+    checkEvenLength(fileLength);
     const std::int64_t reach = repairReach(layout);
     const std::int64_t windowEnd = windowStart + static_cast<std::int64_t>(window.size());
     if (from < layout.dataStart || from % 2 != 0 || to < from || to > fileLength || windowStart < 0
