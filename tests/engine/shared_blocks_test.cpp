@@ -5,7 +5,7 @@
 // may mount.
 #include "engine/batch.h"
 
-#include "common/text.h"
+#include "common/file_names.h"
 #include "engine/fits_header.h"
 #include "tests/support/child_process.h"
 #include "tests/support/files.h"
