@@ -33,17 +33,17 @@ std::string filledIn(std::string_view text, std::string_view slot, std::string_v
 // A count with its thousands grouped: "130,695".
 std::string grouped(std::int64_t number)
 {
-    // Copied digit by digit rather than inserting commas in place, which GCC 12 at -O3 takes for
-    // an overlapping copy and warns about.
+    // Appended digit by digit: MinGW's GCC 12 takes the inserts of the obvious loop for an
+    // overlapping copy and warns.
     const std::string digits = std::to_string(number);
     const std::size_t sign = digits.front() == '-' ? 1 : 0;
-    std::string result = digits.substr(0, sign);
+    std::string text = digits.substr(0, sign);
     for (std::size_t at = sign; at < digits.size(); ++at) {
         if (at > sign && (digits.size() - at) % 3 == 0)
-            result += ',';
-        result += digits[at];
+            text += ',';
+        text += digits[at];
     }
-    return result;
+    return text;
 }
 
 // A time as "2.3 s", or "4 min 12 s" past a minute, with the language's units.

@@ -52,41 +52,45 @@ struct FileStamp {
 /// Where a write keeps its bytes until they are complete.
 enum class TemporaryFiles {
     /// A file without a name where the file system has them (Linux), so that a crash can never
-    /// leave one behind; a hidden named file elsewhere.
+    /// leave one behind; a hidden named file elsewhere, which Windows removes if the process dies.
     UnnamedWherePossible,
     /// Always a hidden named file, as on file systems without unnamed ones.
     Named,
 };
 
-/// How a read notices another program writing the file.
+/// How a read or a copy notices another program writing the file.
 enum class ChangeWatch {
     /// Where the system can tell (a read lease on Linux, sharing modes on Windows): a file that another
     /// program has open for writing is in use, and one that a program opens for writing meanwhile has
     /// changed. Elsewhere as ReadTwice.
     WherePossible,
-    /// The file is read a second time and compared, as where the system cannot tell (POSIX).
+    /// What was read or copied is read again and compared, as where the system cannot tell.
     ReadTwice,
 };
 
-/// The single slot through which every file is read or written: at most one file is open in it.
+/// The single slot through which every file is read or written: one file open for reading, or one
+/// write in the making.
 ///
 /// Reading: the file is opened for reading only, and a file that another program changes while it
 /// is read (even at the same length, even through a memory mapping that leaves its times as they
-/// were) is an error rather than a mix of old and new bytes: readAll() and then confirmUnchanged().
+/// were) is an error rather than a mix of old and new bytes: readAt() and then confirmUnchanged().
 ///
-/// Writing never touches the file of the given name until the data is complete. The bytes go to a
-/// temporary file in the same folder; commit() makes them durable and then puts the file in place
-/// under its name in one step, so a reader, a crash or a full disk sees either the old file whole
-/// or the new file whole. Only the file the caller looked at and expects under the name is ever
-/// replaced: whatever else is there, or appears there meanwhile, stays. A hidden temporary file that
-/// a killed process left behind is removed by the next write into that folder, unless another
-/// running process is still writing it. An existing file that is write-protected, or that its user
-/// may not write, is never replaced.
+/// Writing never touches the file of the given name until the data is complete. The new file is a
+/// temporary file in the same folder, which starts empty or as a copy of another file that the file
+/// system makes itself (sharing the blocks where it can, so that only what is then written takes
+/// room of its own); commit() makes it durable and then puts it in place under its name in one
+/// step, so a reader, a crash or a full disk sees either the old file whole or the new file whole.
+/// Only the file the caller looked at and expects under the name is ever replaced: whatever else
+/// is there, or appears there meanwhile, stays. A hidden temporary file that a killed process left
+/// behind is removed by the next write into that folder, unless another running process is still
+/// writing it. An existing file that is write-protected, or that its user may not write, is never
+/// replaced.
 ///
 /// Paths are UTF-8 texts. Every failure is an Error that names the file and the cause. The file
 /// size limit of the process is reported as such an error, never as a signal that ends it.
 ///
-/// Reading is virtual so that tests can change a file at the moments another program might.
+/// Opening, copying and confirming are virtual so that tests can change a file at the moments
+/// another program might.
 class FileSlot {
 public:
     explicit FileSlot(TemporaryFiles temporaryFiles = TemporaryFiles::UnnamedWherePossible,
@@ -105,15 +109,14 @@ public:
     [[nodiscard]] std::int64_t length() const;
     /// The file open for reading as it was when it was opened.
     [[nodiscard]] FileStamp stamp() const;
-    /// Fills `buffer` from the file's first byte. A file that turns out longer or shorter than the
-    /// buffer, or that another program changed in any way since it was opened, is an error.
-    virtual void readAll(std::span<std::uint8_t> buffer);
-    /// After readAll(), before anything changes `buffer`: fails when the file is not, or may not be,
-    /// what `buffer` holds, because another program wrote it meanwhile. Where the system cannot tell,
-    /// this reads the file a second time and compares.
-    void confirmUnchanged(std::span<const std::uint8_t> buffer);
-    /// Fills `buffer` from the bytes at `offset`, which the file must hold.
+    /// Fills `buffer` from the bytes at `offset`, which the file must hold: of the file open for
+    /// reading, or of the new file of a write.
     void readAt(std::int64_t offset, std::span<std::uint8_t> buffer);
+    /// After the reads of a file open for reading, or the copy that starts a write: fails when what
+    /// was read or copied is not, or may not be, the file as it was when it was opened, because
+    /// another program wrote it meanwhile. Where the system cannot tell, the file is read again
+    /// and compared. A write's copy is then final, whatever becomes of its source.
+    virtual void confirmUnchanged();
 
     /// Prepares a write to `path`. `replacing` is the file the caller expects under that name, as
     /// looked at through this slot (stamp()), or nothing when it expects none: anything else there,
@@ -121,9 +124,16 @@ public:
     /// names a folder or a special file, or the file to replace is write-protected or its user may
     /// not write it. A new file gets `permissions` less the process's umask (POSIX).
     void openForWriting(const std::string& path, const std::optional<FileStamp>& replacing, std::uint32_t permissions = 0666);
-    /// Writes `data` from the file's first byte.
-    void writeAll(std::span<const std::uint8_t> data);
-    /// Makes the written data durable and puts it in place under the name given to openForWriting,
+    /// Makes the new file a copy of the file at `source`, which must still be the file `expected`
+    /// describes (as stamp() gave it when it was read); confirmUnchanged() then says whether the
+    /// copy is the file as it was.
+    virtual void copyFrom(const std::string& source, const FileStamp& expected);
+    /// Writes `data` at `offset` of the new file (after a copy, once it is confirmed).
+    void writeAt(std::int64_t offset, std::span<const std::uint8_t> data);
+    /// Says that the new file's bytes before `end` are final, so that the system may start writing
+    /// them to the disk while the rest is worked on.
+    void finishedUpTo(std::int64_t end);
+    /// Makes the new file durable and puts it in place under the name given to openForWriting,
     /// replacing the file expected there whole, and only that; then closes the slot. Returns the
     /// identity of the file now under the name.
     FileIdentity commit();
@@ -132,11 +142,11 @@ public:
     /// nothing when nothing is open.
     void close() noexcept;
 
-    /// The platform's half of the slot: the open file and what the write needs until commit().
-    struct Native;
+    /// What the slot holds open, and what a write needs until commit().
+    struct State;
 
 private:
-    std::unique_ptr<Native> native_;
+    std::unique_ptr<State> state_;
 };
 
 } // namespace tarnis

@@ -11,6 +11,7 @@
 #include <limits>
 #include <map>
 #include <mutex>
+#include <new>
 #include <optional>
 
 namespace tarnis {
@@ -18,8 +19,6 @@ namespace tarnis {
 namespace {
 
 constexpr std::size_t kDroppedCharacters = 4;
-// A file no longer than one header record holds no image row to repair.
-constexpr std::int64_t kHeaderBytes = 2880;
 // Where an existing file is held against the input: blocks spread evenly over the data. Two images
 // of the same camera, even with the same header, differ in every block by their noise alone.
 constexpr std::int64_t kBlockBytes = 4096;
@@ -71,47 +70,47 @@ std::vector<std::pair<std::int64_t, std::int64_t>> blocksOf(std::int64_t dataSta
     return blocks;
 }
 
-// The print of a file held whole in memory, whose data starts at `dataStart`.
-InputPrint printOf(std::span<const std::uint8_t> file, std::int64_t dataStart)
+// Where the primary header of the file open in `slot` ends: after the record that holds the END
+// card, looked for in its first `most` bytes; nothing where they hold none. Read a piece at a time,
+// so that a long file without one costs no memory.
+std::optional<std::int64_t> headerEndOfOpenFile(FileSlot& slot, std::int64_t most)
 {
-    InputPrint print;
-    print.length = static_cast<std::int64_t>(file.size());
-    dataStart = std::min(dataStart, print.length);
-    print.header.assign(file.begin(), file.begin() + dataStart);
-    for (const auto& [start, size] : blocksOf(dataStart, print.length))
-        print.blocks.emplace_back(start, std::vector<std::uint8_t>(file.begin() + start, file.begin() + start + size));
-    return print;
+    constexpr std::int64_t kMostPieceBytes = 364 * kRecordBytes; // about 1 MiB, in whole records
+    std::vector<std::uint8_t> piece;
+    const std::int64_t length = std::min(slot.length(), most);
+    for (std::int64_t at = 0, size = kRecordBytes; at < length; at += size, size = std::min(2 * size, kMostPieceBytes)) {
+        piece.resize(static_cast<std::size_t>(std::min(size, length - at)));
+        slot.readAt(at, piece);
+        if (const auto end = headerLength(piece))
+            return at + *end;
+    }
+    return std::nullopt;
 }
 
-// The print of the file open for reading in `slot`, read in pieces; nothing when it is longer than
-// a header record and holds no END card in its first kMostHeaderBytes, as no input that this
-// program gives an output does.
-std::optional<InputPrint> printOfOpenFile(FileSlot& slot)
+// The print of the file open for reading in `slot`, whose data starts at `dataStart`.
+InputPrint printOfOpenFile(FileSlot& slot, std::int64_t dataStart)
 {
-    constexpr std::int64_t kMostHeaderBytes = 1000 * kHeaderBytes;
     InputPrint print;
     print.length = slot.length();
-    std::int64_t dataStart = std::min(print.length, kHeaderBytes);
+    dataStart = std::min(dataStart, print.length);
     print.header.resize(static_cast<std::size_t>(dataStart));
     slot.readAt(0, print.header);
-    while (print.length > kHeaderBytes) {
-        if (const auto end = headerLength(print.header)) {
-            dataStart = std::min(*end, print.length);
-            print.header.resize(static_cast<std::size_t>(dataStart));
-            break;
-        }
-        if (dataStart == print.length || dataStart >= kMostHeaderBytes)
-            return std::nullopt;
-        const std::int64_t more = std::min(kHeaderBytes, print.length - dataStart);
-        print.header.resize(static_cast<std::size_t>(dataStart + more));
-        slot.readAt(dataStart, std::span(print.header).subspan(static_cast<std::size_t>(dataStart)));
-        dataStart += more;
-    }
     for (const auto& [start, size] : blocksOf(dataStart, print.length)) {
         print.blocks.emplace_back(start, std::vector<std::uint8_t>(static_cast<std::size_t>(size)));
         slot.readAt(start, print.blocks.back().second);
     }
     return print;
+}
+
+// The print of an input of the run; nothing when it is longer than a header record and holds no
+// END card in its first kMostHeaderBytes, as no input that this program gives an output does.
+std::optional<InputPrint> printOfInput(FileSlot& slot)
+{
+    constexpr std::int64_t kMostHeaderBytes = 1000 * kRecordBytes;
+    if (slot.length() <= kRecordBytes)
+        return printOfOpenFile(slot, slot.length());
+    const std::optional<std::int64_t> end = headerEndOfOpenFile(slot, kMostHeaderBytes);
+    return end ? std::optional(printOfOpenFile(slot, *end)) : std::nullopt;
 }
 
 // Whether the file open for reading in `slot` is an output of the input of `print`: as long, with
@@ -136,23 +135,6 @@ bool isOutputOf(FileSlot& slot, const InputPrint& print)
         }
     }
     return true;
-}
-
-void readWhole(const std::string& inputPath, RunValues& run, FileSlot& slot, FileStamp& stamp)
-{
-    const std::int64_t measuredLength = fileLengthByName(inputPath);
-    if (static_cast<std::uint64_t>(measuredLength) > std::numeric_limits<std::size_t>::max()
-        || !run.fileData.resize(static_cast<std::size_t>(measuredLength)))
-        throw Error(FileAction::Read, inputPath, Cause::TooLargeForMemory);
-    slot.openForReading(inputPath);
-    run.fileLength = slot.length();
-    if (run.fileLength != measuredLength)
-        throw Error(FileAction::Read, inputPath, Cause::ChangedWhileReading);
-    stamp = slot.stamp();
-    slot.readAll(run.fileData.bytes());
-    // Before the repair changes the buffer, while it can still be held against the file.
-    slot.confirmUnchanged(run.fileData.bytes());
-    slot.close();
 }
 
 // What is under the output's name, looked at through `slot`: nothing, or an earlier output of the
@@ -314,7 +296,7 @@ RunFiles::RunFiles(const std::vector<std::pair<std::string, std::string>>& input
                 auto [print, unread] = prints.try_emplace(source);
                 if (unread) {
                     slot.openForReading(source);
-                    print->second = printOfOpenFile(slot);
+                    print->second = printOfInput(slot);
                     slot.close();
                 }
                 if (print->second) {
@@ -389,30 +371,49 @@ FileReport repairFile(const std::string& folder, const std::string& name, std::s
 {
     const RunOptions& options = files.options();
     const std::string inputPath = folder + name;
-    FileStamp input;
-    readWhole(inputPath, run, slot, input);
+    const std::int64_t measuredLength = fileLengthByName(inputPath);
+    slot.openForReading(inputPath);
+    run.fileLength = slot.length();
+    if (run.fileLength != measuredLength)
+        throw Error(FileAction::Read, inputPath, Cause::ChangedWhileReading);
+    const FileStamp input = slot.stamp();
 
-    FileReport report;
-    std::int64_t dataStart = run.fileLength;
-    InputPrint print;
-    if (run.fileLength > kHeaderBytes) {
+    // The header says how the image is laid out; a file too short for an image row has none.
+    std::optional<ImageLayout> layout;
+    if (run.fileLength > kRecordBytes) {
+        std::vector<std::uint8_t> header(static_cast<std::size_t>(
+            std::min(headerEndOfOpenFile(slot, run.fileLength).value_or(kRecordBytes), run.fileLength)));
+        slot.readAt(0, header);
         try {
-            const ImageLayout layout = readImageLayout(run.fileData.bytes());
-            dataStart = layout.dataStart;
-            print = printOf(run.fileData.bytes(), dataStart); // before the repair rewrites the dropouts
-            report.mosaic = layout.mosaic;
-            report.dropouts = repairDropouts(run.fileData.bytes(), run.fileLength, layout);
-            // As far as the file's bytes go, as the repair goes; the layout's size fits in 64 bits.
-            const std::int64_t imageSamples = layout.rowBytes / 2 * layout.rows * layout.planes;
-            report.samples = std::clamp((run.fileLength - dataStart) / 2, std::int64_t{0}, imageSamples);
+            layout = readImageLayout(header);
         } catch (const FitsHeaderError& error) {
-            throw Error(FileAction::Repair, inputPath, error.cause(), error.found());
-        } catch (const TruncatedImageError&) {
-            throw Error(FileAction::Repair, inputPath, Cause::OddLength);
+            // The END card was looked for in the whole file.
+            throw Error(FileAction::Repair, inputPath, error.cause(),
+                        error.cause() == Cause::NoEndCard ? std::to_string(run.fileLength) : error.found());
         }
-    } else {
-        print = printOf(run.fileData.bytes(), dataStart);
+        // An odd length leaves half a sample at the end: the image was cut off.
+        if (run.fileLength % 2 != 0)
+            throw Error(FileAction::Repair, inputPath, Cause::OddLength);
     }
+    const InputPrint print = printOfOpenFile(slot, layout ? layout->dataStart : run.fileLength);
+    FileReport report;
+    if (layout) {
+        report.mosaic = layout->mosaic;
+        // As far as the file's bytes go, as the repair goes; the layout's size fits in 64 bits.
+        const std::int64_t imageSamples = layout->rowBytes / 2 * layout->rows * layout->planes;
+        report.samples = std::clamp((run.fileLength - layout->dataStart) / 2, std::int64_t{0}, imageSamples);
+    }
+    const auto repair = [&](const PatchedFile& file) {
+        try {
+            report.dropouts = repairInWindows(file, run.fileLength, *layout, run.fileData);
+        } catch (const std::bad_alloc&) {
+            throw Error(FileAction::Read, inputPath, Cause::TooLargeForMemory);
+        }
+    };
+    if (options.checkOnly && layout)
+        repair({[&](std::int64_t offset, std::span<std::uint8_t> bytes) { slot.readAt(offset, bytes); }, {}, {}});
+    slot.confirmUnchanged();
+    slot.close();
 
     report.outputPath = options.outputFolder.value_or(folder) + outputFileName(name, inputPath);
     const FileAction action = options.checkOnly ? FileAction::Check : FileAction::Write;
@@ -425,7 +426,16 @@ FileReport repairFile(const std::string& folder, const std::string& name, std::s
     // The input's permissions, so that a private frame gives a private output; its owner may write
     // the output, so that a later run can renew it.
     slot.openForWriting(report.outputPath, replacing, (input.permissions & 0777) | 0200);
-    slot.writeAll(run.fileData.bytes());
+    // The output starts as a copy of the input that the file system makes: where it shares blocks,
+    // only the blocks that the repair changes take room of their own. The copy, once confirmed, is
+    // what is repaired, whatever happens to the input afterwards.
+    slot.copyFrom(inputPath, input);
+    slot.confirmUnchanged();
+    if (layout) {
+        repair({[&](std::int64_t offset, std::span<std::uint8_t> bytes) { slot.readAt(offset, bytes); },
+                [&](std::int64_t offset, std::span<const std::uint8_t> bytes) { slot.writeAt(offset, bytes); },
+                [&](std::int64_t end) { slot.finishedUpTo(end); }});
+    }
     files.wrote(index, slot.commit());
     return report;
 }

@@ -4,8 +4,8 @@
 #include "common/file_list.h"
 #include "common/file_slot.h"
 #include "common/selection_state.h"
-#include "engine/byte_buffer.h"
 #include "engine/repair.h"
+#include "engine/windowed_repair.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -25,7 +25,7 @@ inline constexpr std::string_view kOutputSuffix = "_R.fit";
 /// after the run.
 struct RunValues {
     std::string fileName;
-    ByteBuffer fileData;
+    RepairWindow fileData; ///< the part of the file being repaired
     std::int64_t fileLength = 0;
 };
 
@@ -91,17 +91,19 @@ struct FileReport {
     Mosaic mosaic = Mosaic::None; ///< a colour frame's is repaired from samples of its own colour
 };
 
-/// Reads the file `name` in `folder` (which ends with a separator), input `index` of `files`, whole
-/// into `run`, repairs its dropouts with the layout its FITS header gives and writes the result
-/// beside it, or into the run's output folder, under outputFileName(), with the input's permissions (and its owner's leave to write
-/// it, so that a later run can renew it). A file of at most 2880 bytes holds no image row and is
-/// copied unchanged; a longer one that is not a 16-bit FITS image with rows is refused before
-/// anything is written. A file already under the output's name is replaced only when it is this
-/// program's earlier output of this input: as long as the input, with the same header, and the same
-/// bytes wherever the input holds no dropout (looked at in blocks spread over the data); anything
-/// else is refused, as `files` refuses, before anything is written. The run's options are those of
-/// `files`. The slot is closed after each successful read or write and left as it was on a
-/// failure, which is an Error that names the file and the cause.
+/// Repairs the file `name` in `folder` (which ends with a separator), input `index` of `files`: its
+/// output, beside it (or in the run's output folder) under outputFileName(), starts as a copy of it
+/// that the file system makes (sharing its blocks where it can), and then only the bytes the
+/// repair changes are written, a window at a time, with the layout its FITS header gives. The
+/// output gets the input's permissions (and its owner's leave to write it, so that a later run can
+/// renew it). A file of at most 2880 bytes holds no image row and is copied unchanged; a longer one
+/// that is not a 16-bit FITS image with rows is refused before anything is written. A file already
+/// under the output's name is replaced only when it is this program's earlier output of this
+/// input: as long as the input, with the same header, and the same bytes wherever the input holds
+/// no dropout (looked at in blocks spread over the data); anything else is refused, as `files`
+/// refuses, before anything is written. The run's options are those of `files`; a check reads the
+/// input a window at a time and writes nothing. The slot is closed after each successful read or
+/// write and left as it was on a failure, which is an Error that names the file and the cause.
 FileReport repairFile(const std::string& folder, const std::string& name, std::size_t index, RunFiles& files,
                       RunValues& run, FileSlot& slot);
 

@@ -16,7 +16,6 @@ namespace tarnis {
 namespace {
 
 constexpr std::size_t kCardBytes = 80;
-constexpr std::int64_t kRecordBytes = 2880;
 constexpr std::int64_t kMostAxes = 999;
 
 // The keyword of a card: its first eight columns, without the spaces that pad them.

@@ -1,5 +1,7 @@
 #include "engine/repair.h"
 
+#include "engine/dropout_scan.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -39,7 +41,6 @@ namespace tarnis {
 
 namespace {
 
-constexpr std::int64_t kHeaderSize = 2880; // one FITS record
 constexpr std::int64_t kRowBytes = 12160;  // 6080 samples of two bytes
 
 std::atomic<bool> wordsChosen{false};
@@ -409,13 +410,38 @@ void repairPlane(const Plane& p, RepairCounts& counts)
         repairRows<M>(p, firstRepairable, p.end, counts);
 }
 
+// An odd length leaves half a sample at the end; the repair would run past the buffer there.
+void checkEvenLength(std::int64_t fileLength)
+{
+    if (fileLength > kRecordBytes && fileLength % 2 != 0)
+        throw TruncatedImageError("repairDropouts: an odd fileLength above the header cuts the last sample in half");
+}
+
 void checkLength(std::span<std::uint8_t> fileData, std::int64_t fileLength)
 {
     if (fileLength < 0 || static_cast<std::uint64_t>(fileLength) > fileData.size())
         throw std::invalid_argument("repairDropouts: fileLength is negative or larger than fileData");
-    // An odd length leaves half a sample at the end; the repair would run past the buffer there.
-    if (fileLength > kHeaderSize && fileLength % 2 != 0)
-        throw TruncatedImageError("repairDropouts: an odd fileLength above the header cuts the last sample in half");
+    checkEvenLength(fileLength);
+}
+
+void checkLayout(const ImageLayout& layout)
+{
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    const bool valid = layout.dataStart > 0 && layout.dataStart % 2 == 0 && layout.rowBytes > 0
+                       && layout.rowBytes % 2 == 0 && layout.rows > 0 && layout.planes > 0
+                       && layout.rows <= kMax / layout.rowBytes
+                       && layout.planes <= (kMax - layout.dataStart) / (layout.rows * layout.rowBytes);
+    if (!valid)
+        throw std::invalid_argument("repairDropouts: the layout has no rows, an odd or non-positive size, or too many bytes");
+}
+
+// Repairs the plane by the layout's rule, from byte `from` up to byte `to` of the buffer.
+void repairRowsOf(const ImageLayout& layout, const Plane& p, std::int64_t from, std::int64_t to, RepairCounts& counts)
+{
+    if (layout.mosaic == Mosaic::Bayer)
+        repairRows<Mosaic::Bayer>(p, from, to, counts);
+    else
+        repairRows<Mosaic::None>(p, from, to, counts);
 }
 
 } // namespace
@@ -424,28 +450,26 @@ void repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength)
 {
     checkLength(fileData, fileLength);
     RepairCounts ignored;
-    if (fileLength > kHeaderSize)
-        repairPlane<Mosaic::None>({fileData.data(), kHeaderSize, kRowBytes, fileLength}, ignored);
+    if (fileLength > kRecordBytes)
+        repairPlane<Mosaic::None>({fileData.data(), kRecordBytes, kRowBytes, fileLength}, ignored);
+}
+
+std::int64_t repairReach(const ImageLayout& layout)
+{
+    // Under a colour mosaic the samples of a dropout's colour lie two rows up and down. A plane of
+    // no more rows than that has no sample with a neighbour above; a reach of the whole plane says
+    // so without counting bytes past it.
+    const std::int64_t rowsAway = layout.mosaic == Mosaic::Bayer ? 2 : 1;
+    return layout.rows > rowsAway ? rowsAway * layout.rowBytes : layout.rows * layout.rowBytes;
 }
 
 RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength, const ImageLayout& layout)
 {
     checkLength(fileData, fileLength);
-    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-    const bool valid = layout.dataStart > 0 && layout.dataStart % 2 == 0 && layout.rowBytes > 0
-                       && layout.rowBytes % 2 == 0 && layout.rows > 0 && layout.planes > 0
-                       && layout.rows <= kMax / layout.rowBytes
-                       && layout.planes <= (kMax - layout.dataStart) / (layout.rows * layout.rowBytes);
-    if (!valid)
-        throw std::invalid_argument("repairDropouts: the layout has no rows, an odd or non-positive size, or too many bytes");
-
+    checkLayout(layout);
     RepairCounts counts;
     const std::int64_t planeBytes = layout.rows * layout.rowBytes;
-    // Under a colour mosaic the samples of a dropout's colour lie two rows up and down. A plane of
-    // no more rows than that has no sample with a neighbour above; a reach of the whole plane says
-    // so without counting bytes past it.
-    const std::int64_t rowsAway = layout.mosaic == Mosaic::Bayer ? 2 : 1;
-    const std::int64_t reach = layout.rows > rowsAway ? rowsAway * layout.rowBytes : planeBytes;
+    const std::int64_t reach = repairReach(layout);
     for (std::int64_t plane = 0; plane < layout.planes; ++plane) {
         const std::int64_t start = layout.dataStart + plane * planeBytes;
         if (start >= fileLength)
@@ -455,6 +479,39 @@ RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileL
             repairPlane<Mosaic::Bayer>(p, counts);
         else
             repairPlane<Mosaic::None>(p, counts);
+    }
+    return counts;
+}
+
+RepairCounts repairDropouts(std::span<std::uint8_t> window, std::int64_t windowStart, std::int64_t fileLength,
+                            const ImageLayout& layout, std::int64_t from, std::int64_t to)
+{
+    checkLayout(layout);
+    checkEvenLength(fileLength);
+    const std::int64_t reach = repairReach(layout);
+    const std::int64_t windowEnd = windowStart + static_cast<std::int64_t>(window.size());
+    if (from < layout.dataStart || from % 2 != 0 || to < from || to > fileLength || windowStart < 0
+        || windowStart > std::max<std::int64_t>(from - reach - 1, 0) || windowEnd > fileLength)
+        throw std::invalid_argument("repairDropouts: the stretch lies outside the window or the image");
+
+    RepairCounts counts;
+    const std::int64_t planeBytes = layout.rows * layout.rowBytes;
+    for (std::int64_t plane = (from - layout.dataStart) / planeBytes; plane < layout.planes; ++plane) {
+        const std::int64_t start = layout.dataStart + plane * planeBytes;
+        if (start >= to)
+            break;
+        const std::int64_t end = std::min(start + planeBytes, fileLength);
+        const std::int64_t first = std::max(from, start);
+        const std::int64_t last = std::min(to, end);
+        if (windowEnd < std::min(last + reach, end))
+            throw std::invalid_argument("repairDropouts: the window ends before the rows below the stretch");
+        // In window terms; a byte below counts only inside the plane, which the window holds as far
+        // as the stretch reaches.
+        const Plane p{window.data(), start - windowStart, reach, std::min(end, windowEnd) - windowStart};
+        const std::int64_t firstRepairable = std::min(start + reach, end);
+        counts.left += countDropouts(window.data(), first - windowStart, std::min(last, firstRepairable) - windowStart);
+        if (std::max(first, firstRepairable) < last)
+            repairRowsOf(layout, p, std::max(first, firstRepairable) - windowStart, last - windowStart, counts);
     }
     return counts;
 }

@@ -6,6 +6,10 @@
 
 namespace tarnis {
 
+/// One FITS record: a header is whole records of 80-character cards, and the data start on the
+/// record after it.
+inline constexpr std::int64_t kRecordBytes = 2880;
+
 /// Thrown by repairDropouts for a buffer that cannot hold whole 16-bit samples after the header:
 /// the file was cut short or is not an image of this kind. The buffer is left untouched.
 class TruncatedImageError : public std::runtime_error {
@@ -31,7 +35,7 @@ enum class Mosaic {
 
 /// Where the 16-bit samples of an image lie in its file, as its FITS header tells.
 struct ImageLayout {
-    std::int64_t dataStart = 2880; ///< the first byte after the header: a multiple of 2880
+    std::int64_t dataStart = kRecordBytes; ///< the first byte after the header: a multiple of kRecordBytes
     std::int64_t rowBytes = 12160; ///< two bytes for each sample of a row (NAXIS1)
     std::int64_t rows = 1;         ///< rows of one plane (NAXIS2)
     std::int64_t planes = 1;       ///< planes of a cube (NAXIS3 and further multiplied), 1 for a plain image
@@ -67,10 +71,21 @@ struct RepairCounts {
 /// a data start or row length that is odd or not positive, or whose data does not fit in 64 bits.
 RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength, const ImageLayout& layout);
 
-/// The ways the repair can look for dropouts. All give the same bytes; by default the repair takes
-/// the fastest the processor has (AVX2 on x86-64, 64-bit words elsewhere). Tests and benchmarks
-/// choose one to hold it against the others.
-enum class DropoutScan { Fastest, Words };
-void useDropoutScan(DropoutScan scan);
+/// How far above and below a dropout the repair of `layout` reads, in bytes: a row, two rows under
+/// a colour mosaic, or a whole plane where a plane has no row that far from its first.
+[[nodiscard]] std::int64_t repairReach(const ImageLayout& layout);
+
+/// The same repair for a stretch of a file held in memory in part: the dropouts at bytes [from, to)
+/// of the file, with `window` holding the file's bytes from byte `windowStart` on. The bytes before
+/// `from` are taken as the repair of what lies before them left them, the bytes from `from` on as
+/// read, so that repairing a file's image data in stretches, one after another in ascending order,
+/// gives the bytes and counts of repairing it whole. The window holds the bytes from
+/// repairReach(layout) + 1 before `from` (or from the file's start) to repairReach(layout) past `to`
+/// (or to the end of the file or of the plane), and nothing past the file.
+///
+/// Throws TruncatedImageError for an odd `fileLength` above 2880, and std::invalid_argument for a
+/// layout as above, a stretch outside the image data, or a window that does not hold it so.
+RepairCounts repairDropouts(std::span<std::uint8_t> window, std::int64_t windowStart, std::int64_t fileLength,
+                            const ImageLayout& layout, std::int64_t from, std::int64_t to);
 
 } // namespace tarnis

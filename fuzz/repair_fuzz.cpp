@@ -1,5 +1,6 @@
 // Holds the fast dropout repair against the plain loop in tests/support on images built from the
-// fuzzer's input. Raw bytes alone would almost never put two dropouts one row apart or a dropout in
+// fuzzer's input, and the repair in windows, which writes back only what changed, against the
+// repair of the whole buffer. Raw bytes alone would almost never put two dropouts one row apart or a dropout in
 // a last row, so the input is read as a recipe (missing bytes count as zero, so every input is one):
 //
 //   byte 0     flags: bit 0 odd length; bit 1 the image's own layout (bytes 1-3) rather than the
@@ -7,7 +8,8 @@
 //              buffer's address: aligned, odd, even but not aligned (2 and 6 bytes past a boundary);
 //              bits 6-7 both set, with the own layout, a colour frame (a Bayer mosaic)
 //   bytes 1-3  the layout: width 1 to 6100 (byte 1 and the low 5 bits of byte 2), header records
-//              1 to 3 (the top 3 bits of byte 2), planes 1 to 4 and rows per plane 1 to 8 (byte 3)
+//              1 to 3 (the top 3 bits of byte 2), planes 1 to 4 and rows per plane 1 to 8 (byte 3,
+//              bits 0-4); bits 5-7 of byte 3 the stretch the repair in windows takes at a time
 //   byte 4     rows in the file after the header, 0 to 8, or 255 for a file no longer than about
 //              the header (12 times byte 5); byte 5 where in the next row it ends
 //   byte 6     how often a background sample is a dropout, in 256ths; byte 7 how often a byte is 0,
@@ -15,7 +17,9 @@
 //   then       three bytes per mark, a little-endian number: its low 2 bits a kind, the next 3 a
 //              count, the rest a sample's place counted back from the file's end (see below)
 
+#include "engine/dropout_scan.h"
 #include "engine/repair.h"
+#include "engine/windowed_repair.h"
 #include "tests/support/plain_repair.h"
 
 #include <algorithm>
@@ -123,6 +127,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fail("the repaired file differs from the plain loop's", length);
         if (!std::equal(original.begin() + length, original.end(), fast.begin() + length))
             fail("a byte after the file's length was changed", length);
+
+        // In windows, from the file as read, its changes written back onto it: stretches of a
+        // sample or a few, and of about a row, where the rows above and below (two of them each
+        // way in a colour frame) fall in and out of the window.
+        const std::int64_t stretches[] = {2, 64, 126, row - 2, row, 2 * row - 2, 2 * row + 2, 3 * row + 8};
+        const std::int64_t stretch = stretches[in.byte(3) >> 5];
+        std::vector<std::uint8_t> patched(original.begin(), original.begin() + length);
+        const tarnis::PatchedFile file{
+            [&](std::int64_t offset, std::span<std::uint8_t> bytes) {
+                if (offset < 0 || offset + static_cast<std::int64_t>(bytes.size()) > length)
+                    fail("read past the file", length);
+                std::copy_n(original.begin() + offset, bytes.size(), bytes.begin());
+            },
+            [&](std::int64_t offset, std::span<const std::uint8_t> bytes) {
+                if (offset < layout.dataStart || offset + static_cast<std::int64_t>(bytes.size()) > length)
+                    fail("wrote outside the image data", length);
+                std::copy(bytes.begin(), bytes.end(), patched.begin() + offset);
+            },
+            {}};
+        tarnis::RepairWindow window;
+        const tarnis::RepairCounts windowed = tarnis::repairInWindows(file, length, layout, window, stretch);
+        if (!std::equal(expected.begin(), expected.end(), patched.begin(), patched.end()) || (ownLayout && windowed != plainCounts))
+            fail("the repair in windows differs from the whole buffer's", length);
     }
     return 0;
 }

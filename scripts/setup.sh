@@ -19,8 +19,9 @@ packages=(
   "${window[@]}"
   pkg-config
   # tests and benchmarks (strace shows that each output is synced before it is named; a FAT image
-  # mounted through FUSE is a card that ignores letter case)
-  libgtest-dev libgmock-dev libbenchmark-dev libcfitsio-dev strace fusefat dosfstools
+  # mounted through FUSE is a card that ignores letter case; xfs and btrfs images share blocks
+  # between files)
+  libgtest-dev libgmock-dev libbenchmark-dev libcfitsio-dev strace fusefat dosfstools xfsprogs btrfs-progs
   # tarnis-repair's manual pages rendered, as man shows them, without a warning
   man-db groff-base
   # fuzz targets: Clang and its libFuzzer and sanitizer runtimes

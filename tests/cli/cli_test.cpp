@@ -444,7 +444,8 @@ const std::vector<OutputCase> kOutputCases = {
 INSTANTIATE_TEST_SUITE_P(TarnisRepair, Outputs, ::testing::ValuesIn(kOutputCases), [](const auto& info) { return info.param.label; });
 
 // An output is on disk before it gets its name, and its name is on disk before the run moves on:
-// the system calls say so, for a new output and for one that replaces an earlier.
+// the system calls say so, for a new output and for one that replaces an earlier. The output starts
+// as a copy that the kernel makes, and only the repaired bytes are written into it.
 TEST(TarnisRepair, syncs_each_output_before_naming_it_and_its_folder_after)
 {
 #ifndef __linux__
@@ -457,7 +458,7 @@ TEST(TarnisRepair, syncs_each_output_before_naming_it_and_its_folder_after)
     for (const char* output : {"new", "replacing"}) {
         const std::string trace = scratch.dirPath() + "trace";
         const test::ProgramResult result = test::runProgram(
-            "/usr/bin/strace", {"-f", "-e", "trace=openat,fsync,linkat,renameat,renameat2", "-o", trace,
+            "/usr/bin/strace", {"-f", "-e", "trace=openat,fsync,linkat,renameat,renameat2,ioctl,copy_file_range,pwrite64", "-o", trace,
                                 // LeakSanitizer cannot work under a tracer; the rest of the sanitizers still check
                                 "-E", "ASAN_OPTIONS=detect_leaks=0", TARNIS_REPAIR, "a.fit"},
             scratch.path());
@@ -477,7 +478,21 @@ TEST(TarnisRepair, syncs_each_output_before_naming_it_and_its_folder_after)
         const std::string file = calls.substr(equals, calls.find('\n', equals) - equals);
         const std::size_t named = std::min(calls.find("linkat(", open), calls.find("renameat", open));
         const std::size_t folderSynced = calls.find("fsync(" + folder + ")", open);
-        EXPECT_LT(calls.find("fsync(" + file + ")", open), named) << output << ":\n" << calls;
+        const std::size_t synced = calls.find("fsync(" + file + ")", open);
+        // ioctl(FILE, BTRFS_IOC_CLONE or FICLONE, INPUT) = 0 where the file system shares blocks,
+        // copy_file_range(INPUT, [0], FILE, [0], LENGTH, 0) = LENGTH elsewhere; then the patches,
+        // pwrite64(FILE, "..", 2, 15040) = 2.
+        std::size_t copied = calls.find("copy_file_range(", open);
+        for (std::size_t at = calls.find("ioctl(" + file + ", ", open); at < copied; at = calls.find("ioctl(" + file + ", ", at + 1)) {
+            const std::string line = calls.substr(at, calls.find('\n', at) - at);
+            copied = line.find("FICLONE") != std::string::npos && line.ends_with(" = 0") ? at : copied;
+        }
+        std::vector<long> patches;
+        for (std::size_t at = calls.find("pwrite64(" + file + ",", copied); at < synced; at = calls.find("pwrite64(" + file + ",", at + 1))
+            patches.push_back(std::stol(calls.substr(calls.find(") = ", at) + 4)));
+        EXPECT_EQ(patches, (std::vector<long>{2, 2})) << output << ": the two samples repaired below the first row:\n" << calls;
+        EXPECT_LT(copied, synced) << output << ":\n" << calls;
+        EXPECT_LT(synced, named) << output << ":\n" << calls;
         EXPECT_LT(named, folderSynced) << output << ":\n" << calls;
         EXPECT_NE(folderSynced, std::string::npos) << output << ":\n" << calls;
     }

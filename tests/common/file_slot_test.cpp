@@ -4,6 +4,7 @@
 #include "common/file_names.h"
 #include "tests/support/errors.h"
 #include "tests/support/files.h"
+#include "tests/support/program.h"
 #include "tests/support/scratch_dir.h"
 
 #include <gtest/gtest.h>
@@ -106,16 +107,16 @@ TEST_P(Writing, shows_nothing_under_the_name_until_committed_and_replaces_only_t
     std::filesystem::permissions(scratch.file("out.fit"), std::filesystem::perms(0640));
 
     writer.openForWriting(path("out.fit"), stampOf("out.fit"));
-    writer.writeAll(Bytes(10, 1));
+    writer.writeAt(0, Bytes(10, 1));
     writer.close();
     EXPECT_EQ(causeOf([&] { writer.openForWriting(path("out.fit"), std::nullopt); }), Cause::OutputChanged);
     writer.openForWriting(path("appears.fit"), std::nullopt);
-    writer.writeAll(fresh);
+    writer.writeAt(0, fresh);
     test::writeFile(scratch.file("appears.fit"), old);
     EXPECT_EQ(causeOf([&] { (void)writer.commit(); }), Cause::OutputChanged);
     writer.close();
     writer.openForWriting(path("out.fit"), stampOf("out.fit"));
-    writer.writeAll(fresh);
+    writer.writeAt(0, fresh);
     EXPECT_EQ(test::readFile(scratch.file("out.fit")), old);
     test::writeFile(scratch.file("out.fit"), Bytes(101, 0xEE)); // replaced meanwhile
     EXPECT_EQ(causeOf([&] { (void)writer.commit(); }), Cause::OutputChanged);
@@ -125,10 +126,10 @@ TEST_P(Writing, shows_nothing_under_the_name_until_committed_and_replaces_only_t
 
     std::filesystem::permissions(scratch.file("out.fit"), std::filesystem::perms(0640));
     writer.openForWriting(path("out.fit"), stampOf("out.fit"));
-    writer.writeAll(fresh);
+    writer.writeAt(0, fresh);
     writer.commit();
     writer.openForWriting(path("new.fit"), std::nullopt, 0640);
-    writer.writeAll(fresh);
+    writer.writeAt(0, fresh);
     writer.commit();
 
     EXPECT_FALSE(writer.isOpen());
@@ -200,13 +201,39 @@ TEST_F(FileSlotTest, a_write_removes_temporary_files_of_killed_writers_only)
     EXPECT_EQ(test::namesIn(scratch.path()), expected);
 }
 
+// A writer killed before its commit leaves nothing: its file has no name (Linux), or the system
+// removes it as the process ends (Windows).
+TEST_F(FileSlotTest, a_killed_writer_leaves_nothing_behind)
+{
+    EXPECT_NE(test::runProgram(TARNIS_KILLED_WRITER, {path("out.fit")}, scratch.path()).exitStatus, 0);
+    EXPECT_EQ(test::namesIn(scratch.path()), std::set<std::string>{});
+}
+
 #ifdef _WIN32
+// "C:out.fit" run from another drive names a file in drive C's working folder: the temporary file
+// goes there too, on the output's own volume, from which alone it can be moved in one step.
+TEST_F(FileSlotTest, a_path_relative_to_another_drive_writes_on_that_drive)
+{
+    const std::wstring folder = scratch.path().wstring();
+    const std::wstring drive = folder.substr(0, 2);
+    const std::wstring other = drive == L"Z:" ? L"C:\\" : L"Z:\\";
+    const std::filesystem::path working = std::filesystem::current_path();
+    ASSERT_TRUE(::SetEnvironmentVariableW((L"=" + drive).c_str(), folder.c_str()) && ::SetCurrentDirectoryW(other.c_str()));
+    slot.openForWriting(utf8FromPath(drive) + "out.fit", std::nullopt);
+    const std::set<std::string> whileWritten = test::namesIn(scratch.path());
+    slot.writeAt(0, Bytes(3, 2));
+    slot.commit();
+    std::filesystem::current_path(working);
+    EXPECT_EQ(whileWritten.size(), 1u);
+    EXPECT_EQ(test::readFile(scratch.file("out.fit")), Bytes(3, 2));
+}
+
 // A virus scanner holds the old output for a moment just as the new one is put in place.
 TEST_F(FileSlotTest, puts_the_output_in_place_once_a_brief_hold_on_the_old_one_passes)
 {
     test::writeFile(scratch.file("out.fit"), Bytes(5, 1));
     slot.openForWriting(path("out.fit"), stampOf("out.fit"));
-    slot.writeAll(Bytes(3, 2));
+    slot.writeAt(0, Bytes(3, 2));
     const HANDLE held = ::CreateFileW(scratch.file("out.fit").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     std::thread release([held] {
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
@@ -235,11 +262,11 @@ TEST_F(FileSlotTest, reads_and_writes_paths_longer_than_max_path)
     const Bytes content = {1, 2, 3, 4};
 
     slot.openForWriting(path, std::nullopt);
-    slot.writeAll(content);
+    slot.writeAt(0, content);
     slot.commit();
     Bytes read(content.size());
     slot.openForReading(path);
-    slot.readAll(read);
+    slot.readAt(0, read);
     slot.close();
 
     EXPECT_EQ(read, content);

@@ -48,7 +48,7 @@ namespace fs = std::filesystem;
 const std::string kFirst = "m31_R.fit";
 
 // Another program's hand on the failing file, at the moments the batch cannot guard.
-enum class Tamper { None, GrowAfterMeasuring, RewriteAfterOpening, WriteThroughMapping, LockFolderAfterReading };
+enum class Tamper { None, GrowAfterMeasuring, RewriteWhileCopied, WriteThroughMapping, LockFolderAfterReading };
 
 class TamperingSlot : public FileSlot {
 public:
@@ -59,44 +59,45 @@ public:
 
     void openForReading(const std::string& path) override
     {
-        readingTarget_ = path == utf8FromPath(target_);
-        if (tamper_ == Tamper::GrowAfterMeasuring && readingTarget_)
+        const bool target = path == utf8FromPath(target_);
+        if (tamper_ == Tamper::GrowAfterMeasuring && target)
             fs::resize_file(target_, fs::file_size(target_) + 2);
+        if (tamper_ == Tamper::LockFolderAfterReading && target)
+            fs::permissions(target_.parent_path(), fs::perms(0555));
 #ifndef _WIN32
         // A capture program writing its frame through a shared mapping: the file stays open for
         // writing, and writes to pages it has written already change none of the file's times.
-        if (tamper_ == Tamper::WriteThroughMapping && readingTarget_) {
+        if (tamper_ == Tamper::WriteThroughMapping && target && mapping_ == nullptr) {
             const int file = ::open(target_.c_str(), O_RDWR);
-            mapping_ = static_cast<char*>(::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0));
-            mapping_[3000] ^= 1;
+            mapping_ = static_cast<volatile char*>(::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0));
+            mapping_[3000] = mapping_[3000];
         }
 #endif
         FileSlot::openForReading(path);
     }
 
-    void readAll(std::span<std::uint8_t> buffer) override
+    void copyFrom(const std::string& source, const FileStamp& expected) override
     {
+        FileSlot::copyFrom(source, expected);
+        if (source != utf8FromPath(target_))
+            return;
 #ifndef _WIN32
-        // A program that opens the file for writing while it is read, and rewrites it in place at
+        // A program that opens the file for writing while it is copied, and rewrites it in place at
         // the same length, as FITS libraries do, once the system lets it.
-        if (tamper_ == Tamper::RewriteAfterOpening && readingTarget_) {
+        if (tamper_ == Tamper::RewriteWhileCopied) {
             const int file = ::open(target_.c_str(), O_RDWR | O_NONBLOCK);
             if (file >= 0)
                 (void)!::pwrite(file, "rewritten", 9, 100), ::close(file);
         }
 #endif
-        FileSlot::readAll(buffer);
-        if (tamper_ == Tamper::WriteThroughMapping && readingTarget_)
-            mapping_[3001] ^= 1;
-        if (tamper_ == Tamper::LockFolderAfterReading && readingTarget_)
-            fs::permissions(target_.parent_path(), fs::perms(0555));
+        if (tamper_ == Tamper::WriteThroughMapping && mapping_ != nullptr)
+            mapping_[3001] = static_cast<char>(mapping_[3001] ^ 1);
     }
 
 private:
     Tamper tamper_;
     fs::path target_;
-    bool readingTarget_ = false;
-    char* mapping_ = nullptr; // left to the child process's end, with the file open for writing
+    volatile char* mapping_ = nullptr; // left to the child process's end, with the file open for writing
 };
 
 using Make = std::function<void(const ScratchDir&)>;
@@ -256,8 +257,8 @@ const std::vector<Fault> kFaults = {
     Fault{"file_grows_between_measuring_and_reading", "growing.fit", writable("growing.fit"), Cause::ChangedWhileReading, "", {},
           Tamper::GrowAfterMeasuring},
 #ifndef _WIN32 // the slot's handle shares no writing there, so no other program can change the file meanwhile
-    Fault{"file_rewritten_in_place_while_read", "rewritten.fit", writable("rewritten.fit"), Cause::ChangedWhileReading, "", {},
-          Tamper::RewriteAfterOpening},
+    Fault{"file_rewritten_in_place_while_copied", "rewritten.fit", writable("rewritten.fit"), Cause::ChangedWhileReading, "", {},
+          Tamper::RewriteWhileCopied},
     // Told by the lease: the writer has the file open. Where no lease is granted, by a second read.
     Fault{"input_written_through_a_shared_mapping", "mapped.fit", writable("mapped.fit"), Cause::InUse, "", {},
           Tamper::WriteThroughMapping},
@@ -388,7 +389,7 @@ TEST(FaultInjection, a_card_that_ignores_letter_case_loses_nothing)
     EXPECT_TRUE(test::readFile(card / "a.fit") == frame && test::readFile(card / "A_R.FIT") == red);
     EXPECT_NE(test::readFile(card / "B_R.FIT"), frame) << "renewed";
     for (const auto& [watch, cause] : {std::pair{ChangeWatch::WherePossible, Cause::InUse}, {ChangeWatch::ReadTwice, Cause::ChangedWhileReading}})
-        EXPECT_EQ(run({"a.fit"}, TamperingSlot(Tamper::WriteThroughMapping, card / "a.fit", watch)).first, cause);
+        EXPECT_EQ(run({"b.fit"}, TamperingSlot(Tamper::WriteThroughMapping, card / "b.fit", watch)).first, cause);
 }
 
 // A leaked descriptor per file would end a night's batch of calibration frames half way.

@@ -103,7 +103,13 @@ INSTANTIATE_TEST_SUITE_P(
         // rows apart, each taking the one above as repaired.
         CameraCase{"colour_camera", 400, 9, 1, 0, false,
                    {{5, 0, 0}, {6, 1, 0}, {0, 2, 0}, {399, 3, 0}, {50, 2, 0}, {50, 4, 0}, {50, 6, 0}, {50, 8, 0}, {7, 7, 0}, {8, 8, 0}},
-                   "RGGB"}),
+                   "RGGB"},
+        // Larger than the stretch the run repairs at a time, which ends after sample 287 of row
+        // 524: the samples about that end take the ones two rows up as repaired and two rows down
+        // as read, wherever those lie.
+        CameraCase{"colour_camera_larger_than_a_window", 1000, 600, 1, 0, false,
+                   {{288, 522, 0}, {288, 524, 0}, {288, 526, 0}, {287, 524, 0}, {287, 526, 0}, {286, 522, 0}, {286, 526, 0}},
+                   "GRBG"}),
     [](const auto& info) { return info.param.label; });
 
 } // namespace

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "engine/byte_buffer.h"
+#include "engine/repair.h"
+
+#include <cstdint>
+#include <functional>
+#include <span>
+
+namespace tarnis {
+
+/// A file that a repair reads a stretch at a time and writes back only where it changed it: a
+/// file's new copy through the file slot, or bytes in memory.
+struct PatchedFile {
+    /// Fills the buffer with the file's bytes from the offset on.
+    std::function<void(std::int64_t, std::span<std::uint8_t>)> read;
+    /// Writes bytes that the repair changed back at their offset; empty where nothing is written
+    /// back, as when dropouts are only counted.
+    std::function<void(std::int64_t, std::span<const std::uint8_t>)> write;
+    /// Told that the file's bytes before the offset are final; may be empty.
+    std::function<void(std::int64_t)> finished;
+};
+
+/// The memory a repair in windows works in, kept from file to file: a fresh allocation per file
+/// would make the kernel map and clear its pages again.
+struct RepairWindow {
+    ByteBuffer bytes;  ///< a stretch of the file with the rows around it that the repair reads
+    ByteBuffer asRead; ///< the stretch as it was read, to tell what the repair changed
+};
+
+/// How much of a file a repair in windows takes at a time: small enough that the stretch and its
+/// copy as read stay in the processor's cache while they are repaired and compared.
+inline constexpr std::int64_t kStretchBytes = std::int64_t{1} << 20;
+
+/// Repairs the image data of a file of `fileLength` bytes laid out as `layout`, `stretchBytes` at a
+/// time (and the rows above and below that the repair reads besides), and writes back the bytes
+/// it changed, one write for each run of 4 KiB blocks of the file that hold changes, from the
+/// first changed byte of the run to its last. The file then holds what repairDropouts() makes of
+/// it whole, and the counts are that repair's. The file's length must be even above 2880 bytes.
+/// Throws std::bad_alloc when the window cannot be had, and whatever the file's calls throw.
+RepairCounts repairInWindows(const PatchedFile& file, std::int64_t fileLength, const ImageLayout& layout, RepairWindow& window,
+                             std::int64_t stretchBytes = kStretchBytes);
+
+} // namespace tarnis
