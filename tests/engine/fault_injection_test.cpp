@@ -246,67 +246,50 @@ Make writable(const std::string& name)
 // The faults that each platform can make; a fault that one cannot is left out there, with the reason.
 const std::vector<Fault> kFaults = {
     // Measuring: the file removed after the selection (a folder or a FIFO in its place fails here too).
-    Fault{"file_removed_after_selection", "gone.fit", [](const ScratchDir& s) { removeFile(s, "gone.fit"); }, Cause::NotFound},
+    Fault{.label = "file_removed_after_selection", .name = "gone.fit", .make = [](const ScratchDir& s) { removeFile(s, "gone.fit"); }, .cause = Cause::NotFound},
     // A cancelled selection leaves an empty list and the count: the input path is the folder itself.
-    Fault{"empty_name_after_a_cancelled_selection", "", nothing, Cause::IsFolder, "", {}, {}, {}, false},
+    Fault{.label = "empty_name_after_a_cancelled_selection", .name = "", .make = nothing, .cause = Cause::IsFolder, .nextRunCanSucceed = false},
 #ifndef _WIN32 // Wine enforces no access control lists, and Windows has no mode bits to clear
-    Fault{"no_read_permission", "private.fit",
-          [](const ScratchDir& s) { giveFolderToUnprivilegedUser(s), fs::permissions(s.file("private.fit"), fs::perms::none); }, Cause::NoPermission, "",
-          {.unprivileged = true}},
+    Fault{.label = "no_read_permission", .name = "private.fit", .make = [](const ScratchDir& s) { giveFolderToUnprivilegedUser(s), fs::permissions(s.file("private.fit"), fs::perms::none); }, .cause = Cause::NoPermission, .limits = {.unprivileged = true}},
 #endif
-    Fault{"file_grows_between_measuring_and_reading", "growing.fit", writable("growing.fit"), Cause::ChangedWhileReading, "", {},
-          Tamper::GrowAfterMeasuring},
+    Fault{.label = "file_grows_between_measuring_and_reading", .name = "growing.fit", .make = writable("growing.fit"), .cause = Cause::ChangedWhileReading, .tamper = Tamper::GrowAfterMeasuring},
 #ifndef _WIN32 // the slot's handle shares no writing there, so no other program can change the file meanwhile
-    Fault{"file_rewritten_in_place_while_copied", "rewritten.fit", writable("rewritten.fit"), Cause::ChangedWhileReading, "", {},
-          Tamper::RewriteWhileCopied},
+    Fault{.label = "file_rewritten_in_place_while_copied", .name = "rewritten.fit", .make = writable("rewritten.fit"), .cause = Cause::ChangedWhileReading, .tamper = Tamper::RewriteWhileCopied},
     // Told by the lease: the writer has the file open. Where no lease is granted, by a second read.
-    Fault{"input_written_through_a_shared_mapping", "mapped.fit", writable("mapped.fit"), Cause::InUse, "", {},
-          Tamper::WriteThroughMapping},
-    Fault{"input_written_through_a_shared_mapping_where_no_lease_is_granted", "mapped.fit", writable("mapped.fit"),
-          Cause::ChangedWhileReading, "", {}, Tamper::WriteThroughMapping, {}, true, ChangeWatch::ReadTwice},
+    Fault{.label = "input_written_through_a_shared_mapping", .name = "mapped.fit", .make = writable("mapped.fit"), .cause = Cause::InUse, .tamper = Tamper::WriteThroughMapping},
+    Fault{.label = "input_written_through_a_shared_mapping_where_no_lease_is_granted", .name = "mapped.fit", .make = writable("mapped.fit"), .cause = Cause::ChangedWhileReading, .tamper = Tamper::WriteThroughMapping, .watch = ChangeWatch::ReadTwice},
 #else
     // A capture program still writing the file, and a viewer showing the earlier output.
-    Fault{"input_being_written_by_another_program", "busy.fit", holding("busy.fit", GENERIC_WRITE), Cause::InUse, "", {}, {}, release},
-    Fault{"output_open_in_another_program", "viewed.fit", holding("viewed_R.fit", GENERIC_READ), Cause::InUse, "viewed_R.fit", {}, {},
-          release},
+    Fault{.label = "input_being_written_by_another_program", .name = "busy.fit", .make = holding("busy.fit", GENERIC_WRITE), .cause = Cause::InUse, .undo = release},
+    Fault{.label = "output_open_in_another_program", .name = "viewed.fit", .make = holding("viewed_R.fit", GENERIC_READ), .cause = Cause::InUse, .pathInError = "viewed_R.fit", .undo = release},
 #endif
-    Fault{"odd_length", "cut.fit",
-          [](const ScratchDir& s) {
+    Fault{.label = "odd_length", .name = "cut.fit", .make = [](const ScratchDir& s) {
               Bytes image = test::imageWithDropouts(3, {15040});
               image.push_back(0);
               writeInput(s, "cut.fit", image);
-          },
-          Cause::OddLength},
-    Fault{"not_a_16_bit_image", "float.fit", [](const ScratchDir& s) { writeInput(s, "float.fit", test::floatImage()); },
-          Cause::NotSixteenBit},
+          }, .cause = Cause::OddLength},
+    Fault{.label = "not_a_16_bit_image", .name = "float.fit", .make = [](const ScratchDir& s) { writeInput(s, "float.fit", test::floatImage()); }, .cause = Cause::NotSixteenBit},
     // The red channel was processed first; m31.fit's output would now replace it.
-    Fault{"output_name_is_a_file_of_the_selection", "m31.fit", [](const ScratchDir& s) { writeInput(s, kFirst, test::imageWithDropouts(4, {})); },
-          Cause::OutputIsSelected, kFirst, {}, {}, {}, false},
+    Fault{.label = "output_name_is_a_file_of_the_selection", .name = "m31.fit", .make = [](const ScratchDir& s) { writeInput(s, kFirst, test::imageWithDropouts(4, {})); }, .cause = Cause::OutputIsSelected, .pathInError = kFirst, .nextRunCanSucceed = false},
     // One its user may not write: as root, one of root's that the run, as nobody, may only read (one
     // that nobody may write is kept for root too, as the file slot's test shows); else one without
     // write permission.
-    Fault{"write_protected_output", "kept.fit",
-          [](const ScratchDir& s) {
+    Fault{.label = "write_protected_output", .name = "kept.fit", .make = [](const ScratchDir& s) {
               giveFolderToUnprivilegedUser(s);
               fs::permissions(s.file("kept_R.fit"), fs::perms(test::runningAsRoot() ? 0644 : 0444));
 #ifndef _WIN32
               ASSERT_TRUE(!test::runningAsRoot() || ::lchown(s.file("kept_R.fit").c_str(), 0, 0) == 0);
 #endif
-          },
-          Cause::WriteProtected, "kept_R.fit", {.unprivileged = true}, {}, [](const ScratchDir& s) { removeFile(s, "kept_R.fit"); }},
+          }, .cause = Cause::WriteProtected, .pathInError = "kept_R.fit", .limits = {.unprivileged = true}, .undo = [](const ScratchDir& s) { removeFile(s, "kept_R.fit"); }},
     // 254 characters, one short of the longest name that file systems take; the output's is 256.
-    Fault{"output_name_too_long", std::string(250, 'x') + ".fit", nothing, Cause::NameTooLong, std::string(250, 'x') + "_R.fit", {},
-          {}, {}, false},
+    Fault{.label = "output_name_too_long", .name = std::string(250, 'x') + ".fit", .make = nothing, .cause = Cause::NameTooLong, .pathInError = std::string(250, 'x') + "_R.fit", .nextRunCanSucceed = false},
 #ifndef _WIN32 // a folder's read-only attribute does not keep files out of it, and Windows has no file size limit
-    Fault{"no_write_permission_on_the_folder", "readonly.fit", giveFolderToUnprivilegedUser, Cause::NoPermission, "readonly_R.fit",
-          {.unprivileged = true}, Tamper::LockFolderAfterReading},
+    Fault{.label = "no_write_permission_on_the_folder", .name = "readonly.fit", .make = giveFolderToUnprivilegedUser, .cause = Cause::NoPermission, .pathInError = "readonly_R.fit", .limits = {.unprivileged = true}, .tamper = Tamper::LockFolderAfterReading},
     // The process's own file size limit: an error like any other, never a signal that kills it.
-    Fault{"file_size_limit_while_writing", "huge.fit",
-          [](const ScratchDir& s) {
+    Fault{.label = "file_size_limit_while_writing", .name = "huge.fit", .make = [](const ScratchDir& s) {
               writeInput(s, "huge.fit", test::imageWithDropouts(100, {}));
               test::writeFile(s.file("huge_R.fit"), test::imageWithDropouts(100, {}));
-          },
-          Cause::FileSizeLimit, "huge_R.fit", {.fileSizeLimit = 600000}, {}, [](const ScratchDir& s) { removeFile(s, "huge_R.fit"); }},
+          }, .cause = Cause::FileSizeLimit, .pathInError = "huge_R.fit", .limits = {.fileSizeLimit = 600000}, .undo = [](const ScratchDir& s) { removeFile(s, "huge_R.fit"); }},
 #endif
 };
 
@@ -335,10 +318,7 @@ TEST(FaultInjection, full_disk_keeps_the_earlier_output_and_leaves_no_temporary_
     RunValues values;
     FileSlot slot;
 
-    const std::optional<Error> error = test::errorOf([&] { runBatch(list, {utf8FromPath(disk) + "/", 2}, values, slot); });
-
-    ASSERT_TRUE(error);
-    EXPECT_EQ(std::make_pair(error->cause(), error->path()), std::make_pair(Cause::DiskFull, utf8FromPath(disk / "a_R.fit")));
+    EXPECT_ERROR(runBatch(list, {utf8FromPath(disk) + "/", 2}, values, slot), Cause::DiskFull, utf8FromPath(disk / "a_R.fit"));
     EXPECT_TRUE(regularFilesIn(disk) == (std::map<std::string, Bytes>{{"a.fit", image}, {"a_R.fit", oldOutput}}));
     EXPECT_FALSE(slot.isOpen());
 }
