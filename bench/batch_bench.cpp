@@ -41,7 +41,8 @@ void copyAndSyncAll(const Inputs& inputs)
 {
     for (const std::string& name : inputs.names) {
         const std::string target = inputs.folder + "copy-" + name;
-        std::filesystem::copy_file(inputs.folder + name, target, std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::copy_file(inputs.folder + name, target,
+                                   std::filesystem::copy_options::overwrite_existing);
         syncFile(target);
     }
 }
@@ -108,7 +109,8 @@ void BM_batchAgainstCopy(benchmark::State& state)
     using Clock = std::chrono::steady_clock;
     const Inputs& inputs = Inputs::frames();
     RunValues run;
-    FileSlot slot(TemporaryFiles::UnnamedWherePossible, state.range(0) == 0 ? ChangeWatch::WherePossible : ChangeWatch::ReadTwice);
+    FileSlot slot(TemporaryFiles::UnnamedWherePossible,
+                  state.range(0) == 0 ? ChangeWatch::WherePossible : ChangeWatch::ReadTwice);
     Clock::duration batchTime{};
     Clock::duration copyTime{};
     bool copyFirst = true;
@@ -138,8 +140,8 @@ void BM_batchAgainstCopy(benchmark::State& state)
         }
         copyFirst = !copyFirst;
     }
-    state.counters["time_over_copy"] =
-        std::chrono::duration<double>(batchTime).count() / std::chrono::duration<double>(copyTime).count();
+    state.counters["time_over_copy"] = std::chrono::duration<double>(batchTime).count()
+                                       / std::chrono::duration<double>(copyTime).count();
 }
 
 // Peak resident memory of a batch over the 20 files, in a process of its own: it should stay near
@@ -161,7 +163,7 @@ void BM_batchPeakMemory(benchmark::State& state)
             return;
         }
         int status = 0;
-        rusage usage {};
+        rusage usage{};
         ::wait4(child, &status, 0, &usage);
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
             state.SkipWithError("the batch failed");
@@ -170,7 +172,8 @@ void BM_batchPeakMemory(benchmark::State& state)
         peakKiB = usage.ru_maxrss;
     }
     state.counters["peak_rss_MiB"] = static_cast<double>(peakKiB) / 1024.0;
-    state.counters["peak_per_file_size"] = static_cast<double>(peakKiB) * 1024.0 / static_cast<double>(kFrameBytes);
+    state.counters["peak_per_file_size"] =
+        static_cast<double>(peakKiB) * 1024.0 / static_cast<double>(kFrameBytes);
 }
 
 // The file system the comparison with cp runs on: the temporary folder's own, or, made for it as
@@ -199,7 +202,10 @@ public:
         std::filesystem::resize_file(root_ / "disk.img", std::uintmax_t{3} << 30);
         const std::string make = kind == Xfs ? "mkfs.xfs -q -m reflink=1 " : "mkfs.btrfs -q ";
         if (std::system((make + (root_ / "disk.img").string() + " >/dev/null 2>&1").c_str()) != 0
-            || std::system(("mount -o loop " + (root_ / "disk.img").string() + " " + folder.string()).c_str()) != 0) {
+            || std::system(
+                   ("mount -o loop " + (root_ / "disk.img").string() + " " + folder.string())
+                       .c_str())
+                   != 0) {
             error = "cannot make or mount the loop image (" + make + "and mount)";
             return;
         }
@@ -221,7 +227,8 @@ public:
         ::sync();
         struct statvfs status {};
         ::statvfs(folder.c_str(), &status);
-        return static_cast<double>(status.f_blocks - status.f_bfree) * static_cast<double>(status.f_frsize);
+        return static_cast<double>(status.f_blocks - status.f_bfree)
+               * static_cast<double>(status.f_frsize);
     }
 
     std::filesystem::path folder;
@@ -254,7 +261,8 @@ void BM_againstCp(benchmark::State& state, Disk::Kind kind)
         state.SkipWithError(disk.error.c_str());
         return;
     }
-    const Inputs inputs(20, kCameraWidth, rowsOfWidth(kCameraWidth), disk.folder, static_cast<double>(state.range(0)) / 1e6);
+    const Inputs inputs(20, kCameraWidth, rowsOfWidth(kCameraWidth), disk.folder,
+                        static_cast<double>(state.range(0)) / 1e6);
     const std::string copies = inputs.folder + "copies/";
     std::string cp = kind == Disk::TemporaryFolder ? "cp" : "cp --reflink=always";
     std::vector<std::string> arguments = {"--quiet"};
@@ -316,11 +324,31 @@ void BM_againstCp(benchmark::State& state, Disk::Kind kind)
 BENCHMARK(BM_copyAndSync)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_batch)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 BENCHMARK(BM_batchFreshBufferPerFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
-BENCHMARK(BM_batchAgainstCopy)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
+BENCHMARK(BM_batchAgainstCopy)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(5);
 BENCHMARK(BM_batchPeakMemory)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
-BENCHMARK_CAPTURE(BM_againstCp, temporary_folder, Disk::TemporaryFolder)->Arg(100)->Arg(10)->Iterations(9)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_againstCp, xfs_reflink, Disk::Xfs)->Arg(100)->Arg(10)->Iterations(9)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_againstCp, btrfs, Disk::Btrfs)->Arg(100)->Arg(10)->Iterations(9)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_againstCp, temporary_folder, Disk::TemporaryFolder)
+    ->Arg(100)
+    ->Arg(10)
+    ->Iterations(9)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_againstCp, xfs_reflink, Disk::Xfs)
+    ->Arg(100)
+    ->Arg(10)
+    ->Iterations(9)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_againstCp, btrfs, Disk::Btrfs)
+    ->Arg(100)
+    ->Arg(10)
+    ->Iterations(9)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace tarnis::bench

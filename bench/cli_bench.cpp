@@ -55,22 +55,41 @@ void BM_jobs(benchmark::State& state, Files files, Mode mode)
         };
         if (oneFirst) {
             timeRun("1", oneJob);
-            state.SetIterationTime(std::chrono::duration<double>(timeRun(jobs, severalJobs)).count());
+            state.SetIterationTime(
+                std::chrono::duration<double>(timeRun(jobs, severalJobs)).count());
         } else {
-            state.SetIterationTime(std::chrono::duration<double>(timeRun(jobs, severalJobs)).count());
+            state.SetIterationTime(
+                std::chrono::duration<double>(timeRun(jobs, severalJobs)).count());
             timeRun("1", oneJob);
         }
         oneFirst = !oneFirst;
     }
-    state.counters["speedup"] =
-        std::chrono::duration<double>(oneJob).count() / std::chrono::duration<double>(severalJobs).count();
+    state.counters["speedup"] = std::chrono::duration<double>(oneJob).count()
+                                / std::chrono::duration<double>(severalJobs).count();
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * inputs.bytes));
 }
 
-BENCHMARK_CAPTURE(BM_jobs, frames_48MB_x20, Files::Frames, Mode::Write)->Arg(2)->Iterations(4)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_jobs, frames_48MB_x20_check, Files::Frames, Mode::Check)->Arg(2)->Iterations(4)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_jobs, small_1MB_x200, Files::Small, Mode::Write)->Arg(2)->Arg(4)->Iterations(4)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_jobs, small_1MB_x200_check, Files::Small, Mode::Check)->Arg(2)->Iterations(4)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_jobs, frames_48MB_x20, Files::Frames, Mode::Write)
+    ->Arg(2)
+    ->Iterations(4)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_jobs, frames_48MB_x20_check, Files::Frames, Mode::Check)
+    ->Arg(2)
+    ->Iterations(4)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_jobs, small_1MB_x200, Files::Small, Mode::Write)
+    ->Arg(2)
+    ->Arg(4)
+    ->Iterations(4)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_jobs, small_1MB_x200_check, Files::Small, Mode::Check)
+    ->Arg(2)
+    ->Iterations(4)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace tarnis::bench

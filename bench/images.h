@@ -25,8 +25,9 @@ inline std::int64_t rowsOfWidth(std::int64_t width)
 /// which the given share of samples are dropouts, after a one-record FITS header; with `bayer`, a
 /// colour frame (BAYERPAT = 'RGGB'). No byte is 0xFF, so that memchr for 0xFF runs over the whole
 /// frame as the baseline.
-inline std::vector<std::uint8_t> skyFrame(double dropoutShare, std::uint32_t seed = 42, std::int64_t width = kCameraWidth,
-                                          std::int64_t rows = 0, bool bayer = false)
+inline std::vector<std::uint8_t> skyFrame(double dropoutShare, std::uint32_t seed = 42,
+                                          std::int64_t width = kCameraWidth, std::int64_t rows = 0,
+                                          bool bayer = false)
 {
     rows = rows > 0 ? rows : rowsOfWidth(width);
     std::vector<std::string> cards = test::imageCards({width, rows});

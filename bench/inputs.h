@@ -30,7 +30,8 @@ public:
 
     /// `count` frames `width` samples wide of `rows` rows each, `dropoutShare` of their samples
     /// dropouts, in a new folder in `parent`.
-    Inputs(int count, std::int64_t width, std::int64_t rows, const std::filesystem::path& parent = std::filesystem::temp_directory_path(),
+    Inputs(int count, std::int64_t width, std::int64_t rows,
+           const std::filesystem::path& parent = std::filesystem::temp_directory_path(),
            double dropoutShare = 0.0001)
     {
         std::string pattern = (parent / "tarnis-bench-XXXXXX").string();
@@ -41,7 +42,8 @@ public:
             const auto frame = skyFrame(dropoutShare, static_cast<std::uint32_t>(i), width, rows);
             names.push_back("frame" + std::to_string(i) + ".fit");
             std::ofstream(folder + names.back(), std::ios::binary)
-                .write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
+                .write(reinterpret_cast<const char*>(frame.data()),
+                       static_cast<std::streamsize>(frame.size()));
             bytes += frame.size();
         }
     }

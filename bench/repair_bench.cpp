@@ -15,7 +15,18 @@
 namespace tarnis::bench {
 namespace {
 
-enum Data { Clean, Sparse, Dense, Adversarial, AllDropouts, Clean4144, Sparse4144, CleanBayer, SparseBayer, DenseBayer };
+enum Data {
+    Clean,
+    Sparse,
+    Dense,
+    Adversarial,
+    AllDropouts,
+    Clean4144,
+    Sparse4144,
+    CleanBayer,
+    SparseBayer,
+    DenseBayer
+};
 
 // The repair as the batch runs it: the layout read from the header, then the repair with it; or
 // the repair with the camera's fixed layout, as before headers were read.
@@ -115,8 +126,8 @@ void BM_repairAgainstMemchr(benchmark::State& state, Data data, Layout layout)
         repairTime += repairEnd - repairStart;
         state.SetIterationTime(std::chrono::duration<double>(repairEnd - repairStart).count());
     }
-    state.counters["speed_vs_memchr"] =
-        std::chrono::duration<double>(memchrTime).count() / std::chrono::duration<double>(repairTime).count();
+    state.counters["speed_vs_memchr"] = std::chrono::duration<double>(memchrTime).count()
+                                        / std::chrono::duration<double>(repairTime).count();
 }
 
 // What reading a header costs, to set against the repair of the frame behind it.
@@ -149,24 +160,35 @@ BENCHMARK_CAPTURE(BM_sampleBySample, adversarial, Adversarial)->Unit(benchmark::
 BENCHMARK_CAPTURE(BM_sampleBySample, all_dropouts, AllDropouts)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_memchr, clean, Clean)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_memchr, dropouts_0_01_percent, Sparse)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_repairAgainstMemchr, clean, Clean, Layout::Fixed)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_repairAgainstMemchr, dropouts_0_01_percent, Sparse, Layout::Fixed)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_clean, Clean, Layout::FromHeader)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_repairAgainstMemchr, clean, Clean, Layout::Fixed)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_repairAgainstMemchr, dropouts_0_01_percent, Sparse, Layout::Fixed)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_clean, Clean, Layout::FromHeader)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_dropouts_0_01_percent, Sparse, Layout::FromHeader)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_4144_wide_clean, Clean4144, Layout::FromHeader)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_4144_wide_dropouts_0_01_percent, Sparse4144, Layout::FromHeader)
+BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_4144_wide_dropouts_0_01_percent, Sparse4144,
+                  Layout::FromHeader)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 // A colour frame, repaired from samples of its own colour two rows away.
-BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_bayer_clean, CleanBayer, Layout::FromHeader)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_bayer_dropouts_0_01_percent, SparseBayer, Layout::FromHeader)
+BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_bayer_clean, CleanBayer, Layout::FromHeader)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_bayer_dropouts_1_percent, DenseBayer, Layout::FromHeader)
+BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_bayer_dropouts_0_01_percent, SparseBayer,
+                  Layout::FromHeader)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_bayer_dropouts_1_percent, DenseBayer,
+                  Layout::FromHeader)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_readImageLayout)->Unit(benchmark::kMicrosecond);

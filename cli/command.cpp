@@ -52,7 +52,8 @@ std::optional<unsigned> jobCount(std::string_view text)
 {
     unsigned value = 0;
     const char* const last = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), last, value); // digits only: no sign, no space
+    const auto [stop, error] =
+        std::from_chars(text.data(), last, value); // digits only: no sign, no space
     if (error != std::errc() || stop != last)
         return std::nullopt;
     if (value < 1 || value > kMostJobs)
@@ -66,8 +67,9 @@ struct OptionName {
     bool takesValue;
 };
 
-constexpr OptionName kOptionNames[] = {{'c', "check", false}, {'h', "help", false},  {'j', "jobs", true},
-                                       {'o', "output-dir", true}, {'q', "quiet", false}, {'V', "version", false}};
+constexpr OptionName kOptionNames[] = {{'c', "check", false}, {'h', "help", false},
+                                       {'j', "jobs", true},   {'o', "output-dir", true},
+                                       {'q', "quiet", false}, {'V', "version", false}};
 
 // The option that a long name names: written whole, or cut short as long as no other option begins
 // alike ("--out" for "--output-dir"), as GNU programs take them.
@@ -107,7 +109,8 @@ Parsed parse(const std::vector<std::string>& arguments, Language language)
         return parsed;
     };
     // Takes one option with its value; a usage problem when the value is wrong.
-    const auto take = [&](const OptionName& option, const std::string& value) -> std::optional<UsageProblem> {
+    const auto take = [&](const OptionName& option,
+                          const std::string& value) -> std::optional<UsageProblem> {
         switch (option.shortName) {
         case 'c': options.run.checkOnly = true; break;
         case 'q': options.quiet = true; break;
@@ -210,23 +213,27 @@ struct Outcome {
 // of a frame taken without an offset are stored as dropouts are, and are repaired as dropouts.
 constexpr std::int64_t kWarnedPercent = 1;
 
-Outcome repairOne(const std::string& path, std::size_t index, RunFiles& files, RunValues& run, FileSlot& slot, Language language)
+Outcome repairOne(const std::string& path, std::size_t index, RunFiles& files, RunValues& run,
+                  FileSlot& slot, Language language)
 {
     Outcome outcome;
     if (files.passedOver(index)) // an earlier output that its input renews, or a file named again
         return outcome;
     try {
-        const FileReport report = repairFile(std::string(folderOf(path)), std::string(nameOf(path)), index, files, run, slot);
+        const FileReport report = repairFile(std::string(folderOf(path)), std::string(nameOf(path)),
+                                             index, files, run, slot);
         // The last column says which repair the file had, in a word that scripts can rely on: "bayer"
         // for a colour frame repaired from samples of its own colour, "mono" for every other.
-        outcome.line = oneLine(path) + '\t' + oneLine(report.outputPath) + '\t' + std::to_string(report.dropouts.repaired) + '\t'
+        outcome.line = oneLine(path) + '\t' + oneLine(report.outputPath) + '\t'
+                       + std::to_string(report.dropouts.repaired) + '\t'
                        + std::to_string(report.dropouts.left) + '\t'
                        + (report.mosaic == Mosaic::Bayer ? "bayer" : "mono") + '\n';
         outcome.bytes = run.fileLength;
         outcome.dropouts = report.dropouts;
         const std::int64_t dropouts = report.dropouts.repaired + report.dropouts.left;
         if (dropouts * 100 > report.samples * kWarnedPercent)
-            outcome.warning = manyDropoutsText(path, dropouts, report.samples, files.options().checkOnly, language);
+            outcome.warning = manyDropoutsText(path, dropouts, report.samples,
+                                               files.options().checkOnly, language);
     } catch (const Error& error) {
         outcome.error = failureText(error, language);
     } catch (const std::bad_alloc&) {
@@ -242,8 +249,9 @@ Outcome repairOne(const std::string& path, std::size_t index, RunFiles& files, R
 class Reporter {
 public:
     Reporter(Console& console, const Options& options, Language language)
-        : console_(console), language_(language), quiet_(options.quiet), terminal_(!options.quiet && console.errorIsTerminal()),
-          outcomes_(options.files.size()), start_(console.now())
+        : console_(console), language_(language), quiet_(options.quiet),
+          terminal_(!options.quiet && console.errorIsTerminal()), outcomes_(options.files.size()),
+          start_(console.now())
     {
         summary_.checkOnly = options.run.checkOnly;
     }
@@ -295,11 +303,15 @@ private:
     void showProgress()
     {
         const auto now = console_.now();
-        if (!terminal_ || now - start_ < kProgressAfter || (shownWidth_ > 0 && now - shownAt_ < kProgressEvery))
+        if (!terminal_ || now - start_ < kProgressAfter
+            || (shownWidth_ > 0 && now - shownAt_ < kProgressEvery))
             return;
         const double seconds = std::chrono::duration<double>(now - start_).count();
-        std::string line = std::to_string(done_) + "/" + std::to_string(outcomes_.size()) + "  " + byteCount(summary_.bytes)
-                           + "  " + byteCount(static_cast<std::int64_t>(static_cast<double>(summary_.bytes) / seconds)) + "/s";
+        std::string line =
+            std::to_string(done_) + "/" + std::to_string(outcomes_.size()) + "  "
+            + byteCount(summary_.bytes) + "  "
+            + byteCount(static_cast<std::int64_t>(static_cast<double>(summary_.bytes) / seconds))
+            + "/s";
         const std::size_t width = line.size();
         line.resize(std::max(width, shownWidth_), ' ');
         console_.writeError("\r" + line + "\r");
@@ -347,12 +359,15 @@ int run(const Options& options, Console& console, Language language)
         FileSlot slot;
         RunValues run;
         for (std::size_t index = next++; index < options.files.size(); index = next++)
-            reporter.finished(index, repairOne(options.files[index], index, files, run, slot, language));
+            reporter.finished(index,
+                              repairOne(options.files[index], index, files, run, slot, language));
     };
     // As many workers as the open-file limit leaves room for, and as the system will start: fewer
     // only take longer, while a worker short of files would fail the files it takes.
     std::size_t workers = std::min<std::size_t>(options.jobs, options.files.size());
-    workers = std::max<std::size_t>(1, std::min(workers, spareFileDescriptors(workers * kDescriptorsPerWorker) / kDescriptorsPerWorker));
+    workers = std::max<std::size_t>(
+        1, std::min(workers,
+                    spareFileDescriptors(workers * kDescriptorsPerWorker) / kDescriptorsPerWorker));
     std::vector<std::jthread> others;
     try {
         while (others.size() + 1 < workers)
@@ -374,14 +389,9 @@ int runCommand(const std::vector<std::string>& arguments, Console& console, Lang
         return kUsageError;
     }
     switch (parsed.request) {
-    case Request::Help:
-        console.writeOut(helpText(language));
-        return kAllRepaired;
-    case Request::Version:
-        console.writeOut(versionText());
-        return kAllRepaired;
-    case Request::Run:
-        break;
+    case Request::Help: console.writeOut(helpText(language)); return kAllRepaired;
+    case Request::Version: console.writeOut(versionText()); return kAllRepaired;
+    case Request::Run: break;
     }
     return run(parsed.options, console, language);
 }

@@ -19,6 +19,7 @@ enum ExitStatus : int {
 /// them, speaking `language`, and returns its exit status. Each file is repaired as the window's
 /// run repairs it, beside itself or in the folder of --output-dir, and no output replaces a file
 /// named on the command line. Unlike the window's run, a failed file does not stop the others.
-[[nodiscard]] int runCommand(const std::vector<std::string>& arguments, Console& console, Language language);
+[[nodiscard]] int runCommand(const std::vector<std::string>& arguments, Console& console,
+                             Language language);
 
 } // namespace tarnis::cli

@@ -18,7 +18,10 @@ public:
     virtual void writeError(std::string_view text) = 0;
     /// Whether standard error is a terminal a person watches, rather than a file, a pipe or a log.
     [[nodiscard]] virtual bool errorIsTerminal() const = 0;
-    [[nodiscard]] virtual std::chrono::steady_clock::time_point now() const { return std::chrono::steady_clock::now(); }
+    [[nodiscard]] virtual std::chrono::steady_clock::time_point now() const
+    {
+        return std::chrono::steady_clock::now();
+    }
 };
 
 /// The process's own standard output and standard error. On Windows a console gets the text as

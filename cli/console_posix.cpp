@@ -24,7 +24,8 @@ private:
     static int write(std::FILE* stream, std::string_view text)
     {
         errno = 0;
-        if (std::fwrite(text.data(), 1, text.size(), stream) == text.size() && std::fflush(stream) == 0)
+        if (std::fwrite(text.data(), 1, text.size(), stream) == text.size()
+            && std::fflush(stream) == 0)
             return 0;
         const int error = errno != 0 ? errno : EIO;
         std::clearerr(stream);

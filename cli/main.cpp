@@ -17,14 +17,14 @@ int wmain(int argc, wchar_t** argv)
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i)
         arguments.push_back(tarnis::utf8(argv[i]));
-    return tarnis::cli::runCommand(tarnis::cli::expandWildcardsOfWindows(arguments), *tarnis::cli::processConsole(),
-                                   tarnis::cli::userLanguage());
+    return tarnis::cli::runCommand(tarnis::cli::expandWildcardsOfWindows(arguments),
+                                   *tarnis::cli::processConsole(), tarnis::cli::userLanguage());
 }
 #else
 int main(int argc, char** argv)
 {
     tarnis::openClosedStandardStreams();
-    return tarnis::cli::runCommand(std::vector<std::string>(argv + 1, argv + argc), *tarnis::cli::processConsole(),
-                                   tarnis::cli::userLanguage());
+    return tarnis::cli::runCommand(std::vector<std::string>(argv + 1, argv + argc),
+                                   *tarnis::cli::processConsole(), tarnis::cli::userLanguage());
 }
 #endif

@@ -54,8 +54,8 @@ std::string duration(std::chrono::duration<double> time, const char* minutes, co
     if (total < 59.95)
         std::snprintf(text, sizeof text, "%.1f %s", total, seconds);
     else
-        std::snprintf(text, sizeof text, "%lld %s %lld %s", static_cast<long long>(total) / 60, minutes,
-                      static_cast<long long>(total) % 60, seconds);
+        std::snprintf(text, sizeof text, "%lld %s %lld %s", static_cast<long long>(total) / 60,
+                      minutes, static_cast<long long>(total) % 60, seconds);
     return text;
 }
 
@@ -66,11 +66,14 @@ std::string_view englishUsage(UsageProblem problem)
     switch (problem) {
     case UsageProblem::NoFile: return "no file given";
     case UsageProblem::UnknownOption: return "unknown option '{}'";
-    case UsageProblem::MissingJobs: return "option '--jobs' needs the number of files to repair at a time";
-    case UsageProblem::BadJobs: return "option '--jobs' takes a whole number from 1 to 256, not '{}'";
+    case UsageProblem::MissingJobs:
+        return "option '--jobs' needs the number of files to repair at a time";
+    case UsageProblem::BadJobs:
+        return "option '--jobs' takes a whole number from 1 to 256, not '{}'";
     case UsageProblem::MissingFolder: return "option '--output-dir' needs a folder";
     case UsageProblem::ValueNotTaken: return "option '{}' takes no value";
-    case UsageProblem::NoSuchFolder: return "option '--output-dir' needs an existing folder; there is no '{}'";
+    case UsageProblem::NoSuchFolder:
+        return "option '--output-dir' needs an existing folder; there is no '{}'";
     case UsageProblem::NotAFolder: return "option '--output-dir' needs a folder; '{}' is not one";
     }
     return {};
@@ -83,8 +86,9 @@ std::string counted(std::int64_t number, const char* thing)
 
 std::string englishSummary(const Summary& s)
 {
-    return counted(s.files, "file") + (s.checkOnly ? " checked, " : " repaired, ") + grouped(s.failed) + " failed; "
-           + counted(s.repaired, "dropout") + (s.checkOnly ? " to repair, " : " repaired, ") + grouped(s.left)
+    return counted(s.files, "file") + (s.checkOnly ? " checked, " : " repaired, ")
+           + grouped(s.failed) + " failed; " + counted(s.repaired, "dropout")
+           + (s.checkOnly ? " to repair, " : " repaired, ") + grouped(s.left)
            + (s.checkOnly ? " to leave; " : " left; ") + byteCount(s.bytes) + " in "
            + duration(s.time, "min", "s") + "\n";
 }
@@ -149,9 +153,11 @@ std::string_view japaneseUsage(UsageProblem problem)
     switch (problem) {
     case UsageProblem::NoFile: return "ファイルが指定されていません。";
     case UsageProblem::UnknownOption: return "知らないオプションです: {}";
-    case UsageProblem::MissingJobs: return "--jobs の後に、同時に処理するファイルの数を指定してください。";
+    case UsageProblem::MissingJobs:
+        return "--jobs の後に、同時に処理するファイルの数を指定してください。";
     case UsageProblem::BadJobs: return "--jobs には 1 から 256 までの整数を指定してください: {}";
-    case UsageProblem::MissingFolder: return "--output-dir の後に、出力先のフォルダを指定してください。";
+    case UsageProblem::MissingFolder:
+        return "--output-dir の後に、出力先のフォルダを指定してください。";
     case UsageProblem::ValueNotTaken: return "{} には値を付けられません。";
     case UsageProblem::NoSuchFolder: return "--output-dir に指定したフォルダがありません: {}";
     case UsageProblem::NotAFolder: return "--output-dir にはフォルダを指定してください: {}";
@@ -161,10 +167,12 @@ std::string_view japaneseUsage(UsageProblem problem)
 
 std::string japaneseSummary(const Summary& s)
 {
-    return "ファイル " + grouped(s.files) + (s.checkOnly ? " 個を確認、失敗 " : " 個を修復、失敗 ") + grouped(s.failed) + " 個。"
-           + (s.checkOnly ? "修復するドロップアウト " : "修復したドロップアウト ") + grouped(s.repaired) + " 個、"
-           + (s.checkOnly ? "残すもの " : "残したもの ") + grouped(s.left) + " 個。" + byteCount(s.bytes)
-           + "、" + duration(s.time, "分", "秒") + "。\n";
+    return "ファイル " + grouped(s.files) + (s.checkOnly ? " 個を確認、失敗 " : " 個を修復、失敗 ")
+           + grouped(s.failed) + " 個。"
+           + (s.checkOnly ? "修復するドロップアウト " : "修復したドロップアウト ")
+           + grouped(s.repaired) + " 個、" + (s.checkOnly ? "残すもの " : "残したもの ")
+           + grouped(s.left) + " 個。" + byteCount(s.bytes) + "、" + duration(s.time, "分", "秒")
+           + "。\n";
 }
 
 const CommandTexts kJapanese{
@@ -230,7 +238,9 @@ const CommandTexts& textsOf(Language language)
 
 Language languageOfLocale(std::string_view locale)
 {
-    const bool japanese = locale.starts_with("ja") && (locale.size() == 2 || locale[2] == '_' || locale[2] == '.' || locale[2] == '@');
+    const bool japanese =
+        locale.starts_with("ja")
+        && (locale.size() == 2 || locale[2] == '_' || locale[2] == '.' || locale[2] == '@');
     return japanese ? Language::Japanese : Language::English;
 }
 
@@ -281,29 +291,37 @@ std::string versionText()
 std::string usageErrorText(UsageProblem problem, std::string_view argument, Language language)
 {
     const CommandTexts& texts = textsOf(language);
-    return "tarnis-repair: " + filledIn(texts.usage(problem), "{}", oneLine(argument)) + "\n" + std::string(texts.hint) + "\n";
+    return "tarnis-repair: " + filledIn(texts.usage(problem), "{}", oneLine(argument)) + "\n"
+           + std::string(texts.hint) + "\n";
 }
 
 std::string failureText(const Error& error, Language language)
 {
     return "tarnis-repair: "
-           + describeOnOneLine(error.action(), oneLine(error.path()), error.cause(), oneLine(error.detail()), language) + "\n";
+           + describeOnOneLine(error.action(), oneLine(error.path()), error.cause(),
+                               oneLine(error.detail()), language)
+           + "\n";
 }
 
 std::string outputErrorText(int errorNumber, Language language)
 {
     const Error error = systemError(FileAction::Write, {}, errorNumber);
-    return filledIn(textsOf(language).outputError, "{}", describeCause(error.cause(), error.detail(), language)) + "\n";
+    return filledIn(textsOf(language).outputError, "{}",
+                    describeCause(error.cause(), error.detail(), language))
+           + "\n";
 }
 
-std::string manyDropoutsText(const std::string& path, std::int64_t dropouts, std::int64_t samples, bool checkOnly, Language language)
+std::string manyDropoutsText(const std::string& path, std::int64_t dropouts, std::int64_t samples,
+                             bool checkOnly, Language language)
 {
     const CommandTexts& texts = textsOf(language);
     const double percent = 100.0 * static_cast<double>(dropouts) / static_cast<double>(samples);
     char share[32];
     std::snprintf(share, sizeof share, percent < 10 ? "%.2f" : "%.1f", percent);
     return "tarnis-repair: "
-           + filledIn(filledIn(checkOnly ? texts.manyDropoutsCounted : texts.manyDropouts, "{share}", share), "{path}", oneLine(path))
+           + filledIn(filledIn(checkOnly ? texts.manyDropoutsCounted : texts.manyDropouts,
+                               "{share}", share),
+                      "{path}", oneLine(path))
            + "\n";
 }
 

@@ -32,8 +32,18 @@ namespace tarnis::cli {
 [[nodiscard]] std::string versionText();
 
 /// What is wrong with a command line, on one line, followed by where to read more.
-enum class UsageProblem { NoFile, UnknownOption, MissingJobs, BadJobs, MissingFolder, ValueNotTaken, NoSuchFolder, NotAFolder };
-[[nodiscard]] std::string usageErrorText(UsageProblem problem, std::string_view argument, Language language);
+enum class UsageProblem {
+    NoFile,
+    UnknownOption,
+    MissingJobs,
+    BadJobs,
+    MissingFolder,
+    ValueNotTaken,
+    NoSuchFolder,
+    NotAFolder
+};
+[[nodiscard]] std::string usageErrorText(UsageProblem problem, std::string_view argument,
+                                         Language language);
 
 /// A file that failed, on one line: "tarnis-repair: PATH: what could not be done: why".
 [[nodiscard]] std::string failureText(const Error& error, Language language);
@@ -42,8 +52,8 @@ enum class UsageProblem { NoFile, UnknownOption, MissingJobs, BadJobs, MissingFo
 [[nodiscard]] std::string outputErrorText(int errorNumber, Language language);
 
 /// The warning for a file in which more than 1 % of the samples are dropouts.
-[[nodiscard]] std::string manyDropoutsText(const std::string& path, std::int64_t dropouts, std::int64_t samples, bool checkOnly,
-                                           Language language);
+[[nodiscard]] std::string manyDropoutsText(const std::string& path, std::int64_t dropouts,
+                                           std::int64_t samples, bool checkOnly, Language language);
 
 /// What a run did, for the summary that closes it on a terminal.
 struct Summary {

@@ -12,7 +12,9 @@ char32_t nextCharacter(std::string_view text, std::size_t& at)
     const auto lead = static_cast<unsigned char>(text[at++]);
     const int length = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
     char32_t c = length == 0 ? lead : lead & (0x3F >> length);
-    for (int i = 0; i < length && at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80; ++i)
+    for (int i = 0;
+         i < length && at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80;
+         ++i)
         c = c << 6 | (static_cast<unsigned char>(text[at++]) & 0x3F);
     return c;
 }
@@ -52,13 +54,16 @@ bool matchesWildcard(std::string_view pattern, std::string_view name, CaseFold f
     return i == p.size();
 }
 
-std::vector<std::string> expandWildcards(const std::vector<std::string>& arguments,
-                                         const std::function<std::vector<std::string>(const std::string&)>& candidates, CaseFold fold)
+std::vector<std::string>
+expandWildcards(const std::vector<std::string>& arguments,
+                const std::function<std::vector<std::string>(const std::string&)>& candidates,
+                CaseFold fold)
 {
     std::vector<std::string> expanded;
     for (const std::string& argument : arguments) {
         std::size_t nameStart = argument.size();
-        while (nameStart > 0 && !isPathSeparator(argument[nameStart - 1]) && argument[nameStart - 1] != ':')
+        while (nameStart > 0 && !isPathSeparator(argument[nameStart - 1])
+               && argument[nameStart - 1] != ':')
             --nameStart;
         const std::string_view pattern = std::string_view(argument).substr(nameStart);
         const std::size_t before = expanded.size();

@@ -24,8 +24,9 @@ char32_t upperCase(char32_t c)
 std::vector<std::string> listed(const std::string& pattern)
 {
     std::vector<std::string> names;
-    WIN32_FIND_DATAW found {};
-    const HANDLE search = ::FindFirstFileExW(utf16(pattern).c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileExW(utf16(pattern).c_str(), FindExInfoBasic, &found,
+                                             FindExSearchNameMatch, nullptr, 0);
     if (search == INVALID_HANDLE_VALUE)
         return names;
     do {

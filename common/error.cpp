@@ -14,50 +14,35 @@ Cause causeOfErrorNumber(int errorNumber) noexcept
 {
     switch (errorNumber) {
     case ENOENT:
-    case ENOTDIR:
-        return Cause::NotFound;
-    case EISDIR:
-        return Cause::IsFolder;
+    case ENOTDIR: return Cause::NotFound;
+    case EISDIR: return Cause::IsFolder;
     case EACCES:
-    case EPERM:
-        return Cause::NoPermission;
+    case EPERM: return Cause::NoPermission;
     case ENOSPC:
 #ifdef EDQUOT
     case EDQUOT:
 #endif
         return Cause::DiskFull;
-    case EFBIG:
-        return Cause::FileSizeLimit;
-    case EROFS:
-        return Cause::ReadOnlyFileSystem;
-    case ENAMETOOLONG:
-        return Cause::NameTooLong;
-    case ENOMEM:
-        return Cause::OutOfMemory;
-    case EIO:
-        return Cause::DeviceError;
+    case EFBIG: return Cause::FileSizeLimit;
+    case EROFS: return Cause::ReadOnlyFileSystem;
+    case ENAMETOOLONG: return Cause::NameTooLong;
+    case ENOMEM: return Cause::OutOfMemory;
+    case EIO: return Cause::DeviceError;
     case EMFILE:
-    case ENFILE:
-        return Cause::TooManyOpenFiles;
+    case ENFILE: return Cause::TooManyOpenFiles;
     case EBUSY:
     case ETXTBSY:
     case EAGAIN: // a mandatory lock held by another program
         return Cause::InUse;
-    case ELOOP:
-        return Cause::SymlinkLoop;
+    case ELOOP: return Cause::SymlinkLoop;
     case ENODEV:
-    case ENXIO:
-        return Cause::NoDevice;
-    case EOVERFLOW:
-        return Cause::ValueTooLarge;
+    case ENXIO: return Cause::NoDevice;
+    case EOVERFLOW: return Cause::ValueTooLarge;
 #ifdef ESTALE
-    case ESTALE:
-        return Cause::StaleNetworkFile;
+    case ESTALE: return Cause::StaleNetworkFile;
 #endif
-    case EXDEV:
-        return Cause::CrossDevice;
-    case ETIMEDOUT:
-        return Cause::TimedOut;
+    case EXDEV: return Cause::CrossDevice;
+    case ETIMEDOUT: return Cause::TimedOut;
     case ENETDOWN:
     case ENETUNREACH:
     case EHOSTUNREACH:
@@ -75,10 +60,8 @@ Cause causeOfErrorNumber(int errorNumber) noexcept
 #if defined(EOPNOTSUPP) && EOPNOTSUPP != ENOTSUP
     case EOPNOTSUPP:
 #endif
-    case ENOSYS:
-        return Cause::Unsupported;
-    default:
-        return Cause::UnknownSystemError;
+    case ENOSYS: return Cause::Unsupported;
+    default: return Cause::UnknownSystemError;
     }
 }
 
@@ -86,17 +69,15 @@ Cause causeOfErrorNumber(int errorNumber) noexcept
 
 Error::Error(FileAction action, std::string path, Cause cause, std::string detail)
     : std::runtime_error(describeOnOneLine(action, path, cause, detail, Language::English)),
-      action_(action),
-      path_(std::move(path)),
-      cause_(cause),
-      detail_(std::move(detail))
+      action_(action), path_(std::move(path)), cause_(cause), detail_(std::move(detail))
 {
 }
 
 Error systemError(FileAction action, const std::string& path, int errorNumber)
 {
     const Cause cause = causeOfErrorNumber(errorNumber);
-    return Error(action, path, cause, cause == Cause::UnknownSystemError ? std::to_string(errorNumber) : std::string());
+    return Error(action, path, cause,
+                 cause == Cause::UnknownSystemError ? std::to_string(errorNumber) : std::string());
 }
 
 } // namespace tarnis

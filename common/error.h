@@ -35,7 +35,7 @@ enum class Cause {
     NetworkUnavailable,
     Unsupported,
     UnknownSystemError, // detail: the error number
-    SystemError,        // detail: the error number and the system's own description (systemErrorDetail())
+    SystemError, // detail: the error number and the system's own description (systemErrorDetail())
     // Found by Tarnis itself.
     NotRegularFile,
     FolderInTheWay,
@@ -48,9 +48,9 @@ enum class Cause {
     NameHasFolder,
     OutputIsSelected,     // detail: the name of the input whose output it would be
     OutputOfAnotherInput, // detail: the name of the earlier input of the run whose output has that name
-    NotAnEarlierOutput,   // detail: the name of the input; the file under the output's name is not its output
-    OutputChanged,        // a file appeared or changed under the output's name while the output was written
-    NotFits,          // detail, for this and the causes below: what the header holds
+    NotAnEarlierOutput, // detail: the name of the input; the file under the output's name is not its output
+    OutputChanged, // a file appeared or changed under the output's name while the output was written
+    NotFits,       // detail, for this and the causes below: what the header holds
     NoEndCard,
     NotSixteenBit,
     NotUnsignedSamples,

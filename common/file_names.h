@@ -49,7 +49,8 @@ inline constexpr char kPathSeparator = '/';
 
 /// `text` without its last `count` characters, counted as Unicode characters of the UTF-8 text (a
 /// Japanese character is one, not three), or nothing when the text has fewer characters than that.
-[[nodiscard]] std::optional<std::string_view> dropLastCharacters(std::string_view text, std::size_t count);
+[[nodiscard]] std::optional<std::string_view> dropLastCharacters(std::string_view text,
+                                                                 std::size_t count);
 
 /// `text` with every letter that has an upper case in its upper case, for telling whether two names
 /// are one on a file system that ignores letter case. Covers at least what NTFS, FAT and exFAT fold

@@ -151,9 +151,13 @@ struct FileSlot::State {
     std::int64_t writtenEnd = 0;
     Copied copied = Copied::Whole;
     std::int64_t finished = 0; // the new file's bytes before this are final
-    std::optional<std::string> cleanedFolder; // where abandoned temporary files were last looked for
+    std::optional<std::string>
+        cleanedFolder; // where abandoned temporary files were last looked for
 
-    [[nodiscard]] Subject reading() const { return {FileAction::Read, mode == Mode::Writing ? sourcePath : path}; }
+    [[nodiscard]] Subject reading() const
+    {
+        return {FileAction::Read, mode == Mode::Writing ? sourcePath : path};
+    }
     [[nodiscard]] Subject writing() const { return {FileAction::Write, path}; }
     [[nodiscard]] Subject current() const { return mode == Mode::Writing ? writing() : reading(); }
 
@@ -204,17 +208,21 @@ struct FileSlot::State {
         if (mode == Mode::Reading) {
             for (const ReadPiece& piece : piecesRead) {
                 const std::span<std::uint8_t> bytes(again.data(), piece.length);
-                if (detail::readAt(file, piece.offset, bytes, who) != bytes.size() || digestOf(bytes) != piece.digest)
+                if (detail::readAt(file, piece.offset, bytes, who) != bytes.size()
+                    || digestOf(bytes) != piece.digest)
                     fail(who, Cause::ChangedWhileReading);
             }
             return;
         }
         std::vector<std::uint8_t> copy(kPieceBytes);
-        for (std::int64_t offset = 0; offset < opened.stamp.length; offset += static_cast<std::int64_t>(kPieceBytes)) {
-            const auto size = static_cast<std::size_t>(std::min<std::int64_t>(opened.stamp.length - offset, kPieceBytes));
+        for (std::int64_t offset = 0; offset < opened.stamp.length;
+             offset += static_cast<std::int64_t>(kPieceBytes)) {
+            const auto size = static_cast<std::size_t>(
+                std::min<std::int64_t>(opened.stamp.length - offset, kPieceBytes));
             const std::span<std::uint8_t> source(again.data(), size);
             const std::span<std::uint8_t> copied(copy.data(), size);
-            if (detail::readAt(file, offset, source, who) != size || detail::readAt(temporary.file, offset, copied, writing()) != size
+            if (detail::readAt(file, offset, source, who) != size
+                || detail::readAt(temporary.file, offset, copied, writing()) != size
                 || !std::equal(source.begin(), source.end(), copied.begin()))
                 fail(who, Cause::ChangedWhileReading);
         }
@@ -234,14 +242,16 @@ std::int64_t fileLengthByName(const std::string& path)
 std::optional<FileIdentity> fileIdentityByName(const std::string& path)
 {
     try {
-        if (const std::optional<FileInfo> info = detail::lookAt(path, {FileAction::Read, path}); info && info->kind != FileKind::Other)
+        if (const std::optional<FileInfo> info = detail::lookAt(path, {FileAction::Read, path});
+            info && info->kind != FileKind::Other)
             return info->stamp.identity;
     } catch (const Error&) {
     }
     return std::nullopt;
 }
 
-FileSlot::FileSlot(TemporaryFiles temporaryFiles, ChangeWatch changeWatch) : state_(std::make_unique<State>())
+FileSlot::FileSlot(TemporaryFiles temporaryFiles, ChangeWatch changeWatch)
+    : state_(std::make_unique<State>())
 {
     state_->temporaryFiles = temporaryFiles;
     state_->changeWatch = changeWatch;
@@ -264,7 +274,8 @@ void FileSlot::openForReading(const std::string& path)
     const Subject who{FileAction::Read, path};
     if (isOpen())
         fail(who, Cause::SlotBusy);
-    detail::OpenedFile opened = detail::openToRead(path, s.changeWatch == ChangeWatch::WherePossible, who);
+    detail::OpenedFile opened =
+        detail::openToRead(path, s.changeWatch == ChangeWatch::WherePossible, who);
     requireRegular(opened.info, who);
     s.file = std::move(opened.file);
     s.opened = opened.info;
@@ -292,7 +303,8 @@ void FileSlot::readAt(std::int64_t offset, std::span<std::uint8_t> buffer)
     if (s.mode == State::Mode::Writing) {
         s.requireMode(State::Mode::Writing);
         if (s.sourceReadable && offset >= s.writtenEnd && !detail::writerCameBy(s.file)
-            && detail::readAt(s.file, offset, buffer, s.reading()) == buffer.size() && !detail::writerCameBy(s.file))
+            && detail::readAt(s.file, offset, buffer, s.reading()) == buffer.size()
+            && !detail::writerCameBy(s.file))
             return;
         // A writer came: the clone, a snapshot of the source as it was before, is read from now on.
         s.sourceReadable = false;
@@ -304,11 +316,14 @@ void FileSlot::readAt(std::int64_t offset, std::span<std::uint8_t> buffer)
     s.requireMode(State::Mode::Reading);
     const Subject who = s.reading();
     // A writer waits for the lease until the read gives up, so it gives up as soon as one comes.
-    if ((s.watched && detail::writerCameBy(s.file)) || detail::readAt(s.file, offset, buffer, who) != buffer.size())
+    if ((s.watched && detail::writerCameBy(s.file))
+        || detail::readAt(s.file, offset, buffer, who) != buffer.size())
         fail(who, Cause::ChangedWhileReading);
     for (std::size_t done = 0; !s.watched && done < buffer.size(); done += kPieceBytes) {
-        const std::span<const std::uint8_t> piece = std::span(buffer).subspan(done, std::min(kPieceBytes, buffer.size() - done));
-        s.piecesRead.push_back({offset + static_cast<std::int64_t>(done), piece.size(), digestOf(piece)});
+        const std::span<const std::uint8_t> piece =
+            std::span(buffer).subspan(done, std::min(kPieceBytes, buffer.size() - done));
+        s.piecesRead.push_back(
+            {offset + static_cast<std::int64_t>(done), piece.size(), digestOf(piece)});
     }
 }
 
@@ -333,7 +348,8 @@ void FileSlot::confirmUnchanged()
     }
 }
 
-void FileSlot::openForWriting(const std::string& path, const std::optional<FileStamp>& replacing, std::uint32_t permissions)
+void FileSlot::openForWriting(const std::string& path, const std::optional<FileStamp>& replacing,
+                              std::uint32_t permissions)
 {
     State& s = *state_;
     const Subject who{FileAction::Write, path};
@@ -342,7 +358,8 @@ void FileSlot::openForWriting(const std::string& path, const std::optional<FileS
     const std::optional<FileInfo> existing = detail::lookAt(path, who);
     if (existing)
         requireRegular(*existing, who);
-    if (existing.has_value() != replacing.has_value() || (existing && !(existing->stamp == *replacing)))
+    if (existing.has_value() != replacing.has_value()
+        || (existing && !(existing->stamp == *replacing)))
         fail(who, Cause::OutputChanged);
     if (existing)
         requireWritable(path, *existing, who);
@@ -381,7 +398,8 @@ void FileSlot::copyFrom(const std::string& source, const FileStamp& expected)
     s.sourcePath = source;
     const Subject who = s.reading();
     // Watched from before it is looked at, so that whatever a writer does after the look is told.
-    detail::OpenedFile opened = detail::openToRead(source, s.changeWatch == ChangeWatch::WherePossible, who);
+    detail::OpenedFile opened =
+        detail::openToRead(source, s.changeWatch == ChangeWatch::WherePossible, who);
     if (!(opened.info.stamp == expected))
         fail(who, Cause::ChangedWhileReading);
     s.file = std::move(opened.file);
@@ -423,7 +441,8 @@ FileIdentity FileSlot::commit()
     for (int attempt = 1;; ++attempt) {
         // Between this look and the move, only a program that changes the file in these
         // microseconds goes unseen.
-        const std::optional<FileInfo> there = detail::lookAtName(s.folder, s.folder.outputName, who);
+        const std::optional<FileInfo> there =
+            detail::lookAtName(s.folder, s.folder.outputName, who);
         if (there && there->kind == FileKind::Folder)
             fail(who, Cause::FolderInTheWay);
         if (there && !(s.replacing && there->stamp == *s.replacing))

@@ -44,8 +44,8 @@ struct FileStamp {
 
     friend bool operator==(const FileStamp& a, const FileStamp& b)
     {
-        return a.identity == b.identity && a.length == b.length && a.lastWrite == b.lastWrite && a.lastChange == b.lastChange
-               && a.permissions == b.permissions;
+        return a.identity == b.identity && a.length == b.length && a.lastWrite == b.lastWrite
+               && a.lastChange == b.lastChange && a.permissions == b.permissions;
     }
 };
 
@@ -123,7 +123,8 @@ public:
     /// now or when the write is committed, is an error and stays as it is. Fails at once when `path`
     /// names a folder or a special file, or the file to replace is write-protected or its user may
     /// not write it. A new file gets `permissions` less the process's umask (POSIX).
-    void openForWriting(const std::string& path, const std::optional<FileStamp>& replacing, std::uint32_t permissions = 0666);
+    void openForWriting(const std::string& path, const std::optional<FileStamp>& replacing,
+                        std::uint32_t permissions = 0666);
     /// Makes the new file a copy of the file at `source`, which must still be the file `expected`
     /// describes (as stamp() gave it when it was read); confirmUnchanged() then says whether the
     /// copy is the file as it was.

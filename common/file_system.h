@@ -89,14 +89,16 @@ struct OpenedFile {
 /// Whether a program has opened the watched file for writing since it was opened.
 [[nodiscard]] bool writerCameBy(const SystemFile& file);
 /// Reads `buffer.size()` bytes at `offset`; returns fewer only where the file ends first.
-std::size_t readAt(const SystemFile& file, std::int64_t offset, std::span<std::uint8_t> buffer, const Subject& who);
+std::size_t readAt(const SystemFile& file, std::int64_t offset, std::span<std::uint8_t> buffer,
+                   const Subject& who);
 
 // Writing, in the output's folder.
 
 /// The folder of the output `path`, how the system reaches files in it, and the output's name there.
 struct Folder {
-    SystemFile file;        // POSIX: the folder open, for calls relative to it
-    std::string path;       // as the output's path gives it (POSIX) or in full (Windows), ending with a separator
+    SystemFile file; // POSIX: the folder open, for calls relative to it
+    std::string
+        path; // as the output's path gives it (POSIX) or in full (Windows), ending with a separator
     std::string outputName;
 };
 [[nodiscard]] Folder openFolder(const std::string& outputPath, const Subject& who);
@@ -109,11 +111,12 @@ struct Temporary {
 };
 /// A new file without a name in the folder, open for reading and writing, with `permissions` less
 /// the umask; nothing where the file system has no such files.
-[[nodiscard]] std::optional<Temporary> createUnnamed(const Folder& folder, std::uint32_t permissions, const Subject& who);
+[[nodiscard]] std::optional<Temporary> createUnnamed(const Folder& folder,
+                                                     std::uint32_t permissions, const Subject& who);
 /// A new hidden file `name` in the folder, open for reading and writing, that other processes can
 /// tell is in use until it is closed; nothing where that name is taken.
-[[nodiscard]] std::optional<Temporary> createNamed(const Folder& folder, const std::string& name, std::uint32_t permissions,
-                                                   const Subject& who);
+[[nodiscard]] std::optional<Temporary> createNamed(const Folder& folder, const std::string& name,
+                                                   std::uint32_t permissions, const Subject& who);
 /// Gives the file exactly these permission bits (POSIX; Windows files have none).
 void setPermissions(const SystemFile& file, std::uint32_t permissions);
 
@@ -125,8 +128,10 @@ enum class Copied {
 };
 /// Fills `to` with the first `length` bytes of `from`, by the file system itself where it can.
 /// Failures are reported as writing `who`'s file.
-Copied copyFile(const SystemFile& from, const SystemFile& to, std::int64_t length, const Subject& who);
-void writeAt(const SystemFile& file, std::int64_t offset, std::span<const std::uint8_t> data, const Subject& who);
+Copied copyFile(const SystemFile& from, const SystemFile& to, std::int64_t length,
+                const Subject& who);
+void writeAt(const SystemFile& file, std::int64_t offset, std::span<const std::uint8_t> data,
+             const Subject& who);
 /// Lets the system start writing bytes [offset, offset + length) to the disk now: a hint, which
 /// syncFile() does not need.
 void startWriteBack(const SystemFile& file, std::int64_t offset, std::int64_t length);
@@ -138,7 +143,8 @@ void syncFile(const SystemFile& file, const Subject& who);
 void unhide(const Temporary& temporary, const Subject& who);
 
 /// The file under `name` in the folder, not following a last link; nothing where there is none.
-[[nodiscard]] std::optional<FileInfo> lookAtName(const Folder& folder, const std::string& name, const Subject& who);
+[[nodiscard]] std::optional<FileInfo> lookAtName(const Folder& folder, const std::string& name,
+                                                 const Subject& who);
 
 enum class Named {
     Done,
@@ -146,11 +152,13 @@ enum class Named {
     Held,  ///< another program holds the file under the name for a moment (Windows)
 };
 /// Gives the unnamed temporary file the name `name`, where no file has it.
-[[nodiscard]] Named nameUnnamed(const Folder& folder, Temporary& temporary, const std::string& name, const Subject& who);
+[[nodiscard]] Named nameUnnamed(const Folder& folder, Temporary& temporary, const std::string& name,
+                                const Subject& who);
 /// Moves the named temporary file to `name`: over the file there where `replace`, otherwise only
 /// where no file has the name (on file systems that cannot tell in one step, such as FAT through
 /// FUSE, the caller's look just before is what is left). The temporary file is then the output.
-[[nodiscard]] Named moveTo(const Folder& folder, Temporary& temporary, const std::string& name, bool replace, const Subject& who);
+[[nodiscard]] Named moveTo(const Folder& folder, Temporary& temporary, const std::string& name,
+                           bool replace, const Subject& who);
 /// Makes the folder's new name for the output survive a power cut. Failing changes nothing the
 /// user can act on: the complete file is in place.
 void syncFolder(const Folder& folder, const Temporary& output);

@@ -61,12 +61,15 @@ std::int64_t nanoseconds(const timespec& time)
 FileInfo infoOf(const struct stat& status)
 {
     FileInfo info;
-    info.stamp = {{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)},
-                  static_cast<std::int64_t>(status.st_size),
-                  nanoseconds(status.st_mtim),
-                  nanoseconds(status.st_ctim),
-                  static_cast<std::uint32_t>(status.st_mode & 07777)};
-    info.kind = S_ISREG(status.st_mode) ? FileKind::Regular : S_ISDIR(status.st_mode) ? FileKind::Folder : FileKind::Other;
+    info.stamp = {
+        {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)},
+        static_cast<std::int64_t>(status.st_size),
+        nanoseconds(status.st_mtim),
+        nanoseconds(status.st_ctim),
+        static_cast<std::uint32_t>(status.st_mode & 07777)};
+    info.kind = S_ISREG(status.st_mode)   ? FileKind::Regular
+                : S_ISDIR(status.st_mode) ? FileKind::Folder
+                                          : FileKind::Other;
     info.readOnly = (status.st_mode & 0222) == 0;
     return info;
 }
@@ -81,7 +84,7 @@ struct stat settledStatus(int file, const Subject& who)
     for (int attempt = 0; attempt < 50; ++attempt) {
         if (::fstat(file, &status) != 0)
             failWith(who, errno);
-        timespec now {};
+        timespec now{};
 #ifdef CLOCK_REALTIME_COARSE
         ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
 #else
@@ -105,19 +108,22 @@ bool refusalMeansAWriter([[maybe_unused]] int file)
         return false;
     constexpr long kNfs = 0x6969, kSmb = 0x517B, kCifs = 0xFF534D42, kSmb2 = 0xFE534D42;
     const long type = static_cast<long>(system.f_type);
-    return type != kNfs && type != kSmb && type != static_cast<long>(static_cast<unsigned long>(kCifs))
+    return type != kNfs && type != kSmb
+           && type != static_cast<long>(static_cast<unsigned long>(kCifs))
            && type != static_cast<long>(static_cast<unsigned long>(kSmb2));
 #else
     return true;
 #endif
 }
 
-std::size_t readDescriptor(int file, std::int64_t offset, std::span<std::uint8_t> buffer, const Subject& who)
+std::size_t readDescriptor(int file, std::int64_t offset, std::span<std::uint8_t> buffer,
+                           const Subject& who)
 {
     std::size_t done = 0;
     while (done < buffer.size()) {
         const std::size_t wanted = std::min(buffer.size() - done, kChunkBytes);
-        const ssize_t got = ::pread(file, buffer.data() + done, wanted, static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+        const ssize_t got = ::pread(file, buffer.data() + done, wanted,
+                                    static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
@@ -129,12 +135,15 @@ std::size_t readDescriptor(int file, std::int64_t offset, std::span<std::uint8_t
     return done;
 }
 
-void writeDescriptor(int file, std::int64_t offset, std::span<const std::uint8_t> data, const Subject& who)
+void writeDescriptor(int file, std::int64_t offset, std::span<const std::uint8_t> data,
+                     const Subject& who)
 {
     std::size_t done = 0;
     while (done < data.size()) {
         const std::size_t wanted = std::min(data.size() - done, kChunkBytes);
-        const ssize_t written = ::pwrite(file, data.data() + done, wanted, static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+        const ssize_t written =
+            ::pwrite(file, data.data() + done, wanted,
+                     static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
         if (written < 0 && errno == EINTR)
             continue;
         if (written < 0)
@@ -146,11 +155,15 @@ void writeDescriptor(int file, std::int64_t offset, std::span<const std::uint8_t
 }
 
 // Copies from `from` to `to` through memory, from `done` on; returns the bytes copied in all.
-std::int64_t copyThroughMemory(int from, int to, std::int64_t done, std::int64_t length, const Subject& who)
+std::int64_t copyThroughMemory(int from, int to, std::int64_t done, std::int64_t length,
+                               const Subject& who)
 {
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::int64_t>(length - done, kChunkBytes)));
+    std::vector<std::uint8_t> buffer(
+        static_cast<std::size_t>(std::min<std::int64_t>(length - done, kChunkBytes)));
     while (done < length) {
-        const std::span<std::uint8_t> piece(buffer.data(), static_cast<std::size_t>(std::min<std::int64_t>(length - done, kChunkBytes)));
+        const std::span<std::uint8_t> piece(
+            buffer.data(),
+            static_cast<std::size_t>(std::min<std::int64_t>(length - done, kChunkBytes)));
         const std::size_t got = readDescriptor(from, done, piece, who);
         writeDescriptor(to, done, piece.first(got), who);
         done += static_cast<std::int64_t>(got);
@@ -193,7 +206,8 @@ OpenedFile openToRead(const std::string& path, bool watch, const Subject& who)
 {
     // Non-blocking, so that a FIFO given as input fails later instead of waiting for a writer.
     OpenedFile opened;
-    opened.file.reset(::open(nativeName(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    opened.file.reset(
+        ::open(nativeName(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!opened.file.valid())
         failWith(who, errno);
     const int file = descriptor(opened.file);
@@ -229,7 +243,8 @@ bool writerCameBy([[maybe_unused]] const SystemFile& file)
 #endif
 }
 
-std::size_t readAt(const SystemFile& file, std::int64_t offset, std::span<std::uint8_t> buffer, const Subject& who)
+std::size_t readAt(const SystemFile& file, std::int64_t offset, std::span<std::uint8_t> buffer,
+                   const Subject& who)
 {
     return readDescriptor(descriptor(file), offset, buffer, who);
 }
@@ -239,17 +254,20 @@ Folder openFolder(const std::string& outputPath, const Subject& who)
     Folder folder;
     folder.path = folderOf(outputPath);
     folder.outputName = nameOf(outputPath);
-    folder.file.reset(::open(folder.path.empty() ? "." : nativeName(folder.path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    folder.file.reset(::open(folder.path.empty() ? "." : nativeName(folder.path).c_str(),
+                             O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder.file.valid())
         failWith(who, errno);
     return folder;
 }
 
-std::optional<Temporary> createUnnamed(const Folder& folder, std::uint32_t permissions, const Subject& who)
+std::optional<Temporary> createUnnamed(const Folder& folder, std::uint32_t permissions,
+                                       const Subject& who)
 {
 #ifdef O_TMPFILE
     Temporary temporary;
-    temporary.file.reset(::openat(descriptor(folder.file), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, static_cast<mode_t>(permissions)));
+    temporary.file.reset(::openat(descriptor(folder.file), ".", O_TMPFILE | O_RDWR | O_CLOEXEC,
+                                  static_cast<mode_t>(permissions)));
     temporary.vanishes = true;
     if (temporary.file.valid())
         return temporary;
@@ -261,10 +279,13 @@ std::optional<Temporary> createUnnamed(const Folder& folder, std::uint32_t permi
     return std::nullopt;
 }
 
-std::optional<Temporary> createNamed(const Folder& folder, const std::string& name, std::uint32_t permissions, const Subject& who)
+std::optional<Temporary> createNamed(const Folder& folder, const std::string& name,
+                                     std::uint32_t permissions, const Subject& who)
 {
     Temporary temporary;
-    temporary.file.reset(::openat(descriptor(folder.file), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(permissions)));
+    temporary.file.reset(::openat(descriptor(folder.file), name.c_str(),
+                                  O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC,
+                                  static_cast<mode_t>(permissions)));
     if (!temporary.file.valid() && errno == EEXIST)
         return std::nullopt;
     if (!temporary.file.valid())
@@ -280,7 +301,8 @@ void setPermissions(const SystemFile& file, std::uint32_t permissions)
     ::fchmod(descriptor(file), static_cast<mode_t>(permissions));
 }
 
-Copied copyFile(const SystemFile& from, const SystemFile& to, std::int64_t length, const Subject& who)
+Copied copyFile(const SystemFile& from, const SystemFile& to, std::int64_t length,
+                const Subject& who)
 {
     const int source = descriptor(from);
     const int target = descriptor(to);
@@ -299,10 +321,13 @@ Copied copyFile(const SystemFile& from, const SystemFile& to, std::int64_t lengt
     while (done < length) {
         loff_t in = done;
         loff_t out = done;
-        const ssize_t copied = ::copy_file_range(source, &in, target, &out, static_cast<std::size_t>(std::min<std::int64_t>(length - done, 1 << 30)), 0);
+        const ssize_t copied = ::copy_file_range(
+            source, &in, target, &out,
+            static_cast<std::size_t>(std::min<std::int64_t>(length - done, 1 << 30)), 0);
         if (copied < 0 && errno == EINTR)
             continue;
-        if (copied < 0 && (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS))
+        if (copied < 0
+            && (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS))
             break;
         if (copied < 0)
             failWith(who, errno);
@@ -311,15 +336,18 @@ Copied copyFile(const SystemFile& from, const SystemFile& to, std::int64_t lengt
         done += copied;
     }
 #endif
-    return copyThroughMemory(source, target, done, length, who) == length ? Copied::Whole : Copied::Short;
+    return copyThroughMemory(source, target, done, length, who) == length ? Copied::Whole
+                                                                          : Copied::Short;
 }
 
-void writeAt(const SystemFile& file, std::int64_t offset, std::span<const std::uint8_t> data, const Subject& who)
+void writeAt(const SystemFile& file, std::int64_t offset, std::span<const std::uint8_t> data,
+             const Subject& who)
 {
     writeDescriptor(descriptor(file), offset, data, who);
 }
 
-void startWriteBack([[maybe_unused]] const SystemFile& file, [[maybe_unused]] std::int64_t offset, [[maybe_unused]] std::int64_t length)
+void startWriteBack([[maybe_unused]] const SystemFile& file, [[maybe_unused]] std::int64_t offset,
+                    [[maybe_unused]] std::int64_t length)
 {
 #ifdef SYNC_FILE_RANGE_WRITE
     ::sync_file_range(descriptor(file), offset, length, SYNC_FILE_RANGE_WRITE);
@@ -337,23 +365,34 @@ void unhide(const Temporary&, const Subject&)
     // Its name, with a dot in front, is what hides it.
 }
 
-std::optional<FileInfo> lookAtName(const Folder& folder, const std::string& name, const Subject& who)
+std::optional<FileInfo> lookAtName(const Folder& folder, const std::string& name,
+                                   const Subject& who)
 {
     struct stat status {};
-    if (::fstatat(descriptor(folder.file), nativeName(name).c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0)
+    if (::fstatat(descriptor(folder.file), nativeName(name).c_str(), &status, AT_SYMLINK_NOFOLLOW)
+        == 0)
         return infoOf(status);
     if (errno == ENOENT)
         return std::nullopt;
     failWith(who, errno);
 }
 
-Named nameUnnamed(const Folder& folder, Temporary& temporary, const std::string& name, const Subject& who)
+Named nameUnnamed(const Folder& folder, Temporary& temporary, const std::string& name,
+                  const Subject& who)
 {
     const std::string self = "/proc/self/fd/" + std::to_string(descriptor(temporary.file));
-    int error = ::linkat(AT_FDCWD, self.c_str(), descriptor(folder.file), nativeName(name).c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+    int error = ::linkat(AT_FDCWD, self.c_str(), descriptor(folder.file), nativeName(name).c_str(),
+                         AT_SYMLINK_FOLLOW)
+                        == 0
+                    ? 0
+                    : errno;
     if (error == ENOENT && ::access("/proc/self/fd", F_OK) != 0) {
         // Without /proc: a way that needs more privileges, so it is only the second choice.
-        error = ::linkat(descriptor(temporary.file), "", descriptor(folder.file), nativeName(name).c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
+        error = ::linkat(descriptor(temporary.file), "", descriptor(folder.file),
+                         nativeName(name).c_str(), AT_EMPTY_PATH)
+                        == 0
+                    ? 0
+                    : errno;
     }
     if (error == EEXIST)
         return Named::Taken;
@@ -362,7 +401,8 @@ Named nameUnnamed(const Folder& folder, Temporary& temporary, const std::string&
     return Named::Done;
 }
 
-Named moveTo(const Folder& folder, Temporary& temporary, const std::string& name, bool replace, const Subject& who)
+Named moveTo(const Folder& folder, Temporary& temporary, const std::string& name, bool replace,
+             const Subject& who)
 {
     const int at = descriptor(folder.file);
     const std::string target = nativeName(name);
@@ -425,15 +465,17 @@ std::vector<std::string> namesIn(const Folder& folder)
 
 void removeIfAbandoned(const Folder& folder, const std::string& name, int seconds) noexcept
 {
-    const SystemFile file(::openat(descriptor(folder.file), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const SystemFile file(::openat(descriptor(folder.file), name.c_str(),
+                                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat status {};
     if (!file.valid() || ::fstat(descriptor(file), &status) != 0 || !S_ISREG(status.st_mode)
-        || status.st_mtime >= std::time(nullptr) - seconds || ::flock(descriptor(file), LOCK_EX | LOCK_NB) != 0)
+        || status.st_mtime >= std::time(nullptr) - seconds
+        || ::flock(descriptor(file), LOCK_EX | LOCK_NB) != 0)
         return;
     // Still the same file under that name, now that it is ours to remove.
     struct stat named {};
-    if (::fstatat(descriptor(folder.file), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_ino == status.st_ino
-        && named.st_dev == status.st_dev)
+    if (::fstatat(descriptor(folder.file), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0
+        && named.st_ino == status.st_ino && named.st_dev == status.st_dev)
         ::unlinkat(descriptor(folder.file), name.c_str(), 0);
 }
 

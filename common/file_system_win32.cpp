@@ -76,62 +76,48 @@ Cause causeOfSystemError(DWORD error)
     switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
-    case ERROR_BAD_NET_NAME:
-        return Cause::NotFound;
+    case ERROR_BAD_NET_NAME: return Cause::NotFound;
     case ERROR_ACCESS_DENIED:
     case ERROR_PRIVILEGE_NOT_HELD:
-    case ERROR_CANT_ACCESS_FILE:
-        return Cause::NoPermission;
+    case ERROR_CANT_ACCESS_FILE: return Cause::NoPermission;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
-    case kDiskQuotaExceeded:
-        return Cause::DiskFull;
+    case kDiskQuotaExceeded: return Cause::DiskFull;
     case ERROR_FILE_TOO_LARGE:
     case kFileSystemLimitation: // a file past 4 GiB on FAT32
         return Cause::FileSizeLimit;
-    case ERROR_WRITE_PROTECT:
-        return Cause::ReadOnlyFileSystem;
+    case ERROR_WRITE_PROTECT: return Cause::ReadOnlyFileSystem;
     case ERROR_FILENAME_EXCED_RANGE:
     case ERROR_BUFFER_OVERFLOW: // "the file name is too long"
         return Cause::NameTooLong;
     case ERROR_INVALID_NAME:
-    case ERROR_BAD_PATHNAME:
-        return Cause::InvalidName;
+    case ERROR_BAD_PATHNAME: return Cause::InvalidName;
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY:
-    case ERROR_NO_SYSTEM_RESOURCES:
-        return Cause::OutOfMemory;
+    case ERROR_NO_SYSTEM_RESOURCES: return Cause::OutOfMemory;
     case ERROR_CRC:
     case ERROR_SECTOR_NOT_FOUND:
     case ERROR_WRITE_FAULT:
     case ERROR_READ_FAULT:
     case ERROR_GEN_FAILURE:
-    case ERROR_IO_DEVICE:
-        return Cause::DeviceError;
-    case ERROR_TOO_MANY_OPEN_FILES:
-        return Cause::TooManyOpenFiles;
+    case ERROR_IO_DEVICE: return Cause::DeviceError;
+    case ERROR_TOO_MANY_OPEN_FILES: return Cause::TooManyOpenFiles;
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
     case ERROR_USER_MAPPED_FILE:
-    case ERROR_DRIVE_LOCKED:
-        return Cause::InUse;
-    case ERROR_CANT_RESOLVE_FILENAME:
-        return Cause::SymlinkLoop;
+    case ERROR_DRIVE_LOCKED: return Cause::InUse;
+    case ERROR_CANT_RESOLVE_FILENAME: return Cause::SymlinkLoop;
     case ERROR_INVALID_DRIVE:
     case ERROR_NOT_READY:
     case ERROR_DEV_NOT_EXIST:
     case ERROR_DEVICE_NOT_CONNECTED:
-    case ERROR_NO_MEDIA_IN_DRIVE:
-        return Cause::NoDevice;
-    case ERROR_ARITHMETIC_OVERFLOW:
-        return Cause::ValueTooLarge;
+    case ERROR_NO_MEDIA_IN_DRIVE: return Cause::NoDevice;
+    case ERROR_ARITHMETIC_OVERFLOW: return Cause::ValueTooLarge;
     case ERROR_FILE_INVALID: // the volume changed under an open file
         return Cause::StaleNetworkFile;
-    case ERROR_NOT_SAME_DEVICE:
-        return Cause::CrossDevice;
+    case ERROR_NOT_SAME_DEVICE: return Cause::CrossDevice;
     case ERROR_SEM_TIMEOUT:
-    case ERROR_TIMEOUT:
-        return Cause::TimedOut;
+    case ERROR_TIMEOUT: return Cause::TimedOut;
     case ERROR_BAD_NETPATH:
     case ERROR_NETNAME_DELETED:
     case ERROR_UNEXP_NET_ERR:
@@ -140,21 +126,19 @@ Cause causeOfSystemError(DWORD error)
     case ERROR_NO_NETWORK:
     case ERROR_NETWORK_UNREACHABLE:
     case ERROR_HOST_UNREACHABLE:
-    case ERROR_CONNECTION_ABORTED:
-        return Cause::NetworkUnavailable;
+    case ERROR_CONNECTION_ABORTED: return Cause::NetworkUnavailable;
     case ERROR_INVALID_FUNCTION:
     case ERROR_NOT_SUPPORTED:
-    case ERROR_CALL_NOT_IMPLEMENTED:
-        return Cause::Unsupported;
-    default:
-        return Cause::UnknownSystemError;
+    case ERROR_CALL_NOT_IMPLEMENTED: return Cause::Unsupported;
+    default: return Cause::UnknownSystemError;
     }
 }
 
 [[noreturn]] void failWith(const Subject& who, DWORD error)
 {
     const Cause cause = causeOfSystemError(error);
-    throw cause == Cause::UnknownSystemError ? windowsError(who.action, who.path, error) : Error(who.action, who.path, cause);
+    throw cause == Cause::UnknownSystemError ? windowsError(who.action, who.path, error)
+                                             : Error(who.action, who.path, cause);
 }
 
 // A UTF-8 path as the wide-character calls take it. A path that MAX_PATH cannot hold is made full
@@ -193,9 +177,10 @@ std::uint64_t ticks(const FILETIME& time)
 // system does not say.
 FileInfo infoOf(HANDLE file, const Subject& who)
 {
-    BY_HANDLE_FILE_INFORMATION info {};
-    FILE_BASIC_INFO basic {};
-    if (!::GetFileInformationByHandle(file, &info) || !::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic))
+    BY_HANDLE_FILE_INFORMATION info{};
+    FILE_BASIC_INFO basic{};
+    if (!::GetFileInformationByHandle(file, &info)
+        || !::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic))
         failWith(who, ::GetLastError());
     FileInfo result;
     result.stamp = {{info.dwVolumeSerialNumber, combined(info.nFileIndexHigh, info.nFileIndexLow)},
@@ -204,8 +189,8 @@ FileInfo infoOf(HANDLE file, const Subject& who)
                     basic.ChangeTime.QuadPart,
                     0};
     result.kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileKind::Folder
-                  : ::GetFileType(file) != FILE_TYPE_DISK                   ? FileKind::Other
-                                                                            : FileKind::Regular;
+                  : ::GetFileType(file) != FILE_TYPE_DISK                 ? FileKind::Other
+                                                                          : FileKind::Regular;
     result.readOnly = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
     return result;
 }
@@ -213,9 +198,9 @@ FileInfo infoOf(HANDLE file, const Subject& who)
 // Opens `path` only to look at it: a folder too, and a file that another program holds.
 SystemFile openToLook(const std::wstring& path)
 {
-    return owned(::CreateFileW(path.c_str(), kLookOnly, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return owned(::CreateFileW(path.c_str(), kLookOnly, kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
-
 
 // The name of the file at `path` when it is one: "not found" where no file has it, or the file
 // when one has. Anything else the system reports is the failure.
@@ -232,17 +217,19 @@ std::optional<FileInfo> looked(const SystemFile& file, const Subject& who)
 // Reads or writes (`call`) `count` bytes from `offset` on in calls of at most kChunkBytes, each
 // at its own offset. Returns the bytes moved: fewer where a call moved nothing.
 template <typename Call, typename Byte>
-std::size_t inPieces(HANDLE file, Call call, Byte* data, std::size_t count, std::int64_t offset, const Subject& who)
+std::size_t inPieces(HANDLE file, Call call, Byte* data, std::size_t count, std::int64_t offset,
+                     const Subject& who)
 {
     std::size_t done = 0;
     while (done < count) {
         const auto wanted = static_cast<DWORD>(std::min(count - done, kChunkBytes));
         const auto at = static_cast<std::uint64_t>(offset) + done;
-        OVERLAPPED where {};
+        OVERLAPPED where{};
         where.Offset = static_cast<DWORD>(at);
         where.OffsetHigh = static_cast<DWORD>(at >> 32);
         DWORD moved = 0;
-        if (!call(file, data + done, wanted, &moved, &where) && ::GetLastError() != ERROR_HANDLE_EOF)
+        if (!call(file, data + done, wanted, &moved, &where)
+            && ::GetLastError() != ERROR_HANDLE_EOF)
             failWith(who, ::GetLastError());
         if (moved == 0)
             break;
@@ -255,16 +242,20 @@ std::size_t inPieces(HANDLE file, Call call, Byte* data, std::size_t count, std:
 // the move and put back where the move fails. Returns whether the file is marked.
 bool markForRemoval(const Temporary& temporary, bool remove)
 {
-    FILE_DISPOSITION_INFO disposition {};
+    FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = remove ? TRUE : FALSE;
-    const bool done = ::SetFileInformationByHandle(handle(temporary.file), FileDispositionInfo, &disposition, sizeof disposition);
+    const bool done = ::SetFileInformationByHandle(handle(temporary.file), FileDispositionInfo,
+                                                   &disposition, sizeof disposition);
     return done ? remove : !remove;
 }
 
 // The block cloning calls of ReFS, as the Windows SDK declares them (MinGW's headers lack them).
-constexpr DWORD kGetIntegrityInformation = CTL_CODE(FILE_DEVICE_FILE_SYSTEM, 159, METHOD_BUFFERED, FILE_ANY_ACCESS);
-constexpr DWORD kSetIntegrityInformation = CTL_CODE(FILE_DEVICE_FILE_SYSTEM, 160, METHOD_BUFFERED, FILE_READ_DATA | FILE_WRITE_DATA);
-constexpr DWORD kDuplicateExtentsToFile = CTL_CODE(FILE_DEVICE_FILE_SYSTEM, 209, METHOD_BUFFERED, FILE_WRITE_DATA);
+constexpr DWORD kGetIntegrityInformation =
+    CTL_CODE(FILE_DEVICE_FILE_SYSTEM, 159, METHOD_BUFFERED, FILE_ANY_ACCESS);
+constexpr DWORD kSetIntegrityInformation =
+    CTL_CODE(FILE_DEVICE_FILE_SYSTEM, 160, METHOD_BUFFERED, FILE_READ_DATA | FILE_WRITE_DATA);
+constexpr DWORD kDuplicateExtentsToFile =
+    CTL_CODE(FILE_DEVICE_FILE_SYSTEM, 209, METHOD_BUFFERED, FILE_WRITE_DATA);
 struct IntegrityInformation {
     WORD checksumAlgorithm;
     WORD reserved;
@@ -288,32 +279,37 @@ struct DuplicateExtents {
 // of the files changes them. Anything else refuses the calls, and is copied.
 bool cloneOnReFS(HANDLE from, HANDLE to, std::int64_t length)
 {
-    IntegrityInformation integrity {};
+    IntegrityInformation integrity{};
     DWORD returned = 0;
-    BY_HANDLE_FILE_INFORMATION source {};
-    if (!::DeviceIoControl(from, kGetIntegrityInformation, nullptr, 0, &integrity, sizeof integrity, &returned, nullptr)
+    BY_HANDLE_FILE_INFORMATION source{};
+    if (!::DeviceIoControl(from, kGetIntegrityInformation, nullptr, 0, &integrity, sizeof integrity,
+                           &returned, nullptr)
         || integrity.clusterSizeInBytes == 0 || !::GetFileInformationByHandle(from, &source)
         || (source.dwFileAttributes & FILE_ATTRIBUTE_SPARSE_FILE) != 0)
         return false;
     // The copy keeps checksums where its source does, and takes whole clusters, the last one
     // reaching past the end, which is then set back.
-    SetIntegrityInformation same {integrity.checksumAlgorithm, 0, integrity.flags};
+    SetIntegrityInformation same{integrity.checksumAlgorithm, 0, integrity.flags};
     const std::int64_t cluster = integrity.clusterSizeInBytes;
     const std::int64_t rounded = (length + cluster - 1) / cluster * cluster;
     const auto endAt = [&](std::int64_t end) {
-        FILE_END_OF_FILE_INFO info {};
+        FILE_END_OF_FILE_INFO info{};
         info.EndOfFile.QuadPart = end;
         return ::SetFileInformationByHandle(to, FileEndOfFileInfo, &info, sizeof info) != FALSE;
     };
-    bool cloned = ::DeviceIoControl(to, kSetIntegrityInformation, &same, sizeof same, nullptr, 0, &returned, nullptr) && endAt(rounded);
+    bool cloned = ::DeviceIoControl(to, kSetIntegrityInformation, &same, sizeof same, nullptr, 0,
+                                    &returned, nullptr)
+                  && endAt(rounded);
     constexpr std::int64_t kMostPerCall = std::int64_t{1} << 30;
     for (std::int64_t at = 0; cloned && at < rounded; at += kMostPerCall) {
-        DuplicateExtents extents {};
+        DuplicateExtents extents{};
         extents.fileHandle = from;
         extents.sourceFileOffset.QuadPart = at;
         extents.targetFileOffset.QuadPart = at;
         extents.byteCount.QuadPart = std::min(kMostPerCall, rounded - at);
-        cloned = ::DeviceIoControl(to, kDuplicateExtentsToFile, &extents, sizeof extents, nullptr, 0, &returned, nullptr) != FALSE;
+        cloned = ::DeviceIoControl(to, kDuplicateExtentsToFile, &extents, sizeof extents, nullptr,
+                                   0, &returned, nullptr)
+                 != FALSE;
     }
     return endAt(cloned ? length : 0) && cloned;
 }
@@ -346,7 +342,8 @@ void checkMayReplace(const std::string& path, const Subject& who)
     // Whoever could not open it for writing and deleting may not have it replaced either; opened
     // without sharing, it also shows whether anybody else has it open, since Windows renames over
     // no open file.
-    const SystemFile probe = owned(::CreateFileW(nativePath(path).c_str(), FILE_WRITE_DATA | DELETE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    const SystemFile probe = owned(::CreateFileW(nativePath(path).c_str(), FILE_WRITE_DATA | DELETE,
+                                                 0, nullptr, OPEN_EXISTING, 0, nullptr));
     const DWORD error = probe.valid() ? 0 : ::GetLastError();
     if (error == ERROR_ACCESS_DENIED)
         throw Error(who.action, who.path, Cause::WriteProtected);
@@ -362,11 +359,13 @@ OpenedFile openToRead(const std::string& path, bool watch, const Subject& who)
     // Others may go on reading the file, but nobody may write, truncate, rename or delete it while
     // it is open here; one that is being written already cannot be opened (InUse).
     OpenedFile opened;
-    opened.file = owned(::CreateFileW(native.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    opened.file = owned(::CreateFileW(native.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!opened.file.valid()) {
         const DWORD error = ::GetLastError();
         // A folder cannot be opened as a file at all, and says so as a lack of access.
-        const DWORD attributes = error == ERROR_ACCESS_DENIED ? ::GetFileAttributesW(native.c_str()) : INVALID_FILE_ATTRIBUTES;
+        const DWORD attributes = error == ERROR_ACCESS_DENIED ? ::GetFileAttributesW(native.c_str())
+                                                              : INVALID_FILE_ATTRIBUTES;
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
             throw Error(who.action, who.path, Cause::IsFolder);
         failWith(who, error);
@@ -387,7 +386,8 @@ bool writerCameBy(const SystemFile&)
     return false; // the sharing keeps every writer out
 }
 
-std::size_t readAt(const SystemFile& file, std::int64_t offset, std::span<std::uint8_t> buffer, const Subject& who)
+std::size_t readAt(const SystemFile& file, std::int64_t offset, std::span<std::uint8_t> buffer,
+                   const Subject& who)
 {
     return inPieces(handle(file), ::ReadFile, buffer.data(), buffer.size(), offset, who);
 }
@@ -398,7 +398,8 @@ Folder openFolder(const std::string& outputPath, const Subject& who)
     // a path relative to another drive's working folder ("C:x_R.fit" run from D:).
     const std::wstring wide = utf16(outputPath);
     std::wstring full(::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr), L'\0');
-    const DWORD length = ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    const DWORD length =
+        ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
     if (length == 0 || length >= full.size())
         failWith(who, length == 0 ? ::GetLastError() : ERROR_BUFFER_OVERFLOW);
     full.resize(length);
@@ -414,12 +415,14 @@ std::optional<Temporary> createUnnamed(const Folder&, std::uint32_t, const Subje
     return std::nullopt; // Windows has no unnamed files
 }
 
-std::optional<Temporary> createNamed(const Folder& folder, const std::string& name, std::uint32_t, const Subject& who)
+std::optional<Temporary> createNamed(const Folder& folder, const std::string& name, std::uint32_t,
+                                     const Subject& who)
 {
     // Open, sharing only reading, until it is complete, so that another run's clean-up, opening it
     // without sharing, finds it in use.
     Temporary temporary;
-    temporary.file = owned(::CreateFileW(nativePath(folder.path + name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+    temporary.file = owned(::CreateFileW(nativePath(folder.path + name).c_str(),
+                                         GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
                                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
     if (!temporary.file.valid()) {
         const DWORD error = ::GetLastError();
@@ -440,13 +443,17 @@ void setPermissions(const SystemFile&, std::uint32_t)
     // Windows files have no permission bits: a new file takes its folder's.
 }
 
-Copied copyFile(const SystemFile& from, const SystemFile& to, std::int64_t length, const Subject& who)
+Copied copyFile(const SystemFile& from, const SystemFile& to, std::int64_t length,
+                const Subject& who)
 {
     if (length > 0 && cloneOnReFS(handle(from), handle(to), length))
         return Copied::Shared;
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::int64_t>(length, kChunkBytes)));
+    std::vector<std::uint8_t> buffer(
+        static_cast<std::size_t>(std::min<std::int64_t>(length, kChunkBytes)));
     for (std::int64_t done = 0; done < length;) {
-        const std::span<std::uint8_t> piece(buffer.data(), static_cast<std::size_t>(std::min<std::int64_t>(length - done, kChunkBytes)));
+        const std::span<std::uint8_t> piece(
+            buffer.data(),
+            static_cast<std::size_t>(std::min<std::int64_t>(length - done, kChunkBytes)));
         const std::size_t got = readAt(from, done, piece, who);
         writeAt(to, done, piece.first(got), who);
         if (got < piece.size())
@@ -456,7 +463,8 @@ Copied copyFile(const SystemFile& from, const SystemFile& to, std::int64_t lengt
     return Copied::Whole;
 }
 
-void writeAt(const SystemFile& file, std::int64_t offset, std::span<const std::uint8_t> data, const Subject& who)
+void writeAt(const SystemFile& file, std::int64_t offset, std::span<const std::uint8_t> data,
+             const Subject& who)
 {
     if (inPieces(handle(file), ::WriteFile, data.data(), data.size(), offset, who) != data.size())
         failWith(who, ERROR_DISK_FULL);
@@ -476,10 +484,12 @@ void unhide(const Temporary& temporary, const Subject& who)
 {
     // Whatever else the new file took from its folder (not indexed, compressed, ...) stays. Zero
     // times stay as they are.
-    FILE_BASIC_INFO basic {};
-    if (!::GetFileInformationByHandleEx(handle(temporary.file), FileBasicInfo, &basic, sizeof basic))
+    FILE_BASIC_INFO basic{};
+    if (!::GetFileInformationByHandleEx(handle(temporary.file), FileBasicInfo, &basic,
+                                        sizeof basic))
         failWith(who, ::GetLastError());
-    basic.CreationTime.QuadPart = basic.LastAccessTime.QuadPart = basic.LastWriteTime.QuadPart = basic.ChangeTime.QuadPart = 0;
+    basic.CreationTime.QuadPart = basic.LastAccessTime.QuadPart = basic.LastWriteTime.QuadPart =
+        basic.ChangeTime.QuadPart = 0;
     basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN);
     if (basic.FileAttributes == 0)
         basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
@@ -487,7 +497,8 @@ void unhide(const Temporary& temporary, const Subject& who)
         failWith(who, ::GetLastError());
 }
 
-std::optional<FileInfo> lookAtName(const Folder& folder, const std::string& name, const Subject& who)
+std::optional<FileInfo> lookAtName(const Folder& folder, const std::string& name,
+                                   const Subject& who)
 {
     return looked(openToLook(nativePath(folder.path + name)), who);
 }
@@ -497,28 +508,33 @@ Named nameUnnamed(const Folder&, Temporary&, const std::string&, const Subject& 
     failWith(who, ERROR_NOT_SUPPORTED); // never called: every temporary file has a name here
 }
 
-Named moveTo(const Folder& folder, Temporary& temporary, const std::string& name, bool replace, const Subject& who)
+Named moveTo(const Folder& folder, Temporary& temporary, const std::string& name, bool replace,
+             const Subject& who)
 {
     // Through the open handle, so that the file moved is surely the one written. A new output is
     // moved only where no file has the name.
     const std::wstring target = nativePath(folder.path + name);
-    std::vector<std::byte> buffer(offsetof(FILE_RENAME_INFO, FileName) + (target.size() + 1) * sizeof(wchar_t));
+    std::vector<std::byte> buffer(offsetof(FILE_RENAME_INFO, FileName)
+                                  + (target.size() + 1) * sizeof(wchar_t));
     auto* const rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
     rename->ReplaceIfExists = replace ? TRUE : FALSE;
     rename->RootDirectory = nullptr;
     rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
-    std::memcpy(buffer.data() + offsetof(FILE_RENAME_INFO, FileName), target.c_str(), (target.size() + 1) * sizeof(wchar_t));
+    std::memcpy(buffer.data() + offsetof(FILE_RENAME_INFO, FileName), target.c_str(),
+                (target.size() + 1) * sizeof(wchar_t));
     const bool wasMarked = temporary.vanishes;
     if (wasMarked)
         temporary.vanishes = markForRemoval(temporary, false);
-    if (::SetFileInformationByHandle(handle(temporary.file), FileRenameInfo, rename, static_cast<DWORD>(buffer.size())))
+    if (::SetFileInformationByHandle(handle(temporary.file), FileRenameInfo, rename,
+                                     static_cast<DWORD>(buffer.size())))
         return Named::Done;
     const DWORD error = ::GetLastError();
     if (wasMarked)
         temporary.vanishes = markForRemoval(temporary, true);
     if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
         return Named::Taken;
-    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED)
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION
+        || error == ERROR_ACCESS_DENIED)
         return Named::Held;
     failWith(who, error);
 }
@@ -539,8 +555,9 @@ void removeTemporary(const Folder& folder, Temporary& temporary) noexcept
 std::vector<std::string> namesIn(const Folder& folder)
 {
     std::vector<std::string> names;
-    WIN32_FIND_DATAW found {};
-    const Search search(::FindFirstFileExW(nativePath(folder.path + "*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
+    WIN32_FIND_DATAW found{};
+    const Search search(::FindFirstFileExW(nativePath(folder.path + "*").c_str(), FindExInfoBasic,
+                                           &found, FindExSearchNameMatch, nullptr, 0));
     for (bool more = search.valid(); more; more = ::FindNextFileW(search.get(), &found))
         names.push_back(utf8(found.cFileName));
     return names;
@@ -550,18 +567,20 @@ void removeIfAbandoned(const Folder& folder, const std::string& name, int second
 {
     // Opening it without sharing fails as long as a running writer has it open; one that the
     // system is removing cannot be opened at all.
-    const SystemFile file = owned(::CreateFileW(nativePath(folder.path + name).c_str(), DELETE | kLookOnly, 0, nullptr, OPEN_EXISTING,
-                                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    BY_HANDLE_FILE_INFORMATION info {};
-    FILETIME now {};
+    const SystemFile file =
+        owned(::CreateFileW(nativePath(folder.path + name).c_str(), DELETE | kLookOnly, 0, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    FILETIME now{};
     ::GetSystemTimeAsFileTime(&now);
     constexpr std::uint64_t kTicksPerSecond = 10'000'000;
     if (!file.valid() || !::GetFileInformationByHandle(handle(file), &info)
         || (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0
-        || ticks(info.ftLastWriteTime) >= ticks(now) - static_cast<std::uint64_t>(seconds) * kTicksPerSecond)
+        || ticks(info.ftLastWriteTime)
+               >= ticks(now) - static_cast<std::uint64_t>(seconds) * kTicksPerSecond)
         return;
     // Removed through the handle, so that it is surely the file just looked at.
-    FILE_DISPOSITION_INFO remove {};
+    FILE_DISPOSITION_INFO remove{};
     remove.DeleteFile = TRUE;
     ::SetFileInformationByHandle(handle(file), FileDispositionInfo, &remove, sizeof remove);
 }

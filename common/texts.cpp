@@ -42,9 +42,11 @@ std::string describeCause(Cause cause, const std::string& detail, Language langu
     return filledIn(filledIn(sentence, "{number}", number), "{text}", text);
 }
 
-std::string describe(FileAction action, const std::string& path, Cause cause, const std::string& detail, Language language)
+std::string describe(FileAction action, const std::string& path, Cause cause,
+                     const std::string& detail, Language language)
 {
-    return std::string(sentencesOf(language).action(action)) + '\n' + path + '\n' + describeCause(cause, detail, language);
+    return std::string(sentencesOf(language).action(action)) + '\n' + path + '\n'
+           + describeCause(cause, detail, language);
 }
 
 std::string describe(const Error& error, Language language)
@@ -52,8 +54,8 @@ std::string describe(const Error& error, Language language)
     return describe(error.action(), error.path(), error.cause(), error.detail(), language);
 }
 
-std::string describeOnOneLine(FileAction action, const std::string& path, Cause cause, const std::string& detail,
-                              Language language)
+std::string describeOnOneLine(FileAction action, const std::string& path, Cause cause,
+                              const std::string& detail, Language language)
 {
     const Sentences& sentences = sentencesOf(language);
     return path + ": " + std::string(sentences.action(action)) + std::string(sentences.joint)

@@ -26,14 +26,14 @@ extern const std::string_view kCompletionMessage;
 [[nodiscard]] std::string describeCause(Cause cause, const std::string& detail, Language language);
 
 /// An error as the window shows it, in three lines: what could not be done, the path, and why.
-[[nodiscard]] std::string describe(FileAction action, const std::string& path, Cause cause, const std::string& detail,
-                                   Language language);
+[[nodiscard]] std::string describe(FileAction action, const std::string& path, Cause cause,
+                                   const std::string& detail, Language language);
 [[nodiscard]] std::string describe(const Error& error, Language language);
 
 /// An error on one line, as a command line and a log write it: the path, then what could not be
 /// done and why ("/data/a.fit: cannot read: no such file"). The path and the detail are written as
 /// they are given: a caller that needs one line whatever they hold escapes them first.
-[[nodiscard]] std::string describeOnOneLine(FileAction action, const std::string& path, Cause cause, const std::string& detail,
-                                            Language language);
+[[nodiscard]] std::string describeOnOneLine(FileAction action, const std::string& path, Cause cause,
+                                            const std::string& detail, Language language);
 
 } // namespace tarnis

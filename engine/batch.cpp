@@ -55,7 +55,8 @@ struct InputPrint {
 
 // Where the blocks of a file's data lie: all of it when it is short, otherwise kBlocks blocks from
 // its first bytes to its last, each starting on a sample.
-std::vector<std::pair<std::int64_t, std::int64_t>> blocksOf(std::int64_t dataStart, std::int64_t length)
+std::vector<std::pair<std::int64_t, std::int64_t>> blocksOf(std::int64_t dataStart,
+                                                            std::int64_t length)
 {
     std::vector<std::pair<std::int64_t, std::int64_t>> blocks;
     const std::int64_t data = length - dataStart;
@@ -66,7 +67,8 @@ std::vector<std::pair<std::int64_t, std::int64_t>> blocksOf(std::int64_t dataSta
         return blocks;
     }
     for (std::int64_t i = 0; i < kBlocks; ++i)
-        blocks.emplace_back(dataStart + (data - kBlockBytes) * i / (kBlocks - 1) / 2 * 2, kBlockBytes);
+        blocks.emplace_back(dataStart + (data - kBlockBytes) * i / (kBlocks - 1) / 2 * 2,
+                            kBlockBytes);
     return blocks;
 }
 
@@ -78,7 +80,8 @@ std::optional<std::int64_t> headerEndOfOpenFile(FileSlot& slot, std::int64_t mos
     constexpr std::int64_t kMostPieceBytes = 364 * kRecordBytes; // about 1 MiB, in whole records
     std::vector<std::uint8_t> piece;
     const std::int64_t length = std::min(slot.length(), most);
-    for (std::int64_t at = 0, size = kRecordBytes; at < length; at += size, size = std::min(2 * size, kMostPieceBytes)) {
+    for (std::int64_t at = 0, size = kRecordBytes; at < length;
+         at += size, size = std::min(2 * size, kMostPieceBytes)) {
         piece.resize(static_cast<std::size_t>(std::min(size, length - at)));
         slot.readAt(at, piece);
         if (const auto end = headerLength(piece))
@@ -130,7 +133,8 @@ bool isOutputOf(FileSlot& slot, const InputPrint& print)
         slot.readAt(start, bytes);
         for (std::size_t i = 0; i < input.size(); i += 2) {
             const bool dropout = i + 1 < input.size() && input[i] == 0x80 && input[i + 1] == 0x00;
-            if (!dropout && !std::equal(&input[i], &input[std::min(i + 2, input.size())], &bytes[i]))
+            if (!dropout
+                && !std::equal(&input[i], &input[std::min(i + 2, input.size())], &bytes[i]))
                 return false;
         }
     }
@@ -139,15 +143,18 @@ bool isOutputOf(FileSlot& slot, const InputPrint& print)
 
 // What is under the output's name, looked at through `slot`: nothing, or an earlier output of the
 // input of `print`, which the write may replace. Anything else fails, as an Error naming the file.
-std::optional<FileStamp> replaceableOutput(const std::string& outputPath, const InputPrint& print, const std::string& name,
-                                           std::size_t index, const RunFiles& files, FileSlot& slot, FileAction action)
+std::optional<FileStamp> replaceableOutput(const std::string& outputPath, const InputPrint& print,
+                                           const std::string& name, std::size_t index,
+                                           const RunFiles& files, FileSlot& slot, FileAction action)
 {
     try {
         slot.openForReading(outputPath);
     } catch (const Error& error) {
         if (error.cause() == Cause::NotFound)
             return std::nullopt;
-        throw Error(action, outputPath, error.cause() == Cause::IsFolder ? Cause::FolderInTheWay : error.cause(), error.detail());
+        throw Error(action, outputPath,
+                    error.cause() == Cause::IsFolder ? Cause::FolderInTheWay : error.cause(),
+                    error.detail());
     }
     const FileStamp existing = slot.stamp();
     files.checkNotWrittenForAnother(index, existing.identity, outputPath, action);
@@ -180,11 +187,11 @@ std::string outputFileName(const std::string& fileName, const std::string& input
 struct RunFiles::State {
     struct Input {
         std::string name;
-        std::string shownName;              // as failures name it: its path where outputs go elsewhere
-        std::string exactPath;              // as comparablePath() gives it
-        std::string foldedPath;             // the same, letter case folded
+        std::string shownName;  // as failures name it: its path where outputs go elsewhere
+        std::string exactPath;  // as comparablePath() gives it
+        std::string foldedPath; // the same, letter case folded
         std::optional<FileIdentity> identity;
-        std::optional<std::string> outputPath;    // none where no output name can be formed
+        std::optional<std::string> outputPath; // none where no output name can be formed
         std::string foldedOutputPath;
         std::optional<FileIdentity> outputIdentity; // of a file already there
         bool passedOver = false;
@@ -198,7 +205,8 @@ struct RunFiles::State {
     std::multimap<FileIdentity, std::size_t> byOutputIdentity;
 
     mutable std::mutex writtenMutex;
-    std::map<FileIdentity, std::pair<std::size_t, std::string>> written; // outputs so far, and their inputs
+    std::map<FileIdentity, std::pair<std::size_t, std::string>>
+        written; // outputs so far, and their inputs
 
     // The inputs that are the file at the output path of `input`, by name ignoring letter case or
     // by identity.
@@ -211,20 +219,23 @@ struct RunFiles::State {
     {
         return lookUp(byFoldedOutputPath, input.foldedPath, byOutputIdentity, input.identity);
     }
-    static std::vector<std::size_t> lookUp(const std::multimap<std::string, std::size_t>& byPath, const std::string& path,
-                                           const std::multimap<FileIdentity, std::size_t>& byIdentity,
-                                           const std::optional<FileIdentity>& identity)
+    static std::vector<std::size_t>
+    lookUp(const std::multimap<std::string, std::size_t>& byPath, const std::string& path,
+           const std::multimap<FileIdentity, std::size_t>& byIdentity,
+           const std::optional<FileIdentity>& identity)
     {
         std::vector<std::size_t> found;
         for (auto [at, end] = byPath.equal_range(path); at != end; ++at)
             found.push_back(at->second);
-        for (auto [at, end] = byIdentity.equal_range(identity.value_or(FileIdentity{})); identity && at != end; ++at)
+        for (auto [at, end] = byIdentity.equal_range(identity.value_or(FileIdentity{}));
+             identity && at != end; ++at)
             found.push_back(at->second);
         return found;
     }
 };
 
-RunFiles::RunFiles(const std::vector<std::pair<std::string, std::string>>& inputs, FileSlot& slot, RunOptions options)
+RunFiles::RunFiles(const std::vector<std::pair<std::string, std::string>>& inputs, FileSlot& slot,
+                   RunOptions options)
     : state_(std::make_unique<State>())
 {
     CloseSlotOnExit closeSlot(slot);
@@ -241,7 +252,8 @@ RunFiles::RunFiles(const std::vector<std::pair<std::string, std::string>>& input
         input.foldedPath = foldCase(input.exactPath);
         input.identity = fileIdentityByName(folder + name);
         try {
-            input.outputPath = s.options.outputFolder.value_or(folder) + outputFileName(name, folder + name);
+            input.outputPath =
+                s.options.outputFolder.value_or(folder) + outputFileName(name, folder + name);
             input.foldedOutputPath = foldCase(comparablePath(*input.outputPath));
             input.outputIdentity = fileIdentityByName(*input.outputPath);
         } catch (const Error&) {
@@ -251,7 +263,9 @@ RunFiles::RunFiles(const std::vector<std::pair<std::string, std::string>>& input
         input.passedOver = byExactPath.contains(input.exactPath);
         if (input.identity) {
             for (auto [at, end] = s.byIdentity.equal_range(*input.identity); at != end; ++at)
-                input.passedOver = input.passedOver || s.inputs[at->second].foldedOutputPath == input.foldedOutputPath;
+                input.passedOver =
+                    input.passedOver
+                    || s.inputs[at->second].foldedOutputPath == input.foldedOutputPath;
         }
         byExactPath.emplace(input.exactPath, index);
         s.byFoldedPath.emplace(input.foldedPath, index);
@@ -265,7 +279,8 @@ RunFiles::RunFiles(const std::vector<std::pair<std::string, std::string>>& input
     // Earlier outputs, by their contents: of another input, or of any file beside them, so that runs
     // over parts of a folder, as xargs and parallel split one, pass over what a whole run would.
     std::map<std::string, std::optional<InputPrint>> prints; // by path
-    std::map<std::string, std::multimap<std::string, std::string>> folders; // names by their outputs' folded names
+    std::map<std::string, std::multimap<std::string, std::string>>
+        folders; // names by their outputs' folded names
     const std::string outputEnding = foldCase(kOutputSuffix);
     for (std::size_t index = 0; index < s.inputs.size(); ++index) {
         State::Input& input = s.inputs[index];
@@ -278,7 +293,8 @@ RunFiles::RunFiles(const std::vector<std::pair<std::string, std::string>>& input
         auto [listing, added] = folders.try_emplace(folder);
         if (added) {
             std::error_code error;
-            for (auto entry = std::filesystem::directory_iterator(pathFromUtf8(folder.empty() ? "." : folder), error);
+            for (auto entry = std::filesystem::directory_iterator(
+                     pathFromUtf8(folder.empty() ? "." : folder), error);
                  !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
                 const std::string name = utf8FromPath(entry->path().filename());
                 try {
@@ -327,7 +343,8 @@ bool RunFiles::passedOver(std::size_t index) const
     return index < state_->inputs.size() && state_->inputs[index].passedOver;
 }
 
-void RunFiles::checkOutputName(std::size_t index, const std::string& name, const std::string& outputPath, FileAction action) const
+void RunFiles::checkOutputName(std::size_t index, const std::string& name,
+                               const std::string& outputPath, FileAction action) const
 {
     const State& s = *state_;
     State::Input output;
@@ -342,11 +359,12 @@ void RunFiles::checkOutputName(std::size_t index, const std::string& name, const
             throw Error(action, outputPath, Cause::OutputIsSelected, name);
     }
     if (output.outputTakenBy)
-        throw Error(action, outputPath, Cause::OutputOfAnotherInput, s.inputs[*output.outputTakenBy].shownName);
+        throw Error(action, outputPath, Cause::OutputOfAnotherInput,
+                    s.inputs[*output.outputTakenBy].shownName);
 }
 
-void RunFiles::checkNotWrittenForAnother(std::size_t index, const FileIdentity& existing, const std::string& outputPath,
-                                         FileAction action) const
+void RunFiles::checkNotWrittenForAnother(std::size_t index, const FileIdentity& existing,
+                                         const std::string& outputPath, FileAction action) const
 {
     const State& s = *state_;
     const std::lock_guard lock(s.writtenMutex);
@@ -358,7 +376,8 @@ void RunFiles::checkNotWrittenForAnother(std::size_t index, const FileIdentity& 
 void RunFiles::wrote(std::size_t index, const FileIdentity& written)
 {
     const std::lock_guard lock(state_->writtenMutex);
-    state_->written[written] = {index, index < state_->inputs.size() ? state_->inputs[index].shownName : std::string()};
+    state_->written[written] = {
+        index, index < state_->inputs.size() ? state_->inputs[index].shownName : std::string()};
 }
 
 const RunOptions& RunFiles::options() const
@@ -366,8 +385,8 @@ const RunOptions& RunFiles::options() const
     return state_->options;
 }
 
-FileReport repairFile(const std::string& folder, const std::string& name, std::size_t index, RunFiles& files,
-                      RunValues& run, FileSlot& slot)
+FileReport repairFile(const std::string& folder, const std::string& name, std::size_t index,
+                      RunFiles& files, RunValues& run, FileSlot& slot)
 {
     const RunOptions& options = files.options();
     const std::string inputPath = folder + name;
@@ -381,15 +400,16 @@ FileReport repairFile(const std::string& folder, const std::string& name, std::s
     // The header says how the image is laid out; a file too short for an image row has none.
     std::optional<ImageLayout> layout;
     if (run.fileLength > kRecordBytes) {
-        std::vector<std::uint8_t> header(static_cast<std::size_t>(
-            std::min(headerEndOfOpenFile(slot, run.fileLength).value_or(kRecordBytes), run.fileLength)));
+        std::vector<std::uint8_t> header(static_cast<std::size_t>(std::min(
+            headerEndOfOpenFile(slot, run.fileLength).value_or(kRecordBytes), run.fileLength)));
         slot.readAt(0, header);
         try {
             layout = readImageLayout(header);
         } catch (const FitsHeaderError& error) {
             // The END card was looked for in the whole file.
             throw Error(FileAction::Repair, inputPath, error.cause(),
-                        error.cause() == Cause::NoEndCard ? std::to_string(run.fileLength) : error.found());
+                        error.cause() == Cause::NoEndCard ? std::to_string(run.fileLength)
+                                                          : error.found());
         }
         // An odd length leaves half a sample at the end: the image was cut off.
         if (run.fileLength % 2 != 0)
@@ -401,7 +421,8 @@ FileReport repairFile(const std::string& folder, const std::string& name, std::s
         report.mosaic = layout->mosaic;
         // As far as the file's bytes go, as the repair goes; the layout's size fits in 64 bits.
         const std::int64_t imageSamples = layout->rowBytes / 2 * layout->rows * layout->planes;
-        report.samples = std::clamp((run.fileLength - layout->dataStart) / 2, std::int64_t{0}, imageSamples);
+        report.samples =
+            std::clamp((run.fileLength - layout->dataStart) / 2, std::int64_t{0}, imageSamples);
     }
     const auto repair = [&](const PatchedFile& file) {
         try {
@@ -411,7 +432,11 @@ FileReport repairFile(const std::string& folder, const std::string& name, std::s
         }
     };
     if (options.checkOnly && layout)
-        repair({[&](std::int64_t offset, std::span<std::uint8_t> bytes) { slot.readAt(offset, bytes); }, {}, {}});
+        repair({[&](std::int64_t offset, std::span<std::uint8_t> bytes) {
+                    slot.readAt(offset, bytes);
+                },
+                {},
+                {}});
     slot.confirmUnchanged();
     slot.close();
 
@@ -420,7 +445,8 @@ FileReport repairFile(const std::string& folder, const std::string& name, std::s
     // An input is named by its name where the outputs go beside the inputs, by its path elsewhere.
     const std::string& shownName = options.outputFolder ? inputPath : name;
     files.checkOutputName(index, shownName, report.outputPath, action);
-    const std::optional<FileStamp> replacing = replaceableOutput(report.outputPath, print, shownName, index, files, slot, action);
+    const std::optional<FileStamp> replacing =
+        replaceableOutput(report.outputPath, print, shownName, index, files, slot, action);
     if (options.checkOnly)
         return report;
     // The input's permissions, so that a private frame gives a private output; its owner may write
@@ -432,8 +458,12 @@ FileReport repairFile(const std::string& folder, const std::string& name, std::s
     slot.copyFrom(inputPath, input);
     slot.confirmUnchanged();
     if (layout) {
-        repair({[&](std::int64_t offset, std::span<std::uint8_t> bytes) { slot.readAt(offset, bytes); },
-                [&](std::int64_t offset, std::span<const std::uint8_t> bytes) { slot.writeAt(offset, bytes); },
+        repair({[&](std::int64_t offset, std::span<std::uint8_t> bytes) {
+                    slot.readAt(offset, bytes);
+                },
+                [&](std::int64_t offset, std::span<const std::uint8_t> bytes) {
+                    slot.writeAt(offset, bytes);
+                },
                 [&](std::int64_t end) { slot.finishedUpTo(end); }});
     }
     files.wrote(index, slot.commit());

@@ -59,7 +59,8 @@ public:
     /// name, in the run's order. Reads what it needs through `slot`, and leaves it closed. With an
     /// output folder, two inputs of one name from two folders have one output: the second is
     /// refused, and the failures name the inputs by their paths rather than their names.
-    RunFiles(const std::vector<std::pair<std::string, std::string>>& inputs, FileSlot& slot, RunOptions options = {});
+    RunFiles(const std::vector<std::pair<std::string, std::string>>& inputs, FileSlot& slot,
+             RunOptions options = {});
     ~RunFiles();
     RunFiles(const RunFiles&) = delete;
     RunFiles& operator=(const RunFiles&) = delete;
@@ -69,11 +70,12 @@ public:
     /// Fails with an Error naming `outputPath`, the output of input `index` (`name`; an index past
     /// the inputs is none of them), when it names another input that is not passed over
     /// (OutputIsSelected) or the output of an earlier input (OutputOfAnotherInput).
-    void checkOutputName(std::size_t index, const std::string& name, const std::string& outputPath, FileAction action) const;
+    void checkOutputName(std::size_t index, const std::string& name, const std::string& outputPath,
+                         FileAction action) const;
     /// Fails with an Error naming `outputPath` when the file `existing` there is one that the run
     /// wrote as the output of another input (OutputOfAnotherInput).
-    void checkNotWrittenForAnother(std::size_t index, const FileIdentity& existing, const std::string& outputPath,
-                                   FileAction action) const;
+    void checkNotWrittenForAnother(std::size_t index, const FileIdentity& existing,
+                                   const std::string& outputPath, FileAction action) const;
     /// Notes that the run wrote the file `written` as the output of input `index`.
     void wrote(std::size_t index, const FileIdentity& written);
     [[nodiscard]] const RunOptions& options() const;
@@ -87,7 +89,8 @@ private:
 struct FileReport {
     std::string outputPath;
     RepairCounts dropouts;
-    std::int64_t samples = 0; ///< the samples of image data that the file holds, where dropouts are looked for
+    std::int64_t samples =
+        0; ///< the samples of image data that the file holds, where dropouts are looked for
     Mosaic mosaic = Mosaic::None; ///< a colour frame's is repaired from samples of its own colour
 };
 
@@ -104,8 +107,8 @@ struct FileReport {
 /// refuses, before anything is written. The run's options are those of `files`; a check reads the
 /// input a window at a time and writes nothing. The slot is closed after each successful read or
 /// write and left as it was on a failure, which is an Error that names the file and the cause.
-FileReport repairFile(const std::string& folder, const std::string& name, std::size_t index, RunFiles& files,
-                      RunValues& run, FileSlot& slot);
+FileReport repairFile(const std::string& folder, const std::string& name, std::size_t index,
+                      RunFiles& files, RunValues& run, FileSlot& slot);
 
 /// Works through the file list: `selection.entryCount` - 1 cycles, each taking the list's top entry
 /// as the name of a file in `selection.dirPath`, repairing it with repairFile() and then removing

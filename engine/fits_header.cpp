@@ -58,7 +58,8 @@ std::optional<std::int64_t> integerValue(std::string_view card)
         text.remove_prefix(1);
     std::int64_t value = 0;
     const auto [stop, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || !endsValue(text.substr(static_cast<std::size_t>(stop - text.data()))))
+    if (error != std::errc()
+        || !endsValue(text.substr(static_cast<std::size_t>(stop - text.data()))))
         return std::nullopt;
     return value;
 }
@@ -78,7 +79,8 @@ std::optional<double> realValue(std::string_view text)
     std::replace(number.begin(), number.end(), 'D', 'E');
     double value = 0;
     const char* const last = number.data() + number.size();
-    const auto [stop, error] = std::from_chars(number.data() + (number.starts_with('+') ? 1 : 0), last, value);
+    const auto [stop, error] =
+        std::from_chars(number.data() + (number.starts_with('+') ? 1 : 0), last, value);
     if (error != std::errc() || stop != last)
         return std::nullopt;
     return value;
@@ -124,7 +126,8 @@ std::string beginning(std::string_view bytes)
     std::string hex;
     for (const char c : bytes.substr(0, 8)) {
         char digits[4];
-        std::snprintf(digits, sizeof digits, hex.empty() ? "%02X" : " %02X", static_cast<unsigned char>(c));
+        std::snprintf(digits, sizeof digits, hex.empty() ? "%02X" : " %02X",
+                      static_cast<unsigned char>(c));
         hex += digits;
     }
     return hex;
@@ -143,7 +146,8 @@ std::optional<std::int64_t> headerLength(std::span<const std::uint8_t> bytes)
 }
 
 FitsHeaderError::FitsHeaderError(Cause cause, std::string found)
-    : std::runtime_error("not a 16-bit FITS image with rows: " + found), cause_(cause), found_(std::move(found))
+    : std::runtime_error("not a 16-bit FITS image with rows: " + found), cause_(cause),
+      found_(std::move(found))
 {
 }
 
@@ -151,7 +155,9 @@ ImageLayout readImageLayout(std::span<const std::uint8_t> file)
 {
     const std::string_view bytes(reinterpret_cast<const char*>(file.data()), file.size());
     const std::size_t cardCount = bytes.size() / kCardBytes;
-    const auto card = [&](std::size_t index) { return bytes.substr(index * kCardBytes, kCardBytes); };
+    const auto card = [&](std::size_t index) {
+        return bytes.substr(index * kCardBytes, kCardBytes);
+    };
 
     if (cardCount == 0 || keywordOf(card(0)) != "SIMPLE" || !isTrue(card(0)))
         throw FitsHeaderError(Cause::NotFits, beginning(bytes));
@@ -183,10 +189,13 @@ ImageLayout readImageLayout(std::span<const std::uint8_t> file)
     // BSCALE is 1. A file that states other values holds signed or scaled samples, in which 0x8000
     // is a value of its own (signed images often mark blank pixels with it), never a dropout. A file
     // that states neither is taken as the camera writes it.
-    for (const auto& [keyword, camera] : {std::pair<std::string_view, double>{"BZERO", 32768}, {"BSCALE", 1}}) {
+    for (const auto& [keyword, camera] :
+         {std::pair<std::string_view, double>{"BZERO", 32768}, {"BSCALE", 1}}) {
         const auto found = cards.find(keyword);
         if (found != cards.end() && realValue(valueText(found->second)) != camera)
-            throw FitsHeaderError(Cause::NotUnsignedSamples, std::string(keyword) + " = " + std::string(valueText(found->second)));
+            throw FitsHeaderError(Cause::NotUnsignedSamples,
+                                  std::string(keyword) + " = "
+                                      + std::string(valueText(found->second)));
     }
     // A signed image that names -32768 (0x8000) its blank value marks undefined samples with it on
     // purpose: they are not dropouts. With BZERO = 32768 that value is the camera's physical 0.

@@ -41,7 +41,7 @@ namespace tarnis {
 
 namespace {
 
-constexpr std::int64_t kRowBytes = 12160;  // 6080 samples of two bytes
+constexpr std::int64_t kRowBytes = 12160; // 6080 samples of two bytes
 
 std::atomic<bool> wordsChosen{false};
 
@@ -74,7 +74,8 @@ struct Plane {
 // repaired so far was made this way, so it stays. Only the last row lacks a row below, so callers
 // far from the end skip that test.
 template <bool NearTheEnd>
-TARNIS_ALWAYS_INLINE void repairFromRows(std::uint8_t* data, std::int64_t row, std::int64_t end, std::int64_t pos)
+TARNIS_ALWAYS_INLINE void repairFromRows(std::uint8_t* data, std::int64_t row, std::int64_t end,
+                                         std::int64_t pos)
 {
     const unsigned highBelow = !NearTheEnd || pos + row < end ? data[pos + row] : 0;
     data[pos] = combine(highBelow, data[pos - row]);
@@ -95,10 +96,12 @@ TARNIS_ALWAYS_INLINE unsigned physicalValue(const std::uint8_t* sample)
 // with the bytes of the rows' repair, 0 stands for "not taken" and never enters a mean; with
 // neither neighbour taken the result is 0 again, which stores back as the dropout it was.
 template <bool NearTheEnd>
-TARNIS_ALWAYS_INLINE bool repairFromOwnColour(std::uint8_t* data, std::int64_t reach, std::int64_t end, std::int64_t pos)
+TARNIS_ALWAYS_INLINE bool repairFromOwnColour(std::uint8_t* data, std::int64_t reach,
+                                              std::int64_t end, std::int64_t pos)
 {
     const unsigned above = physicalValue(data + pos - reach);
-    const unsigned below = !NearTheEnd || pos + reach + 1 < end ? physicalValue(data + pos + reach) : 0;
+    const unsigned below =
+        !NearTheEnd || pos + reach + 1 < end ? physicalValue(data + pos + reach) : 0;
     const unsigned value = above > 0 && below > 0 ? (above + below) / 2 : above + below;
     const unsigned stored = value ^ 0x8000u;
     data[pos] = static_cast<std::uint8_t>(stored >> 8);
@@ -110,8 +113,8 @@ TARNIS_ALWAYS_INLINE bool repairFromOwnColour(std::uint8_t* data, std::int64_t r
 // values come as scalars, so that they stay in registers however many bytes are written between
 // two samples.
 template <Mosaic M, bool NearTheEnd>
-TARNIS_ALWAYS_INLINE void repairSample(std::uint8_t* data, std::int64_t reach, std::int64_t end, std::int64_t pos,
-                                       RepairCounts& counts)
+TARNIS_ALWAYS_INLINE void repairSample(std::uint8_t* data, std::int64_t reach, std::int64_t end,
+                                       std::int64_t pos, RepairCounts& counts)
 {
     if constexpr (M == Mosaic::Bayer) {
         const bool taken = repairFromOwnColour<NearTheEnd>(data, reach, end, pos);
@@ -227,8 +230,8 @@ private:
 // Blocks that end a reach or more before the end of the plane have a neighbour below every sample
 // and take the cheaper repair.
 template <Mosaic M>
-TARNIS_ALWAYS_INLINE void repairMarked(const Plane& p, std::int64_t pos, std::uint64_t mask, RepairCounts& counts,
-                                       DelayedRepairs& delayed)
+TARNIS_ALWAYS_INLINE void repairMarked(const Plane& p, std::int64_t pos, std::uint64_t mask,
+                                       RepairCounts& counts, DelayedRepairs& delayed)
 {
     std::uint8_t* const data = p.data;
     const std::int64_t reach = p.reach;
@@ -262,7 +265,8 @@ TARNIS_ALWAYS_INLINE void repairMarked(const Plane& p, std::int64_t pos, std::ui
 // returns where the blocks end. The plane is a copy and the counts locals of their own, so that
 // the compiler keeps them in registers instead of reading them again after every write.
 template <Mosaic M>
-std::int64_t repairBlocksPortable(const Plane p, std::int64_t pos, std::int64_t to, RepairCounts& counts)
+std::int64_t repairBlocksPortable(const Plane p, std::int64_t pos, std::int64_t to,
+                                  RepairCounts& counts)
 {
     RepairCounts found;
     DelayedRepairs delayed(p);
@@ -284,7 +288,8 @@ std::int64_t repairBlocksPortable(const Plane p, std::int64_t pos, std::int64_t 
 // Sixteen 16-bit lanes compared at once: the bytes 80 00 load as the little-endian word 0x0080.
 TARNIS_AVX2_FUNCTION TARNIS_ALWAYS_INLINE __m256i dropoutLanes(const std::uint8_t* bytes)
 {
-    return _mm256_cmpeq_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes)), _mm256_set1_epi16(0x0080));
+    return _mm256_cmpeq_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes)),
+                              _mm256_set1_epi16(0x0080));
 }
 
 // A matching lane sets the mask bits of both its bytes; the high byte's, at the even position, stays.
@@ -297,7 +302,8 @@ TARNIS_AVX2_FUNCTION TARNIS_ALWAYS_INLINE std::uint64_t dropoutMask(__m256i low,
 
 // Two blocks are tested at once, which keeps the loop at the speed of memory on clean data.
 template <Mosaic M>
-TARNIS_AVX2_FUNCTION std::int64_t repairBlocksAvx2(const Plane p, std::int64_t pos, std::int64_t to, RepairCounts& counts)
+TARNIS_AVX2_FUNCTION std::int64_t repairBlocksAvx2(const Plane p, std::int64_t pos, std::int64_t to,
+                                                   RepairCounts& counts)
 {
     RepairCounts found;
     // Samples one by one up to a 32-byte boundary, so that no load straddles two cache lines. A
@@ -328,7 +334,8 @@ TARNIS_AVX2_FUNCTION std::int64_t repairBlocksAvx2(const Plane p, std::int64_t p
             repairMarked<M>(p, pos + kBlockBytes, mask, found, delayed);
     }
     if (pos + kBlockBytes <= to) {
-        if (const std::uint64_t mask = dropoutMask(dropoutLanes(p.data + pos), dropoutLanes(p.data + pos + 32)))
+        if (const std::uint64_t mask =
+                dropoutMask(dropoutLanes(p.data + pos), dropoutLanes(p.data + pos + 32)))
             repairMarked<M>(p, pos, mask, found, delayed);
         pos += kBlockBytes;
     }
@@ -414,29 +421,34 @@ void repairPlane(const Plane& p, RepairCounts& counts)
 void checkEvenLength(std::int64_t fileLength)
 {
     if (fileLength > kRecordBytes && fileLength % 2 != 0)
-        throw TruncatedImageError("repairDropouts: an odd fileLength above the header cuts the last sample in half");
+        throw TruncatedImageError(
+            "repairDropouts: an odd fileLength above the header cuts the last sample in half");
 }
 
 void checkLength(std::span<std::uint8_t> fileData, std::int64_t fileLength)
 {
     if (fileLength < 0 || static_cast<std::uint64_t>(fileLength) > fileData.size())
-        throw std::invalid_argument("repairDropouts: fileLength is negative or larger than fileData");
+        throw std::invalid_argument(
+            "repairDropouts: fileLength is negative or larger than fileData");
     checkEvenLength(fileLength);
 }
 
 void checkLayout(const ImageLayout& layout)
 {
     constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-    const bool valid = layout.dataStart > 0 && layout.dataStart % 2 == 0 && layout.rowBytes > 0
-                       && layout.rowBytes % 2 == 0 && layout.rows > 0 && layout.planes > 0
-                       && layout.rows <= kMax / layout.rowBytes
-                       && layout.planes <= (kMax - layout.dataStart) / (layout.rows * layout.rowBytes);
+    const bool valid =
+        layout.dataStart > 0 && layout.dataStart % 2 == 0 && layout.rowBytes > 0
+        && layout.rowBytes % 2 == 0 && layout.rows > 0 && layout.planes > 0
+        && layout.rows <= kMax / layout.rowBytes
+        && layout.planes <= (kMax - layout.dataStart) / (layout.rows * layout.rowBytes);
     if (!valid)
-        throw std::invalid_argument("repairDropouts: the layout has no rows, an odd or non-positive size, or too many bytes");
+        throw std::invalid_argument(
+            "repairDropouts: the layout has no rows, an odd or non-positive size, or too many bytes");
 }
 
 // Repairs the plane by the layout's rule, from byte `from` up to byte `to` of the buffer.
-void repairRowsOf(const ImageLayout& layout, const Plane& p, std::int64_t from, std::int64_t to, RepairCounts& counts)
+void repairRowsOf(const ImageLayout& layout, const Plane& p, std::int64_t from, std::int64_t to,
+                  RepairCounts& counts)
 {
     if (layout.mosaic == Mosaic::Bayer)
         repairRows<Mosaic::Bayer>(p, from, to, counts);
@@ -463,7 +475,8 @@ std::int64_t repairReach(const ImageLayout& layout)
     return layout.rows > rowsAway ? rowsAway * layout.rowBytes : layout.rows * layout.rowBytes;
 }
 
-RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength, const ImageLayout& layout)
+RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength,
+                            const ImageLayout& layout)
 {
     checkLength(fileData, fileLength);
     checkLayout(layout);
@@ -483,8 +496,9 @@ RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileL
     return counts;
 }
 
-RepairCounts repairDropouts(std::span<std::uint8_t> window, std::int64_t windowStart, std::int64_t fileLength,
-                            const ImageLayout& layout, std::int64_t from, std::int64_t to)
+RepairCounts repairDropouts(std::span<std::uint8_t> window, std::int64_t windowStart,
+                            std::int64_t fileLength, const ImageLayout& layout, std::int64_t from,
+                            std::int64_t to)
 {
     checkLayout(layout);
     checkEvenLength(fileLength);
@@ -492,11 +506,13 @@ RepairCounts repairDropouts(std::span<std::uint8_t> window, std::int64_t windowS
     const std::int64_t windowEnd = windowStart + static_cast<std::int64_t>(window.size());
     if (from < layout.dataStart || from % 2 != 0 || to < from || to > fileLength || windowStart < 0
         || windowStart > std::max<std::int64_t>(from - reach - 1, 0) || windowEnd > fileLength)
-        throw std::invalid_argument("repairDropouts: the stretch lies outside the window or the image");
+        throw std::invalid_argument(
+            "repairDropouts: the stretch lies outside the window or the image");
 
     RepairCounts counts;
     const std::int64_t planeBytes = layout.rows * layout.rowBytes;
-    for (std::int64_t plane = (from - layout.dataStart) / planeBytes; plane < layout.planes; ++plane) {
+    for (std::int64_t plane = (from - layout.dataStart) / planeBytes; plane < layout.planes;
+         ++plane) {
         const std::int64_t start = layout.dataStart + plane * planeBytes;
         if (start >= to)
             break;
@@ -504,14 +520,18 @@ RepairCounts repairDropouts(std::span<std::uint8_t> window, std::int64_t windowS
         const std::int64_t first = std::max(from, start);
         const std::int64_t last = std::min(to, end);
         if (windowEnd < std::min(last + reach, end))
-            throw std::invalid_argument("repairDropouts: the window ends before the rows below the stretch");
+            throw std::invalid_argument(
+                "repairDropouts: the window ends before the rows below the stretch");
         // In window terms; a byte below counts only inside the plane, which the window holds as far
         // as the stretch reaches.
-        const Plane p{window.data(), start - windowStart, reach, std::min(end, windowEnd) - windowStart};
+        const Plane p{window.data(), start - windowStart, reach,
+                      std::min(end, windowEnd) - windowStart};
         const std::int64_t firstRepairable = std::min(start + reach, end);
-        counts.left += countDropouts(window.data(), first - windowStart, std::min(last, firstRepairable) - windowStart);
+        counts.left += countDropouts(window.data(), first - windowStart,
+                                     std::min(last, firstRepairable) - windowStart);
         if (std::max(first, firstRepairable) < last)
-            repairRowsOf(layout, p, std::max(first, firstRepairable) - windowStart, last - windowStart, counts);
+            repairRowsOf(layout, p, std::max(first, firstRepairable) - windowStart,
+                         last - windowStart, counts);
     }
     return counts;
 }

@@ -35,11 +35,13 @@ enum class Mosaic {
 
 /// Where the 16-bit samples of an image lie in its file, as its FITS header tells.
 struct ImageLayout {
-    std::int64_t dataStart = kRecordBytes; ///< the first byte after the header: a multiple of kRecordBytes
+    std::int64_t dataStart =
+        kRecordBytes;              ///< the first byte after the header: a multiple of kRecordBytes
     std::int64_t rowBytes = 12160; ///< two bytes for each sample of a row (NAXIS1)
     std::int64_t rows = 1;         ///< rows of one plane (NAXIS2)
-    std::int64_t planes = 1;       ///< planes of a cube (NAXIS3 and further multiplied), 1 for a plain image
-    Mosaic mosaic = Mosaic::None;  ///< which samples share a colour, and so which repair applies
+    std::int64_t planes =
+        1; ///< planes of a cube (NAXIS3 and further multiplied), 1 for a plain image
+    Mosaic mosaic = Mosaic::None; ///< which samples share a colour, and so which repair applies
 
     friend bool operator==(const ImageLayout&, const ImageLayout&) = default;
 };
@@ -69,7 +71,8 @@ struct RepairCounts {
 ///
 /// Throws as the repair above does, and std::invalid_argument for a layout without rows or with
 /// a data start or row length that is odd or not positive, or whose data does not fit in 64 bits.
-RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength, const ImageLayout& layout);
+RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength,
+                            const ImageLayout& layout);
 
 /// How far above and below a dropout the repair of `layout` reads, in bytes: a row, two rows under
 /// a colour mosaic, or a whole plane where a plane has no row that far from its first.
@@ -85,7 +88,8 @@ RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileL
 ///
 /// Throws TruncatedImageError for an odd `fileLength` above 2880, and std::invalid_argument for a
 /// layout as above, a stretch outside the image data, or a window that does not hold it so.
-RepairCounts repairDropouts(std::span<std::uint8_t> window, std::int64_t windowStart, std::int64_t fileLength,
-                            const ImageLayout& layout, std::int64_t from, std::int64_t to);
+RepairCounts repairDropouts(std::span<std::uint8_t> window, std::int64_t windowStart,
+                            std::int64_t fileLength, const ImageLayout& layout, std::int64_t from,
+                            std::int64_t to);
 
 } // namespace tarnis

@@ -20,26 +20,38 @@ std::int64_t imageEnd(std::int64_t fileLength, const ImageLayout& layout)
     if (room <= 0 || layout.rowBytes <= 0 || layout.rows > room / layout.rowBytes)
         return fileLength;
     const std::int64_t planeBytes = layout.rows * layout.rowBytes;
-    return planeBytes > 0 && layout.planes <= room / planeBytes ? layout.dataStart + layout.planes * planeBytes : fileLength;
+    return planeBytes > 0 && layout.planes <= room / planeBytes
+               ? layout.dataStart + layout.planes * planeBytes
+               : fileLength;
 }
 
 // Writes the bytes of `repaired` (the file's from byte `from` on) that differ from `asRead`.
-void writeChanges(const PatchedFile& file, std::int64_t from, std::span<const std::uint8_t> repaired, const std::uint8_t* asRead)
+void writeChanges(const PatchedFile& file, std::int64_t from,
+                  std::span<const std::uint8_t> repaired, const std::uint8_t* asRead)
 {
     std::size_t first = 0;
     std::size_t last = 0; // of the run of blocks so far; none while it is empty
     const auto writeRun = [&] {
         if (last > first)
-            file.write(from + static_cast<std::int64_t>(first), repaired.subspan(first, last - first));
+            file.write(from + static_cast<std::int64_t>(first),
+                       repaired.subspan(first, last - first));
         first = last = 0;
     };
     for (std::size_t at = 0; at < repaired.size();) {
-        const std::size_t end = std::min(repaired.size(), at + static_cast<std::size_t>(kBlockBytes - (from + static_cast<std::int64_t>(at)) % kBlockBytes));
+        const std::size_t end =
+            std::min(repaired.size(),
+                     at
+                         + static_cast<std::size_t>(
+                             kBlockBytes - (from + static_cast<std::int64_t>(at)) % kBlockBytes));
         if (std::memcmp(repaired.data() + at, asRead + at, end - at) == 0) {
             writeRun();
         } else {
             if (last == 0)
-                first = static_cast<std::size_t>(std::mismatch(repaired.begin() + static_cast<std::ptrdiff_t>(at), repaired.end(), asRead + at).first - repaired.begin());
+                first = static_cast<std::size_t>(
+                    std::mismatch(repaired.begin() + static_cast<std::ptrdiff_t>(at),
+                                  repaired.end(), asRead + at)
+                        .first
+                    - repaired.begin());
             for (last = end; repaired[last - 1] == asRead[last - 1];)
                 --last;
         }
@@ -50,7 +62,8 @@ void writeChanges(const PatchedFile& file, std::int64_t from, std::span<const st
 
 } // namespace
 
-RepairCounts repairInWindows(const PatchedFile& file, std::int64_t fileLength, const ImageLayout& layout, RepairWindow& window,
+RepairCounts repairInWindows(const PatchedFile& file, std::int64_t fileLength,
+                             const ImageLayout& layout, RepairWindow& window,
                              std::int64_t stretchBytes)
 {
     RepairCounts counts;
@@ -63,18 +76,22 @@ RepairCounts repairInWindows(const PatchedFile& file, std::int64_t fileLength, c
         || (file.write && !window.asRead.resize(static_cast<std::size_t>(stretch))))
         throw std::bad_alloc();
     std::uint8_t* const bytes = window.bytes.bytes().data();
-    std::int64_t start = std::max<std::int64_t>(layout.dataStart - above, 0); // the file's byte at bytes[0]
-    std::int64_t loaded = start;                                                // where the bytes read end
+    std::int64_t start =
+        std::max<std::int64_t>(layout.dataStart - above, 0); // the file's byte at bytes[0]
+    std::int64_t loaded = start;                             // where the bytes read end
     for (std::int64_t from = layout.dataStart; from < end;) {
         const std::int64_t to = std::min(from + stretch, end);
         if (const std::int64_t wanted = std::min(to + reach, fileLength); wanted > loaded) {
-            file.read(loaded, {bytes + (loaded - start), static_cast<std::size_t>(wanted - loaded)});
+            file.read(loaded,
+                      {bytes + (loaded - start), static_cast<std::size_t>(wanted - loaded)});
             loaded = wanted;
         }
-        const std::span<std::uint8_t> repaired(bytes + (from - start), static_cast<std::size_t>(to - from));
+        const std::span<std::uint8_t> repaired(bytes + (from - start),
+                                               static_cast<std::size_t>(to - from));
         if (file.write)
             std::copy(repaired.begin(), repaired.end(), window.asRead.bytes().begin());
-        const RepairCounts found = repairDropouts({bytes, static_cast<std::size_t>(loaded - start)}, start, fileLength, layout, from, to);
+        const RepairCounts found = repairDropouts({bytes, static_cast<std::size_t>(loaded - start)},
+                                                  start, fileLength, layout, from, to);
         counts.repaired += found.repaired;
         counts.left += found.left;
         if (file.write)

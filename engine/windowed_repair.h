@@ -38,7 +38,8 @@ inline constexpr std::int64_t kStretchBytes = std::int64_t{1} << 20;
 /// first changed byte of the run to its last. The file then holds what repairDropouts() makes of
 /// it whole, and the counts are that repair's. The file's length must be even above 2880 bytes.
 /// Throws std::bad_alloc when the window cannot be had, and whatever the file's calls throw.
-RepairCounts repairInWindows(const PatchedFile& file, std::int64_t fileLength, const ImageLayout& layout, RepairWindow& window,
+RepairCounts repairInWindows(const PatchedFile& file, std::int64_t fileLength,
+                             const ImageLayout& layout, RepairWindow& window,
                              std::int64_t stretchBytes = kStretchBytes);
 
 } // namespace tarnis

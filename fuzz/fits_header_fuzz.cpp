@@ -39,14 +39,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     const auto length = static_cast<std::int64_t>(size);
-    check(layout.dataStart >= 2880 && layout.dataStart % 2880 == 0, "the data does not start on a record's boundary");
+    check(layout.dataStart >= 2880 && layout.dataStart % 2880 == 0,
+          "the data does not start on a record's boundary");
     check(layout.dataStart - 2880 < length, "the header's END lies beyond the file");
     check(layout.rowBytes > 0 && layout.rowBytes % 2 == 0 && layout.rows > 0 && layout.planes > 0,
           "a layout without whole samples, rows or planes");
     // Every factor is positive now; the test is written without compiler built-ins, since every
     // build with tests compiles this file, MSVC's too.
     constexpr std::int64_t kMost = std::numeric_limits<std::int64_t>::max();
-    check(layout.rows <= kMost / layout.rowBytes && layout.planes <= kMost / (layout.rowBytes * layout.rows)
+    check(layout.rows <= kMost / layout.rowBytes
+              && layout.planes <= kMost / (layout.rowBytes * layout.rows)
               && layout.rowBytes * layout.rows * layout.planes <= kMost - layout.dataStart,
           "the image's bytes cannot be counted");
 

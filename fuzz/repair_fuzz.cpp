@@ -35,7 +35,8 @@ namespace {
 
 [[noreturn]] void fail(const char* what, std::int64_t length)
 {
-    std::fprintf(stderr, "repair_fuzz: %s (file length %lld)\n", what, static_cast<long long>(length));
+    std::fprintf(stderr, "repair_fuzz: %s (file length %lld)\n", what,
+                 static_cast<long long>(length));
     std::abort();
 }
 
@@ -52,15 +53,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Recipe in{data, size};
     const bool ownLayout = (in.byte(0) & 2) != 0;
     const auto mosaic = (in.byte(0) & 0xC0) == 0xC0 ? tarnis::Mosaic::Bayer : tarnis::Mosaic::None;
-    const tarnis::ImageLayout layout = ownLayout ? tarnis::ImageLayout{2880 * (1 + (in.byte(2) >> 5) % 3),
-                                                                        2 * (1 + (in.byte(1) | (in.byte(2) & 0x1f) << 8) % 6100),
-                                                                        1 + (in.byte(3) >> 2) % 8, 1 + in.byte(3) % 4, mosaic}
-                                                 : tarnis::test::fixedLayout();
+    const tarnis::ImageLayout layout =
+        ownLayout ? tarnis::ImageLayout{2880 * (1 + (in.byte(2) >> 5) % 3),
+                                        2 * (1 + (in.byte(1) | (in.byte(2) & 0x1f) << 8) % 6100),
+                                        1 + (in.byte(3) >> 2) % 8, 1 + in.byte(3) % 4, mosaic}
+                  : tarnis::test::fixedLayout();
     const std::int64_t row = layout.rowBytes;
     std::int64_t length = in.byte(4) == 255 ? 12 * in.byte(5)
-                                            : layout.dataStart + (in.byte(4) % 9) * row + 2 * ((in.byte(5) * row / 2) >> 8);
+                                            : layout.dataStart + (in.byte(4) % 9) * row
+                                                  + 2 * ((in.byte(5) * row / 2) >> 8);
     length = ((length - 2880) & ~std::int64_t{1}) + 2880 + (in.byte(0) & 1); // odd only when asked
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(length + ((in.byte(0) & 4) ? row : 0)));
+    std::vector<std::uint8_t> buffer(
+        static_cast<std::size_t>(length + ((in.byte(0) & 4) ? row : 0)));
 
     // The background: samples that are dropouts and bytes that are zero as often as asked.
     std::uint64_t state = 0x9e3779b97f4a7c15u * (1 + in.byte(6) + 256 * in.byte(7));
@@ -68,7 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         state = state * 6364136223846793005u + 1442695040888963407u;
         const auto r = static_cast<std::uint32_t>(state >> 24);
         const bool dropout = (r & 0xff) < in.byte(6);
-        buffer[i] = dropout ? 0x80 : ((r >> 8) & 0xff) < in.byte(7) ? 0 : static_cast<std::uint8_t>(r >> 16);
+        buffer[i] = dropout                          ? 0x80
+                    : ((r >> 8) & 0xff) < in.byte(7) ? 0
+                                                     : static_cast<std::uint8_t>(r >> 16);
         buffer[i + 1] = dropout ? 0x00 : static_cast<std::uint8_t>(r >> 24);
     }
     // Marks, at a sample counted back from the file's end so that last rows are easy to reach:
@@ -83,7 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t at = 8; at + 3 <= size; at += 3) {
         const std::uint32_t mark = in.byte(at) | in.byte(at + 1) << 8 | in.byte(at + 2) << 16;
         const int count = static_cast<int>((mark >> 2) & 7);
-        const std::int64_t pos = (length & ~std::int64_t{1}) - 2 - 2 * static_cast<std::int64_t>(mark >> 5);
+        const std::int64_t pos =
+            (length & ~std::int64_t{1}) - 2 - 2 * static_cast<std::int64_t>(mark >> 5);
         for (int k = 0; k <= count; ++k) {
             switch (mark & 3) {
             case 0: put(pos - k * row, 0x80, 0x00); break;
@@ -105,11 +112,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> expected(original.begin(), original.begin() + length);
     tarnis::RepairCounts plainCounts;
     const bool plainRepairs = tarnis::test::repairPlainly(expected, length, layout, &plainCounts);
-    for (const tarnis::DropoutScan scan : {tarnis::DropoutScan::Fastest, tarnis::DropoutScan::Words}) {
+    for (const tarnis::DropoutScan scan :
+         {tarnis::DropoutScan::Fastest, tarnis::DropoutScan::Words}) {
         tarnis::useDropoutScan(scan);
         const std::size_t offset = std::array<std::size_t, 4>{0, 1, 2, 6}[(in.byte(0) >> 4) & 3];
         std::vector<std::uint8_t> storage(offset + original.size());
-        std::copy(original.begin(), original.end(), storage.begin() + static_cast<std::ptrdiff_t>(offset));
+        std::copy(original.begin(), original.end(),
+                  storage.begin() + static_cast<std::ptrdiff_t>(offset));
         const std::span<std::uint8_t> fast = std::span(storage).subspan(offset);
         try {
             if (ownLayout && tarnis::repairDropouts(fast, length, layout) != plainCounts)
@@ -119,8 +128,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (!plainRepairs)
                 fail("a length the plain loop refuses was repaired", length);
         } catch (const tarnis::TruncatedImageError&) {
-            if (plainRepairs || !std::equal(fast.begin(), fast.end(), original.begin(), original.end()))
-                fail("refused a length the plain loop repairs, or changed the buffer before refusing", length);
+            if (plainRepairs
+                || !std::equal(fast.begin(), fast.end(), original.begin(), original.end()))
+                fail(
+                    "refused a length the plain loop repairs, or changed the buffer before refusing",
+                    length);
             continue;
         }
         if (!std::equal(expected.begin(), expected.end(), fast.begin()))
@@ -131,7 +143,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // In windows, from the file as read, its changes written back onto it: stretches of a
         // sample or a few, and of about a row, where the rows above and below (two of them each
         // way in a colour frame) fall in and out of the window.
-        const std::int64_t stretches[] = {2, 64, 126, row - 2, row, 2 * row - 2, 2 * row + 2, 3 * row + 8};
+        const std::int64_t stretches[] = {2,   64,          126,         row - 2,
+                                          row, 2 * row - 2, 2 * row + 2, 3 * row + 8};
         const std::int64_t stretch = stretches[in.byte(3) >> 5];
         std::vector<std::uint8_t> patched(original.begin(), original.begin() + length);
         const tarnis::PatchedFile file{
@@ -141,14 +154,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::copy_n(original.begin() + offset, bytes.size(), bytes.begin());
             },
             [&](std::int64_t offset, std::span<const std::uint8_t> bytes) {
-                if (offset < layout.dataStart || offset + static_cast<std::int64_t>(bytes.size()) > length)
+                if (offset < layout.dataStart
+                    || offset + static_cast<std::int64_t>(bytes.size()) > length)
                     fail("wrote outside the image data", length);
                 std::copy(bytes.begin(), bytes.end(), patched.begin() + offset);
             },
             {}};
         tarnis::RepairWindow window;
-        const tarnis::RepairCounts windowed = tarnis::repairInWindows(file, length, layout, window, stretch);
-        if (!std::equal(expected.begin(), expected.end(), patched.begin(), patched.end()) || (ownLayout && windowed != plainCounts))
+        const tarnis::RepairCounts windowed =
+            tarnis::repairInWindows(file, length, layout, window, stretch);
+        if (!std::equal(expected.begin(), expected.end(), patched.begin(), patched.end())
+            || (ownLayout && windowed != plainCounts))
             fail("the repair in windows differs from the whole buffer's", length);
     }
     return 0;

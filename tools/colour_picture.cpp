@@ -81,7 +81,8 @@ private:
 unsigned char shown(double value, std::size_t colour)
 {
     const double linear = std::clamp((value - kSky[colour]) * kWeight[colour] / kWhite, 0.0, 1.0);
-    return static_cast<unsigned char>(std::lround(255 * std::asinh(kCurve * linear) / std::asinh(kCurve)));
+    return static_cast<unsigned char>(
+        std::lround(255 * std::asinh(kCurve * linear) / std::asinh(kCurve)));
 }
 
 } // namespace
@@ -97,9 +98,10 @@ int main(int argc, char** argv)
         const Bytes captured{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
         const tarnis::ImageLayout layout = tarnis::readImageLayout(captured);
         const std::int64_t x0 = std::stoll(argv[3]), y0 = std::stoll(argv[4]);
-        const std::int64_t width = std::stoll(argv[5]), height = std::stoll(argv[6]), scale = std::stoll(argv[7]);
-        if (layout.mosaic != tarnis::Mosaic::Bayer || x0 < 0 || y0 < 0 || width < 1 || height < 1 || scale < 1
-            || 2 * (x0 + width) > layout.rowBytes || y0 + height > layout.rows) {
+        const std::int64_t width = std::stoll(argv[5]), height = std::stoll(argv[6]),
+                           scale = std::stoll(argv[7]);
+        if (layout.mosaic != tarnis::Mosaic::Bayer || x0 < 0 || y0 < 0 || width < 1 || height < 1
+            || scale < 1 || 2 * (x0 + width) > layout.rowBytes || y0 + height > layout.rows) {
             std::fprintf(stderr, "%s: not a colour frame, or the crop lies outside it\n", argv[0]);
             return 1;
         }
@@ -111,18 +113,22 @@ int main(int argc, char** argv)
         oneColour.mosaic = tarnis::Mosaic::None;
         (void)tarnis::repairDropouts(byRows, static_cast<std::int64_t>(byRows.size()), oneColour);
         (void)tarnis::repairDropouts(byColour, static_cast<std::int64_t>(byColour.size()), layout);
-        const std::array<Frame, 3> panels{Frame(captured, layout), Frame(byRows, layout), Frame(byColour, layout)};
+        const std::array<Frame, 3> panels{Frame(captured, layout), Frame(byRows, layout),
+                                          Frame(byColour, layout)};
 
         constexpr std::int64_t kGap = 8; // white between the panels
         const std::int64_t panelWidth = width * scale;
         const std::int64_t pictureWidth = 3 * panelWidth + 2 * kGap;
-        std::vector<unsigned char> picture(static_cast<std::size_t>(pictureWidth * height * scale * 3), 255);
+        std::vector<unsigned char> picture(
+            static_cast<std::size_t>(pictureWidth * height * scale * 3), 255);
         for (std::size_t panel = 0; panel < panels.size(); ++panel) {
             for (std::int64_t y = 0; y < height * scale; ++y) {
                 for (std::int64_t x = 0; x < panelWidth; ++x) {
                     const Rgb rgb = panels[panel].pixel(x0 + x / scale, y0 + y / scale);
                     const auto at = static_cast<std::size_t>(
-                        3 * (y * pictureWidth + static_cast<std::int64_t>(panel) * (panelWidth + kGap) + x));
+                        3
+                        * (y * pictureWidth + static_cast<std::int64_t>(panel) * (panelWidth + kGap)
+                           + x));
                     for (std::size_t c = 0; c < 3; ++c)
                         picture[at + c] = shown(rgb[c], c);
                 }
@@ -130,7 +136,8 @@ int main(int argc, char** argv)
         }
         std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
         out << "P6\n" << pictureWidth << ' ' << height * scale << "\n255\n";
-        out.write(reinterpret_cast<const char*>(picture.data()), static_cast<std::streamsize>(picture.size()));
+        out.write(reinterpret_cast<const char*>(picture.data()),
+                  static_cast<std::streamsize>(picture.size()));
         if (!out) {
             std::fprintf(stderr, "%s: cannot write %s\n", argv[0], argv[2]);
             return 1;

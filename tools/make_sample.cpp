@@ -131,9 +131,11 @@ std::string monochromeSample(bool otherCamera)
     header += card("NAXIS2", std::to_string(kRows), "rows");
     header += card("BZERO", std::to_string(kZero), "unsigned samples stored signed");
     header += card("BSCALE", "1");
-    header += otherCamera ? stringCard("OBJECT", "NGC7000", "a strip across the North America Nebula, made up")
+    header += otherCamera ? stringCard("OBJECT", "NGC7000",
+                                       "a strip across the North America Nebula, made up")
                           : stringCard("OBJECT", "M42", "a strip across the Orion Nebula, made up");
-    header += card("COMMENT", "", "Sample for Tarnis: samples that read 0 (stored 0x8000) are dropouts.");
+    header +=
+        card("COMMENT", "", "Sample for Tarnis: samples that read 0 (stored 0x8000) are dropouts.");
     if (otherCamera) {
         // What a capture program writes about an exposure: enough cards for a second record.
         header += stringCard("DATE-OBS", "2026-12-06T22:15:03", "start of the exposure, UTC");
@@ -146,7 +148,8 @@ std::string monochromeSample(bool otherCamera)
         header += stringCard("FILTER", "Ha", "7 nm hydrogen-alpha");
         header += stringCard("IMAGETYP", "Light Frame", "");
         for (int i = 1; i <= 30; ++i)
-            header += card("HISTORY", "", "capture step " + std::to_string(i) + ": made up for the sample");
+            header += card("HISTORY", "",
+                           "capture step " + std::to_string(i) + ": made up for the sample");
     }
 
     // Sky, a faint glow across the middle, a few stars; never 0, so that only the dropouts put in
@@ -161,7 +164,8 @@ std::string monochromeSample(bool otherCamera)
     std::vector<std::uint16_t> samples(static_cast<std::size_t>(kWidth) * kRows);
     for (int y = 0; y < kRows; ++y) {
         for (int x = 0; x < kWidth; ++x) {
-            const double glow = 1800.0 * std::exp(-std::pow((x - 3000.0 * scale) / (900.0 * scale), 2));
+            const double glow =
+                1800.0 * std::exp(-std::pow((x - 3000.0 * scale) / (900.0 * scale), 2));
             double value = 1000.0 + glow + 25.0 * noise.normal();
             for (const Star& star : stars) {
                 const double dx = x - star.x * scale;
@@ -212,25 +216,36 @@ std::string colourSample()
     header += stringCard("BAYERPAT", "RGGB", "2x2 mosaic: R G in row 0, G B in row 1");
     header += card("XBAYROFF", "0", "mosaic offset in x");
     header += card("YBAYROFF", "0", "mosaic offset in y");
-    header += card("COMMENT", "", "Sample for Tarnis: a raw one-shot-colour frame; samples that read 0");
+    header +=
+        card("COMMENT", "", "Sample for Tarnis: a raw one-shot-colour frame; samples that read 0");
     header += card("COMMENT", "", "(stored 0x8000) are dropouts.");
 
     // Sky; a ring of red hydrogen-alpha light, brighter in a few clumps; hot blue stars in the ring's
     // middle, and stars of every colour around; noise that grows with the light. Never 0.
     Noise noise;
-    std::vector<ColouredStar> stars{{118.3, 61.6, 1.5, {14000, 19000, 26000}}, {104.8, 52.2, 1.3, {9000, 13000, 18000}},
-                                    {131.5, 70.4, 1.4, {11000, 15000, 21000}}, {112.2, 74.9, 1.2, {7000, 9500, 13000}},
-                                    {60.4, 28.7, 1.6, {30000, 21000, 10000}},  {190.6, 95.3, 1.4, {26000, 15000, 6000}}};
-    const std::array<std::array<double, 3>, 4> tints{{{0.55, 0.8, 1.0}, {0.95, 1.0, 0.95}, {1.0, 0.85, 0.55}, {1.0, 0.6, 0.3}}};
+    std::vector<ColouredStar> stars{
+        {118.3, 61.6, 1.5, {14000, 19000, 26000}}, {104.8, 52.2, 1.3, {9000, 13000, 18000}},
+        {131.5, 70.4, 1.4, {11000, 15000, 21000}}, {112.2, 74.9, 1.2, {7000, 9500, 13000}},
+        {60.4, 28.7, 1.6, {30000, 21000, 10000}},  {190.6, 95.3, 1.4, {26000, 15000, 6000}}};
+    const std::array<std::array<double, 3>, 4> tints{
+        {{0.55, 0.8, 1.0}, {0.95, 1.0, 0.95}, {1.0, 0.85, 0.55}, {1.0, 0.6, 0.3}}};
     for (int i = 0; i < 40; ++i) {
         const double x = static_cast<double>(noise.next() % (kColourWidth * 10)) / 10;
         const double y = static_cast<double>(noise.next() % (kColourRows * 10)) / 10;
-        const double peak = 800.0 + static_cast<double>(noise.next() % 12000) * static_cast<double>(noise.next() % 100) / 100;
+        const double peak = 800.0
+                            + static_cast<double>(noise.next() % 12000)
+                                  * static_cast<double>(noise.next() % 100) / 100;
         const auto& tint = tints[noise.next() % tints.size()];
-        stars.push_back({x, y, 1.0 + static_cast<double>(noise.next() % 5) / 10, {peak * tint[0], peak * tint[1], peak * tint[2]}});
+        stars.push_back({x,
+                         y,
+                         1.0 + static_cast<double>(noise.next() % 5) / 10,
+                         {peak * tint[0], peak * tint[1], peak * tint[2]}});
     }
-    const std::array<std::array<double, 4>, 5> clumps{
-        {{70, 50, 14, 0.8}, {165, 40, 16, 0.6}, {150, 92, 12, 0.9}, {85, 95, 10, 0.5}, {120, 20, 9, 0.4}}};
+    const std::array<std::array<double, 4>, 5> clumps{{{70, 50, 14, 0.8},
+                                                       {165, 40, 16, 0.6},
+                                                       {150, 92, 12, 0.9},
+                                                       {85, 95, 10, 0.5},
+                                                       {120, 20, 9, 0.4}}};
     std::vector<std::uint16_t> samples(static_cast<std::size_t>(kColourWidth) * kColourRows);
     for (int y = 0; y < kColourRows; ++y) {
         for (int x = 0; x < kColourWidth; ++x) {
@@ -238,15 +253,20 @@ std::string colourSample()
             const int colour = (y % 2) + (x % 2);
             const double dx = x - 118.0;
             const double dy = y - 62.0;
-            const double ring = std::exp(-std::pow((std::sqrt(dx * dx + dy * dy) - 42.0) / 16.0, 2));
+            const double ring =
+                std::exp(-std::pow((std::sqrt(dx * dx + dy * dy) - 42.0) / 16.0, 2));
             double nebula = 0.6 * ring;
             for (const auto& [cx, cy, width, strength] : clumps)
-                nebula += strength * std::exp(-((x - cx) * (x - cx) + (y - cy) * (y - cy)) / (2 * width * width));
-            double value = std::array<double, 3>{700, 900, 650}[colour] + nebula * std::array<double, 3>{9000, 1100, 700}[colour];
+                nebula +=
+                    strength
+                    * std::exp(-((x - cx) * (x - cx) + (y - cy) * (y - cy)) / (2 * width * width));
+            double value = std::array<double, 3>{700, 900, 650}[colour]
+                           + nebula * std::array<double, 3>{9000, 1100, 700}[colour];
             for (const ColouredStar& star : stars) {
                 const double sx = x - star.x;
                 const double sy = y - star.y;
-                value += star.peak[colour] * std::exp(-(sx * sx + sy * sy) / (2 * star.width * star.width));
+                value += star.peak[colour]
+                         * std::exp(-(sx * sx + sy * sy) / (2 * star.width * star.width));
             }
             value += std::sqrt(value) * noise.normal();
             samples[static_cast<std::size_t>(y) * kColourWidth + static_cast<std::size_t>(x)] =
@@ -260,9 +280,11 @@ std::string colourSample()
         samples[static_cast<std::size_t>(y) * kColourWidth + static_cast<std::size_t>(x)] = 0;
     };
     for (int i = 0; i < 260; ++i)
-        drop(static_cast<int>(noise.next() % kColourWidth), static_cast<int>(noise.next() % kColourRows));
+        drop(static_cast<int>(noise.next() % kColourWidth),
+             static_cast<int>(noise.next() % kColourRows));
     for (std::size_t i = 0; i < 6; ++i)
-        drop(static_cast<int>(std::lround(stars[i].x)) + static_cast<int>(i % 2), static_cast<int>(std::lround(stars[i].y)));
+        drop(static_cast<int>(std::lround(stars[i].x)) + static_cast<int>(i % 2),
+             static_cast<int>(std::lround(stars[i].y)));
     for (int i = 0; i < 10; ++i) {
         const int x = static_cast<int>(noise.next() % kColourWidth);
         const int y = static_cast<int>(noise.next() % (kColourRows - 8));

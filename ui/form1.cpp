@@ -45,7 +45,8 @@ QWidget* makeControl(QWidget* parent, const layout::Control& control)
         list->setItemDelegate(new FullNameTips(list));
         widget = list;
     }
-    widget->setObjectName(QLatin1String(control.name.data(), static_cast<qsizetype>(control.name.size())));
+    widget->setObjectName(
+        QLatin1String(control.name.data(), static_cast<qsizetype>(control.name.size())));
     widget->setGeometry(geometryOf(control.place));
     return widget;
 }
@@ -73,7 +74,8 @@ QWidget& makeControls(QWidget& form)
 QIcon programIcon()
 {
     QIcon icon;
-    for (const QFileInfo& file : QDir(QStringLiteral(":/icons")).entryInfoList({QStringLiteral("*.png")}))
+    for (const QFileInfo& file :
+         QDir(QStringLiteral(":/icons")).entryInfoList({QStringLiteral("*.png")}))
         icon.addFile(file.filePath());
     return icon;
 }
@@ -89,14 +91,14 @@ std::vector<std::string> utf8(const QStringList& texts)
 } // namespace
 
 Form1::Form1(std::unique_ptr<OpenFileDialog> dialog, std::unique_ptr<ErrorMessageBox> messageBox)
-    : Command1(control<QPushButton>(makeControls(*this), "Command1")), // the controls are made first
+    : Command1(
+        control<QPushButton>(makeControls(*this), "Command1")), // the controls are made first
       Command2(control<QPushButton>(*this, "Command2")),
       Command3(control<QPushButton>(*this, "Command3")),
       List1(control<QListWidget>(*this, "List1")),
       CommonDialog1(dialog ? std::move(dialog) : std::make_unique<QtOpenFileDialog>(this)),
       messageBox_(messageBox ? std::move(messageBox) : std::make_unique<QtErrorMessageBox>(this)),
-      fileList_(*List1),
-      logic_(fileList_, *CommonDialog1, *messageBox_)
+      fileList_(*List1), logic_(fileList_, *CommonDialog1, *messageBox_)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(qtText(texts::kWindowTitle));
@@ -139,7 +141,8 @@ void Form1::closeEvent(QCloseEvent* event)
 void Form1::dragEnterEvent(QDragEnterEvent* event)
 {
     const QList<QUrl> urls = event->mimeData()->urls();
-    if (!urls.isEmpty() && std::all_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); }))
+    if (!urls.isEmpty()
+        && std::all_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); }))
         event->acceptProposedAction();
 }
 

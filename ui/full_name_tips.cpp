@@ -6,8 +6,8 @@
 
 namespace tarnis {
 
-bool FullNameTips::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
-                             const QModelIndex& index)
+bool FullNameTips::helpEvent(QHelpEvent* event, QAbstractItemView* view,
+                             const QStyleOptionViewItem& option, const QModelIndex& index)
 {
     if (event->type() != QEvent::ToolTip || !index.isValid())
         return QStyledItemDelegate::helpEvent(event, view, option, index);
@@ -20,7 +20,8 @@ bool FullNameTips::helpEvent(QHelpEvent* event, QAbstractItemView* view, const Q
         event->ignore();
         return true;
     }
-    QToolTip::showText(event->globalPos(), index.data(Qt::DisplayRole).toString(), view->viewport(), option.rect);
+    QToolTip::showText(event->globalPos(), index.data(Qt::DisplayRole).toString(), view->viewport(),
+                       option.rect);
     return true;
 }
 

@@ -44,7 +44,8 @@ QString firstFolder()
 QString answerFolder(const std::string& answer)
 {
     const std::string::size_type end = answer.find(kResultSeparator);
-    const std::string folder(end != std::string::npos ? std::string_view(answer).substr(0, end) : folderOf(answer));
+    const std::string folder(end != std::string::npos ? std::string_view(answer).substr(0, end)
+                                                      : folderOf(answer));
     return QDir::fromNativeSeparators(QString::fromStdString(folder));
 }
 
@@ -70,7 +71,9 @@ std::string resultText(const QStringList& chosenFiles)
         throw DialogCancelled();
     std::vector<std::string> paths;
     for (const QString& file : chosenFiles)
-        paths.push_back(QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(file).absoluteFilePath())).toStdString());
+        paths.push_back(
+            QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(file).absoluteFilePath()))
+                .toStdString());
     return answerFor(paths);
 }
 

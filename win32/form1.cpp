@@ -21,13 +21,14 @@ constexpr int kIconId = 1;
 
 HICON programIcon(int size)
 {
-    return static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIconId), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+    return static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIconId),
+                                           IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
 }
 
 void registerClass(WNDPROC procedure)
 {
     static const bool registered = [procedure] {
-        WNDCLASSEXW windowClass {};
+        WNDCLASSEXW windowClass{};
         windowClass.cbSize = sizeof windowClass;
         windowClass.lpfnWndProc = procedure;
         windowClass.hInstance = ::GetModuleHandleW(nullptr);
@@ -46,7 +47,8 @@ RECT pixels(const layout::Twips& place, UINT dpi)
     const int d = static_cast<int>(dpi);
     const int left = layout::pixels(place.left, d);
     const int top = layout::pixels(place.top, d);
-    return {left, top, left + layout::pixels(place.width, d), top + layout::pixels(place.height, d)};
+    return {left, top, left + layout::pixels(place.width, d),
+            top + layout::pixels(place.height, d)};
 }
 
 HWND makeControl(HWND parent, const layout::Control& control, int id)
@@ -55,10 +57,13 @@ HWND makeControl(HWND parent, const layout::Control& control, int id)
     // order of its entries (no LBS_SORT), allows one selected entry, and keeps the height it is
     // given rather than a whole number of rows; a name wider than the list scrolls sideways.
     const bool button = control.kind == layout::Kind::Button;
-    const DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP
-                        | (button ? BS_PUSHBUTTON : WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT);
-    return ::CreateWindowExW(button ? 0 : WS_EX_CLIENTEDGE, button ? L"BUTTON" : L"LISTBOX", utf16(control.caption).c_str(), style,
-                             0, 0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr), nullptr);
+    const DWORD style =
+        WS_CHILD | WS_VISIBLE | WS_TABSTOP
+        | (button ? BS_PUSHBUTTON : WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT);
+    return ::CreateWindowExW(button ? 0 : WS_EX_CLIENTEDGE, button ? L"BUTTON" : L"LISTBOX",
+                             utf16(control.caption).c_str(), style, 0, 0, 0, 0, parent,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                             ::GetModuleHandleW(nullptr), nullptr);
 }
 
 std::string currentFolder()
@@ -74,18 +79,21 @@ std::string currentFolder()
 Form1::Form1(std::unique_ptr<OpenFileDialog> dialog, std::unique_ptr<ErrorMessageBox> messageBox)
 {
     registerClass(&Form1::procedure);
-    window_ = ::CreateWindowExW(0, kClassName, utf16(texts::kWindowTitle).c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                                CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, ::GetModuleHandleW(nullptr), this);
+    window_ = ::CreateWindowExW(0, kClassName, utf16(texts::kWindowTitle).c_str(),
+                                WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                CW_USEDEFAULT, nullptr, nullptr, ::GetModuleHandleW(nullptr), this);
     if (window_ == nullptr)
         throw std::runtime_error("the window could not be created");
     // Made in tab order, which is the order in which the keyboard interface moves between them.
     for (std::size_t i = 0; i < controls_.size(); ++i)
-        controls_[i] = makeControl(window_, layout::kControls[i], kFirstControlId + static_cast<int>(i));
+        controls_[i] =
+            makeControl(window_, layout::kControls[i], kFirstControlId + static_cast<int>(i));
     ::DragAcceptFiles(window_, TRUE);
     layOut(::GetDpiForWindow(window_), true);
 
     dialog_ = dialog ? std::move(dialog) : std::make_unique<Win32OpenFileDialog>(window_);
-    messageBox_ = messageBox ? std::move(messageBox) : std::make_unique<Win32ErrorMessageBox>(window_);
+    messageBox_ =
+        messageBox ? std::move(messageBox) : std::make_unique<Win32ErrorMessageBox>(window_);
     fileList_ = std::make_unique<ListBoxFileList>(control("List1"));
     logic_ = std::make_unique<Form1Logic>(*fileList_, *dialog_, *messageBox_);
     logic_->load();
@@ -149,11 +157,11 @@ void Form1::layOut(UINT dpi, bool resize)
 {
     for (std::size_t i = 0; i < controls_.size(); ++i) {
         const RECT place = pixels(layout::kControls[i].place, dpi);
-        ::SetWindowPos(controls_[i], nullptr, place.left, place.top, place.right - place.left, place.bottom - place.top,
-                       SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SetWindowPos(controls_[i], nullptr, place.left, place.top, place.right - place.left,
+                       place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
     }
     // The system's UI font at this DPI, as dialogs and message boxes use it.
-    NONCLIENTMETRICSW metrics {};
+    NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
     if (::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) {
         const HFONT old = font_;
@@ -169,17 +177,21 @@ void Form1::layOut(UINT dpi, bool resize)
     const auto style = static_cast<DWORD>(::GetWindowLongPtrW(window_, GWL_STYLE));
     const auto extended = static_cast<DWORD>(::GetWindowLongPtrW(window_, GWL_EXSTYLE));
     ::AdjustWindowRectExForDpi(&frame, style, FALSE, extended, dpi);
-    ::SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top, SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+    ::SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                   SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
 }
 
 LRESULT CALLBACK Form1::procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_NCCREATE)
-        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+        ::SetWindowLongPtrW(
+            window, GWLP_USERDATA,
+            reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
     auto* form = reinterpret_cast<Form1*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     if (message == WM_NCDESTROY)
         ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    return form != nullptr ? form->handle(window, message, wParam, lParam) : ::DefWindowProcW(window, message, wParam, lParam);
+    return form != nullptr ? form->handle(window, message, wParam, lParam)
+                           : ::DefWindowProcW(window, message, wParam, lParam);
 }
 
 LRESULT Form1::handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -221,28 +233,25 @@ LRESULT Form1::handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         // Moved to a monitor of another DPI: the system proposes the frame that keeps the client
         // area's size in twips.
         const auto* frame = reinterpret_cast<const RECT*>(lParam);
-        ::SetWindowPos(window, nullptr, frame->left, frame->top, frame->right - frame->left, frame->bottom - frame->top,
-                       SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SetWindowPos(window, nullptr, frame->left, frame->top, frame->right - frame->left,
+                       frame->bottom - frame->top, SWP_NOZORDER | SWP_NOACTIVATE);
         layOut(HIWORD(wParam), false);
         fileList_->fitWidth(); // in the new font
         return 0;
     }
-    case WM_CLOSE:
-        closeApplication();
-        return 0;
+    case WM_CLOSE: closeApplication(); return 0;
     case WM_DESTROY:
         window_ = nullptr;
         if (!destroying_)
             ::PostQuitMessage(0);
         return 0;
-    default:
-        return ::DefWindowProcW(window, message, wParam, lParam);
+    default: return ::DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
 int runMessageLoop(Form1& form)
 {
-    MSG message {};
+    MSG message{};
     for (;;) {
         const BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
         if (got == 0)

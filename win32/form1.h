@@ -22,7 +22,8 @@ class Form1 {
 public:
     /// Creates the window, not yet shown. The dialog and the message box default to the real ones;
     /// tests hand in their own.
-    explicit Form1(std::unique_ptr<OpenFileDialog> dialog = nullptr, std::unique_ptr<ErrorMessageBox> messageBox = nullptr);
+    explicit Form1(std::unique_ptr<OpenFileDialog> dialog = nullptr,
+                   std::unique_ptr<ErrorMessageBox> messageBox = nullptr);
     ~Form1();
     Form1(const Form1&) = delete;
     Form1& operator=(const Form1&) = delete;
@@ -59,10 +60,11 @@ private:
     void layOut(UINT dpi, bool resize);
 
     HWND window_ = nullptr;
-    std::array<HWND, layout::kControls.size()> controls_ {};
+    std::array<HWND, layout::kControls.size()> controls_{};
     HFONT font_ = nullptr;
-    HWND lastFocus_ = nullptr; // the control to give the focus back to when the window is active again
-    bool destroying_ = false;  // by the destructor, not by the user: the program does not end
+    HWND lastFocus_ =
+        nullptr; // the control to give the focus back to when the window is active again
+    bool destroying_ = false; // by the destructor, not by the user: the program does not end
     std::unique_ptr<OpenFileDialog> dialog_;
     std::unique_ptr<ErrorMessageBox> messageBox_;
     std::unique_ptr<ListBoxFileList> fileList_;

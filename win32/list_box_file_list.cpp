@@ -21,8 +21,9 @@ void ListBoxFileList::append(const std::string& entry)
 void ListBoxFileList::widenTo(const std::wstring& text)
 {
     const HDC context = ::GetDC(listBox_);
-    const HGDIOBJ previous = ::SelectObject(context, reinterpret_cast<HGDIOBJ>(::SendMessageW(listBox_, WM_GETFONT, 0, 0)));
-    SIZE size {};
+    const HGDIOBJ previous = ::SelectObject(
+        context, reinterpret_cast<HGDIOBJ>(::SendMessageW(listBox_, WM_GETFONT, 0, 0)));
+    SIZE size{};
     ::GetTextExtentPoint32W(context, text.c_str(), static_cast<int>(text.size()), &size);
     ::SelectObject(context, previous);
     ::ReleaseDC(listBox_, context);
@@ -44,7 +45,8 @@ std::string ListBoxFileList::entry(int index) const
     if (length == LB_ERR)
         return {};
     std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-    const LRESULT got = ::SendMessageW(listBox_, LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+    const LRESULT got = ::SendMessageW(listBox_, LB_GETTEXT, static_cast<WPARAM>(index),
+                                       reinterpret_cast<LPARAM>(text.data()));
     text.resize(got == LB_ERR ? 0 : static_cast<std::size_t>(got));
     return utf8(text);
 }

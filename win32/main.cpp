@@ -12,7 +12,7 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand)
 {
     // The buttons and the list of common controls 6, which the manifest asks for.
-    INITCOMMONCONTROLSEX controls {sizeof controls, ICC_STANDARD_CLASSES};
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&controls);
     // A run keeps the window from its messages; the list it repaints at each file must stay on the
     // screen rather than be covered by the system's "not responding" copy of the window.

@@ -18,7 +18,8 @@ namespace {
 std::wstring filterText()
 {
     std::wstring filter;
-    for (const std::string_view part : {texts::kAllFilesFilter, texts::kAllFilesPattern, texts::kFitFilesFilter, texts::kFitFilesPattern})
+    for (const std::string_view part : {texts::kAllFilesFilter, texts::kAllFilesPattern,
+                                        texts::kFitFilesFilter, texts::kFitFilesPattern})
         filter += utf16(part) + L'\0';
     return filter + L'\0';
 }
@@ -29,7 +30,7 @@ std::string Win32OpenFileDialog::showOpen()
 {
     const std::wstring filter = filterText();
     std::wstring buffer(answerCharacters_, L'\0');
-    OPENFILENAMEW settings {};
+    OPENFILENAMEW settings{};
     settings.lStructSize = sizeof settings;
     settings.hwndOwner = owner_;
     settings.lpstrFilter = filter.c_str();
@@ -39,12 +40,10 @@ std::string Win32OpenFileDialog::showOpen()
     settings.Flags = OFN_EXPLORER | OFN_ALLOWMULTISELECT | OFN_HIDEREADONLY;
     if (!::GetOpenFileNameW(&settings)) {
         switch (::CommDlgExtendedError()) {
-        case 0:
-            throw DialogCancelled();
+        case 0: throw DialogCancelled();
         case FNERR_BUFFERTOOSMALL: // the buffer then holds only the length it would have needed
             throw TooManyFilesChosen();
-        default:
-            throw std::runtime_error("the open-file dialog failed");
+        default: throw std::runtime_error("the open-file dialog failed");
         }
     }
     // One full path, or the folder and then the names; each ends with U+0000, and an empty part

@@ -23,7 +23,10 @@ public:
 /// says so and ends as a cancelled one does: a part of the choice must never be taken for all of it.
 class TooManyFilesChosen : public std::runtime_error {
 public:
-    TooManyFilesChosen() : std::runtime_error("the open-file dialog's answer did not fit its buffer") {}
+    TooManyFilesChosen()
+        : std::runtime_error("the open-file dialog's answer did not fit its buffer")
+    {
+    }
 };
 
 /// The open-file dialog as the selection sees it: shown modally, answering with one full path, or

@@ -67,7 +67,8 @@ void parseSelection(std::string_view result, FileList& fileList, SelectionState&
     // its output outside its input's folder; such an answer is refused whole.
     for (std::size_t i = 1; i < splitParts.size(); ++i) {
         if (containsPathSeparator(splitParts[i]))
-            throw std::invalid_argument("the open-file dialog's answer names a file in another folder");
+            throw std::invalid_argument(
+                "the open-file dialog's answer names a file in another folder");
     }
     selection.dirPath = withOneTrailingSeparator(splitParts.front());
     for (std::size_t i = 1; i < splitParts.size(); ++i)
@@ -94,7 +95,8 @@ std::string answerFor(const std::vector<std::string>& fullPaths)
     return answer;
 }
 
-std::vector<std::string> fullPaths(const std::vector<std::string>& paths, const std::string& currentFolder)
+std::vector<std::string> fullPaths(const std::vector<std::string>& paths,
+                                   const std::string& currentFolder)
 {
     std::vector<std::string> full;
     for (const std::string& path : paths) {

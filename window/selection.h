@@ -35,6 +35,7 @@ void parseSelection(std::string_view result, FileList& fileList, SelectionState&
 
 /// `paths` as given on a command line, each made full against `currentFolder` where it is
 /// relative, with "." and ".." resolved and the platform's separators.
-[[nodiscard]] std::vector<std::string> fullPaths(const std::vector<std::string>& paths, const std::string& currentFolder);
+[[nodiscard]] std::vector<std::string> fullPaths(const std::vector<std::string>& paths,
+                                                 const std::string& currentFolder);
 
 } // namespace tarnis

@@ -56,7 +56,9 @@ protected:
 // a device name, which leads to the device in any folder.
 #ifdef _WIN32
 const std::string kSpecial = "NUL";
-void makeSpecial(const std::filesystem::path&) {}
+void makeSpecial(const std::filesystem::path&)
+{
+}
 #else
 const std::string kSpecial = "pipe.fit";
 void makeSpecial(const std::filesystem::path& path)
@@ -78,9 +80,12 @@ TEST_F(FileSlotTest, takes_regular_files_only_and_says_what_it_found_instead)
     EXPECT_EQ(causeOf([&] { (void)fileLengthByName(path("folder")); }), Cause::IsFolder);
     EXPECT_EQ(causeOf([&] { (void)fileLengthByName(path(kSpecial)); }), Cause::NotRegularFile);
     EXPECT_EQ(causeOf([&] { slot.openForReading(path(kSpecial)); }), Cause::NotRegularFile);
-    EXPECT_EQ(causeOf([&] { slot.openForWriting(path("folder"), std::nullopt); }), Cause::FolderInTheWay);
-    EXPECT_EQ(causeOf([&] { slot.openForWriting(path(kSpecial), std::nullopt); }), Cause::NotRegularFile);
-    const std::optional<Error> missing = errorOf([&] { slot.openForWriting(path("missing/out.fit"), std::nullopt); });
+    EXPECT_EQ(causeOf([&] { slot.openForWriting(path("folder"), std::nullopt); }),
+              Cause::FolderInTheWay);
+    EXPECT_EQ(causeOf([&] { slot.openForWriting(path(kSpecial), std::nullopt); }),
+              Cause::NotRegularFile);
+    const std::optional<Error> missing =
+        errorOf([&] { slot.openForWriting(path("missing/out.fit"), std::nullopt); });
     ASSERT_TRUE(missing);
     EXPECT_EQ(std::make_tuple(missing->cause(), missing->path(), missing->action()),
               std::make_tuple(Cause::NotFound, path("missing/out.fit"), FileAction::Write));
@@ -109,7 +114,8 @@ TEST_P(Writing, shows_nothing_under_the_name_until_committed_and_replaces_only_t
     writer.openForWriting(path("out.fit"), stampOf("out.fit"));
     writer.writeAt(0, Bytes(10, 1));
     writer.close();
-    EXPECT_EQ(causeOf([&] { writer.openForWriting(path("out.fit"), std::nullopt); }), Cause::OutputChanged);
+    EXPECT_EQ(causeOf([&] { writer.openForWriting(path("out.fit"), std::nullopt); }),
+              Cause::OutputChanged);
     writer.openForWriting(path("appears.fit"), std::nullopt);
     writer.writeAt(0, fresh);
     test::writeFile(scratch.file("appears.fit"), old);
@@ -135,25 +141,33 @@ TEST_P(Writing, shows_nothing_under_the_name_until_committed_and_replaces_only_t
     EXPECT_FALSE(writer.isOpen());
     EXPECT_EQ(test::readFile(scratch.file("out.fit")), fresh);
     EXPECT_EQ(test::readFile(scratch.file("new.fit")), fresh);
-    EXPECT_EQ(test::namesIn(scratch.path()), (std::set<std::string>{"appears.fit", "new.fit", "out.fit"}));
+    EXPECT_EQ(test::namesIn(scratch.path()),
+              (std::set<std::string>{"appears.fit", "new.fit", "out.fit"}));
 #ifdef _WIN32
     // The temporary file is hidden; the output it becomes is not. Windows files have no mode bits.
     for (const char* name : {"out.fit", "new.fit"})
-        EXPECT_EQ(::GetFileAttributesW(scratch.file(name).c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u) << name;
+        EXPECT_EQ(::GetFileAttributesW(scratch.file(name).c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u)
+            << name;
 #else
     // A replaced output keeps its permissions; a new one gets those asked for, less the umask.
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    EXPECT_EQ(std::filesystem::status(scratch.file("out.fit")).permissions(), std::filesystem::perms(0640));
-    EXPECT_EQ(std::filesystem::status(scratch.file("new.fit")).permissions(), std::filesystem::perms(0640 & ~mask));
+    EXPECT_EQ(std::filesystem::status(scratch.file("out.fit")).permissions(),
+              std::filesystem::perms(0640));
+    EXPECT_EQ(std::filesystem::status(scratch.file("new.fit")).permissions(),
+              std::filesystem::perms(0640 & ~mask));
 #endif
     std::filesystem::permissions(scratch.file("new.fit"), std::filesystem::perms(0444));
-    EXPECT_EQ(causeOf([&] { writer.openForWriting(path("new.fit"), stampOf("new.fit")); }), Cause::WriteProtected);
+    EXPECT_EQ(causeOf([&] { writer.openForWriting(path("new.fit"), stampOf("new.fit")); }),
+              Cause::WriteProtected);
 }
 
 INSTANTIATE_TEST_SUITE_P(FileSlot, Writing,
-                         ::testing::Values(TemporaryFiles::UnnamedWherePossible, TemporaryFiles::Named),
-                         [](const auto& info) { return info.param == TemporaryFiles::Named ? "named" : "unnamed"; });
+                         ::testing::Values(TemporaryFiles::UnnamedWherePossible,
+                                           TemporaryFiles::Named),
+                         [](const auto& info) {
+                             return info.param == TemporaryFiles::Named ? "named" : "unnamed";
+                         });
 
 // The write names its output without a folder, as "tarnis-repair a.fit" does: the working folder
 // is cleaned up as any other.
@@ -163,15 +177,18 @@ TEST_F(FileSlotTest, a_write_removes_temporary_files_of_killed_writers_only)
 #ifdef _WIN32
         // Through a handle that asks for nothing but the times, which no sharing mode keeps out.
         const HANDLE file = ::CreateFileW(scratch.file(name).c_str(), FILE_WRITE_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
-        FILETIME time {};
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr);
+        FILETIME time{};
         ::GetSystemTimeAsFileTime(&time);
-        const std::uint64_t anHourAgo = (std::uint64_t{time.dwHighDateTime} << 32 | time.dwLowDateTime) - 36'000'000'000u;
+        const std::uint64_t anHourAgo =
+            (std::uint64_t{time.dwHighDateTime} << 32 | time.dwLowDateTime) - 36'000'000'000u;
         time = {static_cast<DWORD>(anHourAgo), static_cast<DWORD>(anHourAgo >> 32)};
         EXPECT_TRUE(::SetFileTime(file, nullptr, nullptr, &time));
         ::CloseHandle(file);
 #else
-        const std::timespec anHourAgo[2] = {{std::time(nullptr) - 3600, 0}, {std::time(nullptr) - 3600, 0}};
+        const std::timespec anHourAgo[2] = {{std::time(nullptr) - 3600, 0},
+                                            {std::time(nullptr) - 3600, 0}};
         ::utimensat(AT_FDCWD, scratch.file(name).c_str(), anHourAgo, 0);
 #endif
     };
@@ -182,7 +199,8 @@ TEST_F(FileSlotTest, a_write_removes_temporary_files_of_killed_writers_only)
     ASSERT_EQ(runningTemporary.size(), 1u);
     age(*runningTemporary.begin());
     const std::set<std::string> users = {".tarnis-notes.tmp", "tarnis-2222222222222222.tmp"};
-    for (const char* name : {".tarnis-notes.tmp", "tarnis-2222222222222222.tmp", ".tarnis-0123456789abcdef.tmp"}) {
+    for (const char* name :
+         {".tarnis-notes.tmp", "tarnis-2222222222222222.tmp", ".tarnis-0123456789abcdef.tmp"}) {
         test::writeFile(scratch.file(name), Bytes(3));
         age(name);
     }
@@ -205,7 +223,8 @@ TEST_F(FileSlotTest, a_write_removes_temporary_files_of_killed_writers_only)
 // removes it as the process ends (Windows).
 TEST_F(FileSlotTest, a_killed_writer_leaves_nothing_behind)
 {
-    EXPECT_NE(test::runProgram(TARNIS_KILLED_WRITER, {path("out.fit")}, scratch.path()).exitStatus, 0);
+    EXPECT_NE(test::runProgram(TARNIS_KILLED_WRITER, {path("out.fit")}, scratch.path()).exitStatus,
+              0);
     EXPECT_EQ(test::namesIn(scratch.path()), std::set<std::string>{});
 }
 
@@ -218,7 +237,8 @@ TEST_F(FileSlotTest, a_path_relative_to_another_drive_writes_on_that_drive)
     const std::wstring drive = folder.substr(0, 2);
     const std::wstring other = drive == L"Z:" ? L"C:\\" : L"Z:\\";
     const std::filesystem::path working = std::filesystem::current_path();
-    ASSERT_TRUE(::SetEnvironmentVariableW((L"=" + drive).c_str(), folder.c_str()) && ::SetCurrentDirectoryW(other.c_str()));
+    ASSERT_TRUE(::SetEnvironmentVariableW((L"=" + drive).c_str(), folder.c_str())
+                && ::SetCurrentDirectoryW(other.c_str()));
     slot.openForWriting(utf8FromPath(drive) + "out.fit", std::nullopt);
     const std::set<std::string> whileWritten = test::namesIn(scratch.path());
     slot.writeAt(0, Bytes(3, 2));
@@ -234,7 +254,8 @@ TEST_F(FileSlotTest, puts_the_output_in_place_once_a_brief_hold_on_the_old_one_p
     test::writeFile(scratch.file("out.fit"), Bytes(5, 1));
     slot.openForWriting(path("out.fit"), stampOf("out.fit"));
     slot.writeAt(0, Bytes(3, 2));
-    const HANDLE held = ::CreateFileW(scratch.file("out.fit").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE held = ::CreateFileW(scratch.file("out.fit").c_str(), GENERIC_READ, 0, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
     std::thread release([held] {
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         ::CloseHandle(held);

@@ -20,9 +20,10 @@ namespace {
 TEST(Windows, takes_these_names_for_devices_in_any_case_and_with_any_extension)
 {
     const std::vector<std::pair<std::string, bool>> names = {
-        {"CON", true},        {"nul.fit", true},   {"Aux.tar.gz", true}, {"prn .fit", true},   {"COM1", true},
-        {"lpt9.fit", true},   {"CONIN$", true},    {"conout$.fit", true}, {"CON_R.fit", false}, {"console.fit", false},
-        {"COM10", false},     {"LPTX.fit", false}, {"a.fit", false},     {".con", false}};
+        {"CON", true},        {"nul.fit", true},      {"Aux.tar.gz", true}, {"prn .fit", true},
+        {"COM1", true},       {"lpt9.fit", true},     {"CONIN$", true},     {"conout$.fit", true},
+        {"CON_R.fit", false}, {"console.fit", false}, {"COM10", false},     {"LPTX.fit", false},
+        {"a.fit", false},     {".con", false}};
     for (const auto& [name, device] : names)
         EXPECT_EQ(isWindowsDeviceName(name), device) << name;
 }
@@ -36,9 +37,11 @@ TEST(Windows, describes_an_error_without_a_cause_of_its_own_in_its_own_words_wit
     const std::string english = describeCause(error.cause(), error.detail(), Language::English);
     const std::string text = english.substr(0, english.rfind(" (error number 6)"));
     EXPECT_EQ(english, text + " (error number 6)");
-    EXPECT_EQ(describeCause(error.cause(), error.detail(), Language::Japanese), text + "（エラー番号 6）");
+    EXPECT_EQ(describeCause(error.cause(), error.detail(), Language::Japanese),
+              text + "（エラー番号 6）");
     EXPECT_TRUE(text.size() > 10 && text.find_first_of("\r\n") == std::string::npos) << text;
-    EXPECT_EQ(windowsError(FileAction::Read, "C:\\a.fit", 0x2FFFFFFF).cause(), Cause::UnknownSystemError);
+    EXPECT_EQ(windowsError(FileAction::Read, "C:\\a.fit", 0x2FFFFFFF).cause(),
+              Cause::UnknownSystemError);
 }
 #endif
 

@@ -31,18 +31,20 @@ TEST_P(OutputName, drops_four_unicode_characters_and_appends_the_suffix)
 {
     const NameCase& c = GetParam();
     if (c.output.empty())
-        EXPECT_ERROR((void)outputFileName(c.input, "/data/" + c.input), c.cause, "/data/" + c.input);
+        EXPECT_ERROR((void)outputFileName(c.input, "/data/" + c.input), c.cause,
+                     "/data/" + c.input);
     else
         EXPECT_EQ(outputFileName(c.input, "/data/" + c.input), c.output);
 }
 
-INSTANTIATE_TEST_SUITE_P(Batch, OutputName,
-                         ::testing::Values(NameCase{"img01.fit", "img01_R.fit"}, NameCase{"IMG01.FIT", "IMG01_R.fit"},
-                                           NameCase{"img01.fits", "img01._R.fit"}, NameCase{"画像.fit", "画像_R.fit"},
-                                           NameCase{"ファイル", "_R.fit"}, NameCase{"ｵﾘｵﾝ座.fit", "ｵﾘｵﾝ座_R.fit"},
-                                           NameCase{"M 42.fit", "M 42_R.fit"}, NameCase{"🌌.fit", "🌌_R.fit"}, NameCase{"a.fi", "_R.fit"},
-                                           NameCase{"画像", ""}, NameCase{"abc", ""}, NameCase{"", ""},
-                                           NameCase{"x/abcd.fit", "", Cause::NameHasFolder}));
+INSTANTIATE_TEST_SUITE_P(
+    Batch, OutputName,
+    ::testing::Values(NameCase{"img01.fit", "img01_R.fit"}, NameCase{"IMG01.FIT", "IMG01_R.fit"},
+                      NameCase{"img01.fits", "img01._R.fit"}, NameCase{"画像.fit", "画像_R.fit"},
+                      NameCase{"ファイル", "_R.fit"}, NameCase{"ｵﾘｵﾝ座.fit", "ｵﾘｵﾝ座_R.fit"},
+                      NameCase{"M 42.fit", "M 42_R.fit"}, NameCase{"🌌.fit", "🌌_R.fit"},
+                      NameCase{"a.fi", "_R.fit"}, NameCase{"画像", ""}, NameCase{"abc", ""},
+                      NameCase{"", ""}, NameCase{"x/abcd.fit", "", Cause::NameHasFolder}));
 
 class BatchRun : public ::testing::Test {
 protected:
@@ -71,7 +73,8 @@ TEST_F(BatchRun, copies_files_no_longer_than_one_header_record_unchanged)
     EXPECT_FALSE(run());
 
     for (std::size_t i = 0; i < contents.size(); ++i)
-        EXPECT_EQ(test::readFile(scratch.file("short" + std::to_string(i) + "_R.fit")), contents[i]);
+        EXPECT_EQ(test::readFile(scratch.file("short" + std::to_string(i) + "_R.fit")),
+                  contents[i]);
     EXPECT_EQ(values.fileLength, 2880);
     EXPECT_EQ(list.repaints, 3);
 }
@@ -83,13 +86,15 @@ TEST_F(BatchRun, makes_as_many_cycles_as_the_selection_counted)
 {
     EXPECT_FALSE(run());
     EXPECT_FALSE(run());
-    EXPECT_EQ(list.entries, (std::vector<std::string>{test::kCompletionText, test::kCompletionText}));
+    EXPECT_EQ(list.entries,
+              (std::vector<std::string>{test::kCompletionText, test::kCompletionText}));
 
     test::writeFile(scratch.file("a.fit"), test::imageWithDropouts(2, {}));
     list.entries = {"a.fit"};
     selection = {scratch.dirPath(), 2};
     EXPECT_FALSE(run());
-    EXPECT_ERROR(runBatch(list, selection, values, slot), Cause::NotFound, scratch.dirPath() + test::kCompletionText);
+    EXPECT_ERROR(runBatch(list, selection, values, slot), Cause::NotFound,
+                 scratch.dirPath() + test::kCompletionText);
     EXPECT_EQ(list.entries, std::vector<std::string>{test::kCompletionText});
     EXPECT_EQ(values.fileName, test::kCompletionText);
 }

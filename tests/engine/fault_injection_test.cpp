@@ -48,12 +48,19 @@ namespace fs = std::filesystem;
 const std::string kFirst = "m31_R.fit";
 
 // Another program's hand on the failing file, at the moments the batch cannot guard.
-enum class Tamper { None, GrowAfterMeasuring, RewriteWhileCopied, WriteThroughMapping, LockFolderAfterReading };
+enum class Tamper {
+    None,
+    GrowAfterMeasuring,
+    RewriteWhileCopied,
+    WriteThroughMapping,
+    LockFolderAfterReading
+};
 
 class TamperingSlot : public FileSlot {
 public:
     TamperingSlot(Tamper tamper, fs::path target, ChangeWatch watch)
-        : FileSlot(TemporaryFiles::UnnamedWherePossible, watch), tamper_(tamper), target_(std::move(target))
+        : FileSlot(TemporaryFiles::UnnamedWherePossible, watch), tamper_(tamper),
+          target_(std::move(target))
     {
     }
 
@@ -69,7 +76,8 @@ public:
         // writing, and writes to pages it has written already change none of the file's times.
         if (tamper_ == Tamper::WriteThroughMapping && target && mapping_ == nullptr) {
             const int file = ::open(target_.c_str(), O_RDWR);
-            mapping_ = static_cast<volatile char*>(::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0));
+            mapping_ = static_cast<volatile char*>(
+                ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0));
             mapping_[3000] = mapping_[3000];
         }
 #endif
@@ -97,7 +105,8 @@ public:
 private:
     Tamper tamper_;
     fs::path target_;
-    volatile char* mapping_ = nullptr; // left to the child process's end, with the file open for writing
+    volatile char* mapping_ =
+        nullptr; // left to the child process's end, with the file open for writing
 };
 
 using Make = std::function<void(const ScratchDir&)>;
@@ -110,12 +119,15 @@ struct Fault {
     std::string pathInError = {}; // the input's name unless given
     test::ChildLimits limits = {};
     Tamper tamper = Tamper::None;
-    Make undo = {};                // before the next run, for which the failing input is written anew
+    Make undo = {}; // before the next run, for which the failing input is written anew
     bool nextRunCanSucceed = true; // not for a name that fails by nature
     ChangeWatch watch = ChangeWatch::WherePossible;
 };
 
-void PrintTo(const Fault& fault, std::ostream* out) { *out << fault.label; }
+void PrintTo(const Fault& fault, std::ostream* out)
+{
+    *out << fault.label;
+}
 
 // Every regular file in `folder` by name, hidden ones included, and unreadable ones, which the
 // test as their owner may read for a moment.
@@ -142,7 +154,8 @@ void removeFile(const ScratchDir& s, const std::string& name)
 
 // The inputs are read-only, as the run must not need to write them. On Windows, a mode without the
 // owner's write bit is the read-only attribute.
-void writeInput(const ScratchDir& s, const std::string& name, const Bytes& bytes = test::imageWithDropouts(3, {15040, 20000}))
+void writeInput(const ScratchDir& s, const std::string& name,
+                const Bytes& bytes = test::imageWithDropouts(3, {15040, 20000}))
 {
     removeFile(s, name);
     test::writeFile(s.file(name), bytes);
@@ -157,8 +170,10 @@ void giveFolderToUnprivilegedUser([[maybe_unused]] const ScratchDir& s)
     const passwd* nobody = ::getpwnam("nobody");
     ASSERT_NE(nobody, nullptr);
     for (const auto& entry : fs::directory_iterator(s.path()))
-        ASSERT_TRUE(!test::runningAsRoot() || ::lchown(entry.path().c_str(), nobody->pw_uid, nobody->pw_gid) == 0);
-    ASSERT_TRUE(!test::runningAsRoot() || ::chown(s.path().c_str(), nobody->pw_uid, nobody->pw_gid) == 0);
+        ASSERT_TRUE(!test::runningAsRoot()
+                    || ::lchown(entry.path().c_str(), nobody->pw_uid, nobody->pw_gid) == 0);
+    ASSERT_TRUE(!test::runningAsRoot()
+                || ::chown(s.path().c_str(), nobody->pw_uid, nobody->pw_gid) == 0);
 #endif
 }
 
@@ -169,7 +184,8 @@ HANDLE heldFile = INVALID_HANDLE_VALUE;
 Make holding(const std::string& name, DWORD access)
 {
     return [=](const ScratchDir& s) {
-        heldFile = ::CreateFileW(s.file(name).c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        heldFile = ::CreateFileW(s.file(name).c_str(), access, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(heldFile, INVALID_HANDLE_VALUE);
     };
 }
@@ -190,7 +206,8 @@ TEST_P(FaultInjection, stops_the_run_and_loses_nothing)
         if (!name.empty())
             writeInput(scratch, name);
     try { // an earlier output of the failing file, where its name can be formed and fits the file system
-        test::writeFile(scratch.file(outputFileName(fault.name, "")), test::readFile(scratch.file(fault.name)));
+        test::writeFile(scratch.file(outputFileName(fault.name, "")),
+                        test::readFile(scratch.file(fault.name)));
     } catch (const std::exception&) {
     }
     fault.make(scratch);
@@ -203,8 +220,11 @@ TEST_P(FaultInjection, stops_the_run_and_loses_nothing)
     // The failing run happens in a child, which gives up root or takes on a limit where the fault
     // asks for it; what only the child can see is checked there and reported with the error.
     const test::ChildOutcome outcome = test::runInChild(fault.limits, [&] {
-        const std::optional<Error> error = test::errorOf([&] { runBatch(list, selection, values, slot); });
-        std::string report = error ? std::to_string(static_cast<int>(error->cause())) + "\n" + error->path() : "no error";
+        const std::optional<Error> error =
+            test::errorOf([&] { runBatch(list, selection, values, slot); });
+        std::string report =
+            error ? std::to_string(static_cast<int>(error->cause())) + "\n" + error->path()
+                  : "no error";
         if (list.entries != std::vector<std::string>{fault.name, "third.fit"})
             report += "\nthe list is not as the failure should leave it";
         if (slot.isOpen())
@@ -212,7 +232,8 @@ TEST_P(FaultInjection, stops_the_run_and_loses_nothing)
         throw std::runtime_error(report);
     });
 
-    EXPECT_EQ(outcome.report, std::to_string(static_cast<int>(fault.cause)) + "\n" + scratch.dirPath()
+    EXPECT_EQ(outcome.report, std::to_string(static_cast<int>(fault.cause)) + "\n"
+                                  + scratch.dirPath()
                                   + (fault.pathInError.empty() ? fault.name : fault.pathInError));
     if (fault.tamper == Tamper::LockFolderAfterReading)
         fs::permissions(scratch.path(), fs::perms(0755));
@@ -220,7 +241,8 @@ TEST_P(FaultInjection, stops_the_run_and_loses_nothing)
     EXPECT_EQ(after.erase("m31_R_R.fit"), 1u) << "the first output is kept";
     std::map<std::string, Bytes> expected = before;
     if (fault.tamper != Tamper::None && fault.tamper != Tamper::LockFolderAfterReading)
-        after.erase(fault.name), expected.erase(fault.name); // another program changed it, not the run
+        after.erase(fault.name),
+            expected.erase(fault.name); // another program changed it, not the run
     EXPECT_TRUE(after == expected) << "inputs and old outputs as they were, nothing else written";
 
     if (!fault.nextRunCanSucceed)
@@ -246,54 +268,136 @@ Make writable(const std::string& name)
 // The faults that each platform can make; a fault that one cannot is left out there, with the reason.
 const std::vector<Fault> kFaults = {
     // Measuring: the file removed after the selection (a folder or a FIFO in its place fails here too).
-    Fault{.label = "file_removed_after_selection", .name = "gone.fit", .make = [](const ScratchDir& s) { removeFile(s, "gone.fit"); }, .cause = Cause::NotFound},
+    Fault{.label = "file_removed_after_selection",
+          .name = "gone.fit",
+          .make = [](const ScratchDir& s) { removeFile(s, "gone.fit"); },
+          .cause = Cause::NotFound},
     // A cancelled selection leaves an empty list and the count: the input path is the folder itself.
-    Fault{.label = "empty_name_after_a_cancelled_selection", .name = "", .make = nothing, .cause = Cause::IsFolder, .nextRunCanSucceed = false},
+    Fault{.label = "empty_name_after_a_cancelled_selection",
+          .name = "",
+          .make = nothing,
+          .cause = Cause::IsFolder,
+          .nextRunCanSucceed = false},
 #ifndef _WIN32 // Wine enforces no access control lists, and Windows has no mode bits to clear
-    Fault{.label = "no_read_permission", .name = "private.fit", .make = [](const ScratchDir& s) { giveFolderToUnprivilegedUser(s), fs::permissions(s.file("private.fit"), fs::perms::none); }, .cause = Cause::NoPermission, .limits = {.unprivileged = true}},
+    Fault{.label = "no_read_permission",
+          .name = "private.fit",
+          .make =
+              [](const ScratchDir& s) {
+                  giveFolderToUnprivilegedUser(s),
+                      fs::permissions(s.file("private.fit"), fs::perms::none);
+              },
+          .cause = Cause::NoPermission,
+          .limits = {.unprivileged = true}},
 #endif
-    Fault{.label = "file_grows_between_measuring_and_reading", .name = "growing.fit", .make = writable("growing.fit"), .cause = Cause::ChangedWhileReading, .tamper = Tamper::GrowAfterMeasuring},
+    Fault{.label = "file_grows_between_measuring_and_reading",
+          .name = "growing.fit",
+          .make = writable("growing.fit"),
+          .cause = Cause::ChangedWhileReading,
+          .tamper = Tamper::GrowAfterMeasuring},
 #ifndef _WIN32 // the slot's handle shares no writing there, so no other program can change the file meanwhile
-    Fault{.label = "file_rewritten_in_place_while_copied", .name = "rewritten.fit", .make = writable("rewritten.fit"), .cause = Cause::ChangedWhileReading, .tamper = Tamper::RewriteWhileCopied},
+    Fault{.label = "file_rewritten_in_place_while_copied",
+          .name = "rewritten.fit",
+          .make = writable("rewritten.fit"),
+          .cause = Cause::ChangedWhileReading,
+          .tamper = Tamper::RewriteWhileCopied},
     // Told by the lease: the writer has the file open. Where no lease is granted, by a second read.
-    Fault{.label = "input_written_through_a_shared_mapping", .name = "mapped.fit", .make = writable("mapped.fit"), .cause = Cause::InUse, .tamper = Tamper::WriteThroughMapping},
-    Fault{.label = "input_written_through_a_shared_mapping_where_no_lease_is_granted", .name = "mapped.fit", .make = writable("mapped.fit"), .cause = Cause::ChangedWhileReading, .tamper = Tamper::WriteThroughMapping, .watch = ChangeWatch::ReadTwice},
+    Fault{.label = "input_written_through_a_shared_mapping",
+          .name = "mapped.fit",
+          .make = writable("mapped.fit"),
+          .cause = Cause::InUse,
+          .tamper = Tamper::WriteThroughMapping},
+    Fault{.label = "input_written_through_a_shared_mapping_where_no_lease_is_granted",
+          .name = "mapped.fit",
+          .make = writable("mapped.fit"),
+          .cause = Cause::ChangedWhileReading,
+          .tamper = Tamper::WriteThroughMapping,
+          .watch = ChangeWatch::ReadTwice},
 #else
     // A capture program still writing the file, and a viewer showing the earlier output.
-    Fault{.label = "input_being_written_by_another_program", .name = "busy.fit", .make = holding("busy.fit", GENERIC_WRITE), .cause = Cause::InUse, .undo = release},
-    Fault{.label = "output_open_in_another_program", .name = "viewed.fit", .make = holding("viewed_R.fit", GENERIC_READ), .cause = Cause::InUse, .pathInError = "viewed_R.fit", .undo = release},
+    Fault{.label = "input_being_written_by_another_program",
+          .name = "busy.fit",
+          .make = holding("busy.fit", GENERIC_WRITE),
+          .cause = Cause::InUse,
+          .undo = release},
+    Fault{.label = "output_open_in_another_program",
+          .name = "viewed.fit",
+          .make = holding("viewed_R.fit", GENERIC_READ),
+          .cause = Cause::InUse,
+          .pathInError = "viewed_R.fit",
+          .undo = release},
 #endif
-    Fault{.label = "odd_length", .name = "cut.fit", .make = [](const ScratchDir& s) {
-              Bytes image = test::imageWithDropouts(3, {15040});
-              image.push_back(0);
-              writeInput(s, "cut.fit", image);
-          }, .cause = Cause::OddLength},
-    Fault{.label = "not_a_16_bit_image", .name = "float.fit", .make = [](const ScratchDir& s) { writeInput(s, "float.fit", test::floatImage()); }, .cause = Cause::NotSixteenBit},
+    Fault{.label = "odd_length",
+          .name = "cut.fit",
+          .make =
+              [](const ScratchDir& s) {
+                  Bytes image = test::imageWithDropouts(3, {15040});
+                  image.push_back(0);
+                  writeInput(s, "cut.fit", image);
+              },
+          .cause = Cause::OddLength},
+    Fault{.label = "not_a_16_bit_image",
+          .name = "float.fit",
+          .make = [](const ScratchDir& s) { writeInput(s, "float.fit", test::floatImage()); },
+          .cause = Cause::NotSixteenBit},
     // The red channel was processed first; m31.fit's output would now replace it.
-    Fault{.label = "output_name_is_a_file_of_the_selection", .name = "m31.fit", .make = [](const ScratchDir& s) { writeInput(s, kFirst, test::imageWithDropouts(4, {})); }, .cause = Cause::OutputIsSelected, .pathInError = kFirst, .nextRunCanSucceed = false},
+    Fault{
+        .label = "output_name_is_a_file_of_the_selection",
+        .name = "m31.fit",
+        .make = [](const ScratchDir& s) { writeInput(s, kFirst, test::imageWithDropouts(4, {})); },
+        .cause = Cause::OutputIsSelected,
+        .pathInError = kFirst,
+        .nextRunCanSucceed = false},
     // One its user may not write: as root, one of root's that the run, as nobody, may only read (one
     // that nobody may write is kept for root too, as the file slot's test shows); else one without
     // write permission.
-    Fault{.label = "write_protected_output", .name = "kept.fit", .make = [](const ScratchDir& s) {
-              giveFolderToUnprivilegedUser(s);
-              fs::permissions(s.file("kept_R.fit"), fs::perms(test::runningAsRoot() ? 0644 : 0444));
+    Fault{.label = "write_protected_output",
+          .name = "kept.fit",
+          .make =
+              [](const ScratchDir& s) {
+                  giveFolderToUnprivilegedUser(s);
+                  fs::permissions(s.file("kept_R.fit"),
+                                  fs::perms(test::runningAsRoot() ? 0644 : 0444));
 #ifndef _WIN32
-              ASSERT_TRUE(!test::runningAsRoot() || ::lchown(s.file("kept_R.fit").c_str(), 0, 0) == 0);
+                  ASSERT_TRUE(!test::runningAsRoot()
+                              || ::lchown(s.file("kept_R.fit").c_str(), 0, 0) == 0);
 #endif
-          }, .cause = Cause::WriteProtected, .pathInError = "kept_R.fit", .limits = {.unprivileged = true}, .undo = [](const ScratchDir& s) { removeFile(s, "kept_R.fit"); }},
+              },
+          .cause = Cause::WriteProtected,
+          .pathInError = "kept_R.fit",
+          .limits = {.unprivileged = true},
+          .undo = [](const ScratchDir& s) { removeFile(s, "kept_R.fit"); }},
     // 254 characters, one short of the longest name that file systems take; the output's is 256.
-    Fault{.label = "output_name_too_long", .name = std::string(250, 'x') + ".fit", .make = nothing, .cause = Cause::NameTooLong, .pathInError = std::string(250, 'x') + "_R.fit", .nextRunCanSucceed = false},
+    Fault{.label = "output_name_too_long",
+          .name = std::string(250, 'x') + ".fit",
+          .make = nothing,
+          .cause = Cause::NameTooLong,
+          .pathInError = std::string(250, 'x') + "_R.fit",
+          .nextRunCanSucceed = false},
 #ifndef _WIN32 // a folder's read-only attribute does not keep files out of it, and Windows has no file size limit
-    Fault{.label = "no_write_permission_on_the_folder", .name = "readonly.fit", .make = giveFolderToUnprivilegedUser, .cause = Cause::NoPermission, .pathInError = "readonly_R.fit", .limits = {.unprivileged = true}, .tamper = Tamper::LockFolderAfterReading},
+    Fault{.label = "no_write_permission_on_the_folder",
+          .name = "readonly.fit",
+          .make = giveFolderToUnprivilegedUser,
+          .cause = Cause::NoPermission,
+          .pathInError = "readonly_R.fit",
+          .limits = {.unprivileged = true},
+          .tamper = Tamper::LockFolderAfterReading},
     // The process's own file size limit: an error like any other, never a signal that kills it.
-    Fault{.label = "file_size_limit_while_writing", .name = "huge.fit", .make = [](const ScratchDir& s) {
-              writeInput(s, "huge.fit", test::imageWithDropouts(100, {}));
-              test::writeFile(s.file("huge_R.fit"), test::imageWithDropouts(100, {}));
-          }, .cause = Cause::FileSizeLimit, .pathInError = "huge_R.fit", .limits = {.fileSizeLimit = 600000}, .undo = [](const ScratchDir& s) { removeFile(s, "huge_R.fit"); }},
+    Fault{.label = "file_size_limit_while_writing",
+          .name = "huge.fit",
+          .make =
+              [](const ScratchDir& s) {
+                  writeInput(s, "huge.fit", test::imageWithDropouts(100, {}));
+                  test::writeFile(s.file("huge_R.fit"), test::imageWithDropouts(100, {}));
+              },
+          .cause = Cause::FileSizeLimit,
+          .pathInError = "huge_R.fit",
+          .limits = {.fileSizeLimit = 600000},
+          .undo = [](const ScratchDir& s) { removeFile(s, "huge_R.fit"); }},
 #endif
 };
 
-INSTANTIATE_TEST_SUITE_P(Batch, FaultInjection, ::testing::ValuesIn(kFaults), [](const auto& info) { return info.param.label; });
+INSTANTIATE_TEST_SUITE_P(Batch, FaultInjection, ::testing::ValuesIn(kFaults),
+                         [](const auto& info) { return info.param.label; });
 
 #ifndef _WIN32 // Windows has no open-file limit for one process, and Wine cannot mount a small disk
 // A full disk, made real with a small file system of its own, which only root may mount.
@@ -310,7 +414,8 @@ TEST(FaultInjection, full_disk_keeps_the_earlier_output_and_leaves_no_temporary_
         fs::path path;
         ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
     } unmount{disk};
-    const Bytes image = test::imageWithDropouts(8, {15040}); // about 100 KB: fits twice, not three times
+    const Bytes image =
+        test::imageWithDropouts(8, {15040}); // about 100 KB: fits twice, not three times
     const Bytes oldOutput = test::imageWithDropouts(8, {});
     test::writeFile(disk / "a.fit", image);
     test::writeFile(disk / "a_R.fit", oldOutput);
@@ -318,8 +423,10 @@ TEST(FaultInjection, full_disk_keeps_the_earlier_output_and_leaves_no_temporary_
     RunValues values;
     FileSlot slot;
 
-    EXPECT_ERROR(runBatch(list, {utf8FromPath(disk) + "/", 2}, values, slot), Cause::DiskFull, utf8FromPath(disk / "a_R.fit"));
-    EXPECT_TRUE(regularFilesIn(disk) == (std::map<std::string, Bytes>{{"a.fit", image}, {"a_R.fit", oldOutput}}));
+    EXPECT_ERROR(runBatch(list, {utf8FromPath(disk) + "/", 2}, values, slot), Cause::DiskFull,
+                 utf8FromPath(disk / "a_R.fit"));
+    EXPECT_TRUE(regularFilesIn(disk)
+                == (std::map<std::string, Bytes>{{"a.fit", image}, {"a_R.fit", oldOutput}}));
     EXPECT_FALSE(slot.isOpen());
 }
 
@@ -332,8 +439,10 @@ TEST(FaultInjection, a_card_that_ignores_letter_case_loses_nothing)
 {
     if (!test::runningAsRoot())
         GTEST_SKIP() << "mounting a FAT image through FUSE needs root";
-    if (!fs::exists("/dev/fuse") || std::system("{ command -v fusefat && command -v mkfs.vfat; } >/dev/null") != 0)
-        GTEST_SKIP() << "FUSE, fusefat or mkfs.vfat is missing (scripts/setup.sh installs the last two)";
+    if (!fs::exists("/dev/fuse")
+        || std::system("{ command -v fusefat && command -v mkfs.vfat; } >/dev/null") != 0)
+        GTEST_SKIP()
+            << "FUSE, fusefat or mkfs.vfat is missing (scripts/setup.sh installs the last two)";
     ScratchDir scratch;
     const fs::path card = scratch.path() / "card";
     fs::create_directory(card);
@@ -341,7 +450,10 @@ TEST(FaultInjection, a_card_that_ignores_letter_case_loses_nothing)
     fs::resize_file(scratch.file("card.img"), 8 << 20);
     struct statfs mounted {};
     const std::string image = scratch.file("card.img").string();
-    if (std::system(("{ mkfs.vfat " + image + " && fusefat -o rw+ " + image + " " + card.string() + "; } >/dev/null").c_str()) != 0
+    if (std::system(("{ mkfs.vfat " + image + " && fusefat -o rw+ " + image + " " + card.string()
+                     + "; } >/dev/null")
+                        .c_str())
+            != 0
         || ::statfs(card.c_str(), &mounted) != 0 || mounted.f_type != 0x65735546)
         GTEST_SKIP() << "this machine does not let FUSE mount the image";
     struct Unmount {
@@ -358,18 +470,26 @@ TEST(FaultInjection, a_card_that_ignores_letter_case_loses_nothing)
     const auto run = [&](std::vector<std::string> names, FileSlot&& slot = FileSlot()) {
         test::MemoryFileList list(names);
         RunValues values;
-        const std::optional<Error> error = test::errorOf([&] { runBatch(list, {folder, static_cast<std::int32_t>(names.size() + 1)}, values, slot); });
-        return error ? std::make_pair(error->cause(), error->path()) : std::make_pair(Cause::UnknownSystemError, std::string());
+        const std::optional<Error> error = test::errorOf([&] {
+            runBatch(list, {folder, static_cast<std::int32_t>(names.size() + 1)}, values, slot);
+        });
+        return error ? std::make_pair(error->cause(), error->path())
+                     : std::make_pair(Cause::UnknownSystemError, std::string());
     };
 
-    EXPECT_EQ(run({"a.fit", "A_R.FIT"}), std::make_pair(Cause::OutputIsSelected, folder + "a_R.fit"));
+    EXPECT_EQ(run({"a.fit", "A_R.FIT"}),
+              std::make_pair(Cause::OutputIsSelected, folder + "a_R.fit"));
     EXPECT_EQ(run({"a.fit"}), std::make_pair(Cause::NotAnEarlierOutput, folder + "a_R.fit"));
     EXPECT_EQ(run({"B_R.FIT", "b.fit"}), std::make_pair(Cause::UnknownSystemError, std::string()));
-    EXPECT_EQ(test::namesIn(card), (std::set<std::string>{"a.fit", "A_R.FIT", "b.fit", "b_R.fit"})) << "renewed under its new spelling";
+    EXPECT_EQ(test::namesIn(card), (std::set<std::string>{"a.fit", "A_R.FIT", "b.fit", "b_R.fit"}))
+        << "renewed under its new spelling";
     EXPECT_TRUE(test::readFile(card / "a.fit") == frame && test::readFile(card / "A_R.FIT") == red);
     EXPECT_NE(test::readFile(card / "B_R.FIT"), frame) << "renewed";
-    for (const auto& [watch, cause] : {std::pair{ChangeWatch::WherePossible, Cause::InUse}, {ChangeWatch::ReadTwice, Cause::ChangedWhileReading}})
-        EXPECT_EQ(run({"b.fit"}, TamperingSlot(Tamper::WriteThroughMapping, card / "b.fit", watch)).first, cause);
+    for (const auto& [watch, cause] : {std::pair{ChangeWatch::WherePossible, Cause::InUse},
+                                       {ChangeWatch::ReadTwice, Cause::ChangedWhileReading}})
+        EXPECT_EQ(
+            run({"b.fit"}, TamperingSlot(Tamper::WriteThroughMapping, card / "b.fit", watch)).first,
+            cause);
 }
 
 // A leaked descriptor per file would end a night's batch of calibration frames half way.
@@ -383,8 +503,11 @@ TEST(FaultInjection, a_batch_keeps_no_file_open_from_one_file_to_the_next)
     RunValues values;
     FileSlot slot;
     // Room for what the test process has open already and for one file at a time, not more.
-    const auto open = static_cast<unsigned long>(std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
-    const test::ChildOutcome outcome = test::runInChild({.openFileLimit = open + 4}, [&] { runBatch(list, {scratch.dirPath(), 21}, values, slot); });
+    const auto open = static_cast<unsigned long>(
+        std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+    const test::ChildOutcome outcome = test::runInChild({.openFileLimit = open + 4}, [&] {
+        runBatch(list, {scratch.dirPath(), 21}, values, slot);
+    });
 
     EXPECT_TRUE(outcome.succeeded) << outcome.report;
     EXPECT_EQ(test::namesIn(scratch.path()).size(), 40u);

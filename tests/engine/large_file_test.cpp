@@ -18,13 +18,16 @@ TEST(LargeFiles, file_over_2_gib_is_repaired_beyond_the_2_gib_mark)
 {
     constexpr std::int64_t kRow = 12160;
     constexpr std::int64_t kLength = (std::int64_t{1} << 31) + 3 * kRow;
-    const std::int64_t pos = kLength - 2 * kRow + 100; // a dropout past 2 GiB, with rows above and below
+    const std::int64_t pos =
+        kLength - 2 * kRow + 100; // a dropout past 2 GiB, with rows above and below
     test::ScratchDir scratch;
-    if (std::filesystem::space(scratch.path()).available < static_cast<std::uintmax_t>(kLength) + (std::uintmax_t{1} << 30))
+    if (std::filesystem::space(scratch.path()).available
+        < static_cast<std::uintmax_t>(kLength) + (std::uintmax_t{1} << 30))
         GTEST_SKIP() << "not enough free disk space for a 2 GiB output";
     // Its header promises a row more than the file holds, so that its last rows are repaired as far
     // as the file goes.
-    test::writeFile(scratch.file("big.fit"), test::fitsHeader(test::imageCards({6080, (kLength - 2880) / kRow + 1})));
+    test::writeFile(scratch.file("big.fit"),
+                    test::fitsHeader(test::imageCards({6080, (kLength - 2880) / kRow + 1})));
     std::filesystem::resize_file(scratch.file("big.fit"), kLength);
     const auto at = [](const std::filesystem::path& path, std::int64_t offset) {
         std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
@@ -41,7 +44,8 @@ TEST(LargeFiles, file_over_2_gib_is_repaired_beyond_the_2_gib_mark)
     runBatch(list, {scratch.dirPath(), 2}, run, slot);
 
     EXPECT_EQ(run.fileLength, kLength);
-    EXPECT_EQ(std::filesystem::file_size(scratch.file("big_R.fit")), static_cast<std::uintmax_t>(kLength));
+    EXPECT_EQ(std::filesystem::file_size(scratch.file("big_R.fit")),
+              static_cast<std::uintmax_t>(kLength));
     char repaired[2] = {};
     at(scratch.file("big_R.fit"), pos).read(repaired, 2);
     EXPECT_EQ(std::string(repaired, 2), "\x50\x19");

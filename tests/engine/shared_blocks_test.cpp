@@ -50,7 +50,9 @@ std::set<std::int64_t> blocksOfItsOwn(const fs::path& path)
     for (unsigned i = 0; mapped && i < map->fm_mapped_extents; ++i) {
         const fiemap_extent& extent = map->fm_extents[i];
         for (auto block = static_cast<std::int64_t>(extent.fe_logical) / kBlockBytes;
-             (extent.fe_flags & FIEMAP_EXTENT_SHARED) == 0 && block * kBlockBytes < static_cast<std::int64_t>(extent.fe_logical + extent.fe_length);
+             (extent.fe_flags & FIEMAP_EXTENT_SHARED) == 0
+             && block * kBlockBytes
+                    < static_cast<std::int64_t>(extent.fe_logical + extent.fe_length);
              ++block)
             own.insert(block);
     }
@@ -71,7 +73,8 @@ public:
         FileSlot::confirmUnchanged();
         if (source_.empty())
             return;
-        EXPECT_EQ(::open(source_.c_str(), O_WRONLY | O_NONBLOCK), -1) << "refused while the slot holds its lease";
+        EXPECT_EQ(::open(source_.c_str(), O_WRONLY | O_NONBLOCK), -1)
+            << "refused while the slot holds its lease";
         std::uint8_t first = 0;
         readAt(0, {&first, 1});
         test::writeFile(source_, test::Bytes(fs::file_size(source_), 0x80));
@@ -88,7 +91,8 @@ struct SharingFileSystem {
 
 class SharedBlocks : public ::testing::TestWithParam<SharingFileSystem> {};
 
-TEST_P(SharedBlocks, an_output_takes_room_only_for_the_blocks_the_repair_changed_and_is_a_snapshot_of_its_input)
+TEST_P(SharedBlocks,
+       an_output_takes_room_only_for_the_blocks_the_repair_changed_and_is_a_snapshot_of_its_input)
 {
     const SharingFileSystem& system = GetParam();
     if (!test::runningAsRoot())
@@ -104,7 +108,8 @@ TEST_P(SharedBlocks, an_output_takes_room_only_for_the_blocks_the_repair_changed
     const std::string image = "'" + scratch.file("disk.img").string() + "'";
     if (std::system((system.make + " " + image + " >/dev/null 2>&1").c_str()) != 0)
         GTEST_SKIP() << mkfs << " cannot make the file system on this machine";
-    if (std::system(("mount -o loop " + image + " '" + disk.string() + "' 2>/dev/null").c_str()) != 0)
+    if (std::system(("mount -o loop " + image + " '" + disk.string() + "' 2>/dev/null").c_str())
+        != 0)
         GTEST_SKIP() << "this machine does not let root mount a loop image";
     struct Unmount {
         fs::path path;
@@ -117,7 +122,8 @@ TEST_P(SharedBlocks, an_output_takes_room_only_for_the_blocks_the_repair_changed
     } unmount{disk};
 
     // 400 rows of the camera, 4.9 MB; dropouts in a few blocks far apart, two in one block.
-    const test::Bytes frame = test::imageWithDropouts(400, {15040, 15044, 500000, 2000000, 4000000});
+    const test::Bytes frame =
+        test::imageWithDropouts(400, {15040, 15044, 500000, 2000000, 4000000});
     test::writeFile(disk / "a.fit", frame);
     test::MemoryFileList list({"a.fit"});
     RunValues values;
@@ -144,7 +150,8 @@ TEST_P(SharedBlocks, an_output_takes_room_only_for_the_blocks_the_repair_changed
 }
 
 INSTANTIATE_TEST_SUITE_P(Batch, SharedBlocks,
-                         ::testing::Values(SharingFileSystem{"xfs", "mkfs.xfs -q -m reflink=1"}, SharingFileSystem{"btrfs", "mkfs.btrfs -q"}),
+                         ::testing::Values(SharingFileSystem{"xfs", "mkfs.xfs -q -m reflink=1"},
+                                           SharingFileSystem{"btrfs", "mkfs.btrfs -q"}),
                          [](const auto& info) { return info.param.label; });
 
 } // namespace

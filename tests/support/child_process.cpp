@@ -31,7 +31,8 @@ bool setLimit(int resource, const std::optional<unsigned long>& value)
     return !value || ::setrlimit(resource, &limit) == 0;
 }
 
-[[noreturn]] void runChild(const ChildLimits& limits, const std::function<void()>& body, int reportDescriptor)
+[[noreturn]] void runChild(const ChildLimits& limits, const std::function<void()>& body,
+                           int reportDescriptor)
 {
     if (limits.unprivileged && runningAsRoot()) {
         const passwd* nobody = ::getpwnam("nobody");
@@ -39,7 +40,8 @@ bool setLimit(int resource, const std::optional<unsigned long>& value)
             || ::setuid(nobody->pw_uid) != 0 || ::geteuid() == 0)
             exitWith(kSetupFailed, reportDescriptor, "cannot switch to the user nobody");
     }
-    if (!setLimit(RLIMIT_FSIZE, limits.fileSizeLimit) || !setLimit(RLIMIT_NOFILE, limits.openFileLimit))
+    if (!setLimit(RLIMIT_FSIZE, limits.fileSizeLimit)
+        || !setLimit(RLIMIT_NOFILE, limits.openFileLimit))
         exitWith(kSetupFailed, reportDescriptor, "cannot set a resource limit");
     try {
         body();
@@ -78,7 +80,8 @@ ChildOutcome runInChild(const ChildLimits& limits, const std::function<void()>& 
     int status = 0;
     ::waitpid(child, &status, 0);
     if (!WIFEXITED(status) || WEXITSTATUS(status) == kSetupFailed) {
-        ADD_FAILURE() << "the child process did not run its body (status " << status << "): " << report;
+        ADD_FAILURE() << "the child process did not run its body (status " << status
+                      << "): " << report;
         return {};
     }
     return {WEXITSTATUS(status) == kSucceeded, report};

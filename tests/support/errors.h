@@ -38,13 +38,14 @@ template <typename Action>
     if (!error)
         return ::testing::AssertionFailure() << "threw no Error";
     if (error->cause() != cause || error->path() != path)
-        return ::testing::AssertionFailure()
-               << "threw Cause(" << static_cast<int>(error->cause()) << ") about '" << error->path() << "'";
+        return ::testing::AssertionFailure() << "threw Cause(" << static_cast<int>(error->cause())
+                                             << ") about '" << error->path() << "'";
     return ::testing::AssertionSuccess();
 }
 
 /// Expects `statement` to throw an Error of `cause` about `path`.
-#define EXPECT_ERROR(statement, cause, path) EXPECT_TRUE(::tarnis::test::throwsError([&] { statement; }, cause, path))
+#define EXPECT_ERROR(statement, cause, path)                                                       \
+    EXPECT_TRUE(::tarnis::test::throwsError([&] { statement; }, cause, path))
 
 /// The completion message as the user reads it in the list.
 inline constexpr const char* kCompletionText = "選択されたﾌｧｲﾙの処理を終了しました";

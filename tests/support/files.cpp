@@ -12,7 +12,8 @@ namespace tarnis::test {
 void writeFile(const std::filesystem::path& path, const Bytes& bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out)
         throw std::runtime_error("cannot write " + path.string());
 }
@@ -33,7 +34,8 @@ std::set<std::string> namesIn(const std::filesystem::path& folder)
     return names;
 }
 
-Bytes imageWithDropouts(int rows, const std::vector<std::int64_t>& dropouts, std::uint32_t seed, bool bayer)
+Bytes imageWithDropouts(int rows, const std::vector<std::int64_t>& dropouts, std::uint32_t seed,
+                        bool bayer)
 {
     constexpr std::size_t kRow = 12160;
     std::vector<std::string> cards = imageCards({6080, rows});

@@ -19,8 +19,8 @@ void writeFile(const std::filesystem::path& path, const Bytes& bytes);
 /// A 16-bit image of the camera's width, 6080 samples, with `rows` rows after a one-record header,
 /// in which no sample is a dropout, with dropouts put at `dropouts` (byte positions in the file);
 /// with `bayer`, a colour frame (BAYERPAT = 'RGGB').
-[[nodiscard]] Bytes imageWithDropouts(int rows, const std::vector<std::int64_t>& dropouts, std::uint32_t seed = 1,
-                                      bool bayer = false);
+[[nodiscard]] Bytes imageWithDropouts(int rows, const std::vector<std::int64_t>& dropouts,
+                                      std::uint32_t seed = 1, bool bayer = false);
 /// An image of 32-bit floating-point samples (BITPIX = -32), which the repair must refuse.
 [[nodiscard]] Bytes floatImage();
 

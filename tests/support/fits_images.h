@@ -29,7 +29,8 @@ inline std::vector<std::string> imageCards(const std::vector<std::int64_t>& axes
         const std::string text = (keyword + "        ").substr(0, 8) + "= ";
         return text + std::string(20 - std::min<std::size_t>(20, value.size()), ' ') + value;
     };
-    std::vector<std::string> cards = {card("SIMPLE", "T"), card("BITPIX", "16"), card("NAXIS", std::to_string(axes.size()))};
+    std::vector<std::string> cards = {card("SIMPLE", "T"), card("BITPIX", "16"),
+                                      card("NAXIS", std::to_string(axes.size()))};
     for (std::size_t i = 0; i < axes.size(); ++i)
         cards.push_back(card("NAXIS" + std::to_string(i + 1), std::to_string(axes[i])));
     return cards;

@@ -15,7 +15,10 @@ public:
 
     void clear() override { entries.clear(); }
     void append(const std::string& entry) override { entries.push_back(entry); }
-    [[nodiscard]] std::string entry0() const override { return entries.empty() ? std::string() : entries.front(); }
+    [[nodiscard]] std::string entry0() const override
+    {
+        return entries.empty() ? std::string() : entries.front();
+    }
     [[nodiscard]] std::vector<std::string> allEntries() const override { return entries; }
     void removeEntry0() override
     {

@@ -15,13 +15,14 @@ namespace tarnis::test {
 /// samples of its colour two rows above and below that are no dropouts and lie in the plane and the
 /// file. Returns false, having changed nothing, where the rules would read past the buffer: an odd
 /// length above the 2880-byte header.
-inline bool repairPlainly(std::span<std::uint8_t> data, std::int64_t length, const ImageLayout& layout,
-                          RepairCounts* counts = nullptr)
+inline bool repairPlainly(std::span<std::uint8_t> data, std::int64_t length,
+                          const ImageLayout& layout, RepairCounts* counts = nullptr)
 {
     if (length > 2880 && length % 2 != 0)
         return false;
     const auto combine = [](unsigned below, unsigned above) {
-        return static_cast<std::uint8_t>(below > 0 && above > 0 ? (below + above) / 2 : below + above);
+        return static_cast<std::uint8_t>(below > 0 && above > 0 ? (below + above) / 2
+                                                                : below + above);
     };
     const std::int64_t row = layout.rowBytes;
     const std::int64_t planeBytes = row * layout.rows;
@@ -32,7 +33,9 @@ inline bool repairPlainly(std::span<std::uint8_t> data, std::int64_t length, con
         // A byte below counts only before the plane's end; a byte above is read as it stands.
         const auto below = [&](std::int64_t i) -> unsigned { return i < end ? data[i] : 0; };
         const auto above = [&](std::int64_t i) -> unsigned { return i > 0 ? data[i] : 0; };
-        const auto isDropout = [&](std::int64_t i) { return data[i] == 0x80 && data[i + 1] == 0x00; };
+        const auto isDropout = [&](std::int64_t i) {
+            return data[i] == 0x80 && data[i + 1] == 0x00;
+        };
         for (std::int64_t pos = start; pos <= end - 1; pos += 2) {
             if (!isDropout(pos))
                 continue;
@@ -42,7 +45,8 @@ inline bool repairPlainly(std::span<std::uint8_t> data, std::int64_t length, con
                 int count = 0;
                 for (const std::int64_t i : {pos - 2 * row, pos + 2 * row}) {
                     if (i >= start && i + 1 < end && !isDropout(i))
-                        taken[count++] = static_cast<std::int16_t>(data[i] << 8 | data[i + 1]) + 32768;
+                        taken[count++] =
+                            static_cast<std::int16_t>(data[i] << 8 | data[i + 1]) + 32768;
                 }
                 if (pos - start < 2 * row || count == 0) {
                     ++found.left;

@@ -42,14 +42,16 @@ std::string contents(const std::filesystem::path& path)
 
 } // namespace
 
-ProgramResult runProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                         const std::filesystem::path& workingFolder, const std::string& before, const std::string& after,
-                         const std::vector<std::string>& environment)
+ProgramResult runProgram(const std::filesystem::path& program,
+                         const std::vector<std::string>& arguments,
+                         const std::filesystem::path& workingFolder, const std::string& before,
+                         const std::string& after, const std::vector<std::string>& environment)
 {
     // Output goes to files rather than pipes, so that neither stream can fill up and stall the other.
     const ScratchDir capture;
     std::string command = kWindows ? "cd /d " : "cd ";
-    command.append(quoted(utf8FromPath(workingFolder))).append(kWindows || environment.empty() ? " && " : " && env ");
+    command.append(quoted(utf8FromPath(workingFolder)))
+        .append(kWindows || environment.empty() ? " && " : " && env ");
     for (const std::string& variable : environment) // cmd.exe: set "NAME=value" && ...
         command.append(kWindows ? "set \"" + variable + "\" && " : quoted(variable) + " ");
     for (const std::string& word : {before, quoted(utf8FromPath(program))})
@@ -58,7 +60,10 @@ ProgramResult runProgram(const std::filesystem::path& program, const std::vector
         command.append(quoted(argument)).append(" ");
     command.append("< ").append(quoted(kWindows ? "NUL" : "/dev/null"));
     command.append(" > ").append(quoted(utf8FromPath(capture.file("out"))));
-    command.append(" 2> ").append(quoted(utf8FromPath(capture.file("error")))).append(" ").append(after);
+    command.append(" 2> ")
+        .append(quoted(utf8FromPath(capture.file("error"))))
+        .append(" ")
+        .append(after);
 #ifdef _WIN32
     // Through the wide-character entry, so that the command line never passes the ANSI code page.
     const int exitStatus = ::_wsystem(pathFromUtf8(command).c_str());

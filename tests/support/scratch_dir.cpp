@@ -14,7 +14,8 @@ ScratchDir::ScratchDir(const std::filesystem::path& parent)
     static std::mt19937_64 random{std::random_device{}()};
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
         char name[32];
-        std::snprintf(name, sizeof name, "tarnis-test-%012llx", static_cast<unsigned long long>(random() >> 16));
+        std::snprintf(name, sizeof name, "tarnis-test-%012llx",
+                      static_cast<unsigned long long>(random() >> 16));
         if (std::filesystem::create_directory(parent / name))
             path_ = parent / name;
     }
@@ -34,7 +35,8 @@ ScratchDir::~ScratchDir()
             std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
                                          std::filesystem::perm_options::add, ignored);
     }
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(path_, ignored);
 }
 

@@ -10,7 +10,8 @@ namespace tarnis::test {
 /// process that gave up root can still reach the files the test put there.
 class ScratchDir {
 public:
-    explicit ScratchDir(const std::filesystem::path& parent = std::filesystem::temp_directory_path());
+    explicit ScratchDir(
+        const std::filesystem::path& parent = std::filesystem::temp_directory_path());
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;

@@ -16,7 +16,8 @@ namespace tarnis::test {
 /// Calls `seen` whenever `watched` receives an event of `type`, before the object handles it.
 class EventSpy : public QObject {
 public:
-    EventSpy(QObject& watched, QEvent::Type type, std::function<void()> seen) : watched_(watched), type_(type), seen_(std::move(seen))
+    EventSpy(QObject& watched, QEvent::Type type, std::function<void()> seen)
+        : watched_(watched), type_(type), seen_(std::move(seen))
     {
         watched_.installEventFilter(this);
     }

@@ -39,7 +39,10 @@ const std::string kDone = "選択されたﾌｧｲﾙの処理を終了しま�
 int linesOnScreen(QListWidget& list)
 {
     const QRect area(list.viewport()->mapTo(list.window(), QPoint(0, 0)), list.viewport()->size());
-    const QImage image = list.screen()->grabWindow(list.window()->winId(), area.x(), area.y(), area.width(), area.height()).toImage();
+    const QImage image =
+        list.screen()
+            ->grabWindow(list.window()->winId(), area.x(), area.y(), area.width(), area.height())
+            .toImage();
     int lines = 0;
     bool inLine = false;
     for (int y = 0; y < image.height(); ++y) {
@@ -55,13 +58,21 @@ int linesOnScreen(QListWidget& list)
 // Helpers are public so that the cases of a table can drive the window through them.
 class Window : public ::testing::Test {
 public:
-    Window() : form(std::make_unique<test::ScriptedDialog>(script), std::make_unique<test::RecordingMessageBox>(messages)) {}
-    void TearDown() override { EXPECT_THAT(script, IsEmpty()) << "the dialog was shown fewer times than scripted"; }
+    Window()
+        : form(std::make_unique<test::ScriptedDialog>(script),
+               std::make_unique<test::RecordingMessageBox>(messages))
+    {
+    }
+    void TearDown() override
+    {
+        EXPECT_THAT(script, IsEmpty()) << "the dialog was shown fewer times than scripted";
+    }
 
     QWidget& child(const char* name)
     {
         QWidget* widget = form.findChild<QWidget*>(QLatin1String(name));
-        return widget != nullptr ? *widget : throw std::logic_error(std::string("no widget named ") + name);
+        return widget != nullptr ? *widget
+                                 : throw std::logic_error(std::string("no widget named ") + name);
     }
     QPushButton& button(const char* name) { return static_cast<QPushButton&>(child(name)); }
     QListWidget& list() { return static_cast<QListWidget&>(child("List1")); }
@@ -113,8 +124,10 @@ TEST_F(Window, has_its_controls_where_they_belong_whatever_its_size_and_nothing_
     form.resize(600, 700); // resizing moves nothing
     QApplication::processEvents();
 
-    const std::vector<std::pair<const char*, QRect>> controls = {
-        {"Command1", {8, 8, 65, 25}}, {"Command2", {80, 8, 65, 25}}, {"Command3", {160, 8, 73, 25}}, {"List1", {8, 40, 225, 328}}};
+    const std::vector<std::pair<const char*, QRect>> controls = {{"Command1", {8, 8, 65, 25}},
+                                                                 {"Command2", {80, 8, 65, 25}},
+                                                                 {"Command3", {160, 8, 73, 25}},
+                                                                 {"List1", {8, 40, 225, 328}}};
     for (const auto& [name, geometry] : controls)
         EXPECT_EQ(child(name).geometry(), geometry) << name;
     for (const QPushButton* b : form.findChildren<QPushButton*>())
@@ -155,7 +168,8 @@ TEST_F(Window, files_dropped_on_the_list_are_queued_as_if_chosen)
     EXPECT_TRUE(form.acceptDrops() && !list().acceptDrops() && !list().viewport()->acceptDrops());
     const QPoint onTheList = list().mapTo(&form, list().rect().center());
     for (const auto& [files, expected] : std::vector<std::pair<QStringList, Entries>>{
-             {{"/data/b.fit", "/data/a.fit"}, {"b.fit", "a.fit"}}, {{"/data/a.fit", "/other/b.fit"}, {}}}) {
+             {{"/data/b.fit", "/data/a.fit"}, {"b.fit", "a.fit"}},
+             {{"/data/a.fit", "/other/b.fit"}, {}}}) {
         QMimeData data;
         QList<QUrl> urls;
         for (const QString& file : files)
@@ -196,20 +210,28 @@ TEST_P(Key, presses_the_focused_button_and_nothing_else)
     QTest::keyClick(form.windowHandle(), c.key, c.modifiers);
 
     EXPECT_EQ(entries(), c.entriesAfter);
-    EXPECT_EQ(std::make_pair(form.selection().dirPath, form.selection().entryCount), std::make_pair(std::string("/data/"), 2))
+    EXPECT_EQ(std::make_pair(form.selection().dirPath, form.selection().entryCount),
+              std::make_pair(std::string("/data/"), 2))
         << "a cancelled selection keeps the folder and the count";
     ASSERT_EQ(messages.size(), c.messagesAfter);
-    for (const test::ShownMessage& shown : messages) // the failure as the engine describes it, under the window's title
-        EXPECT_EQ(shown, (test::ShownMessage{"Tarnis Ver3.0", "ファイルを読み込めませんでした。\n/data/a.fit\nファイルが見つかりません。"}));
+    for (const test::ShownMessage& shown :
+         messages) // the failure as the engine describes it, under the window's title
+        EXPECT_EQ(
+            shown,
+            (test::ShownMessage{
+                "Tarnis Ver3.0",
+                "ファイルを読み込めませんでした。\n/data/a.fit\nファイルが見つかりません。"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Form1, Key,
-                         ::testing::Values(KeyCase{"Return_on_Command1", "Command1", Qt::Key_Return, Qt::NoModifier, {}, 0},
-                                           KeyCase{"keypad_Enter_on_Command1", "Command1", Qt::Key_Enter, Qt::KeypadModifier, {}, 0},
-                                           KeyCase{"Space_on_Command1", "Command1", Qt::Key_Space, Qt::NoModifier, {}, 0},
-                                           KeyCase{"Return_on_Command2", "Command2", Qt::Key_Return, Qt::NoModifier, {"a.fit"}, 1},
-                                           KeyCase{"Return_on_List1", "List1", Qt::Key_Return, Qt::NoModifier, {"a.fit"}, 0}),
-                         [](const auto& info) { return info.param.label; });
+INSTANTIATE_TEST_SUITE_P(
+    Form1, Key,
+    ::testing::Values(
+        KeyCase{"Return_on_Command1", "Command1", Qt::Key_Return, Qt::NoModifier, {}, 0},
+        KeyCase{"keypad_Enter_on_Command1", "Command1", Qt::Key_Enter, Qt::KeypadModifier, {}, 0},
+        KeyCase{"Space_on_Command1", "Command1", Qt::Key_Space, Qt::NoModifier, {}, 0},
+        KeyCase{"Return_on_Command2", "Command2", Qt::Key_Return, Qt::NoModifier, {"a.fit"}, 1},
+        KeyCase{"Return_on_List1", "List1", Qt::Key_Return, Qt::NoModifier, {"a.fit"}, 0}),
+    [](const auto& info) { return info.param.label; });
 
 class Run : public Window {
 public:
@@ -231,16 +253,21 @@ TEST_F(Run, repairs_the_chosen_files_showing_the_queue_shrinking_and_serves_a_cl
     std::vector<Entries> painted;
     std::vector<int> linesShown;
     std::vector<Entries> pressedWith;
-    QObject::connect(list().model(), &QAbstractItemModel::rowsAboutToBeRemoved, [&] { linesShown.push_back(linesOnScreen(list())); });
-    QObject::connect(&button("Command2"), &QPushButton::pressed, [&] { pressedWith.push_back(entries()); });
+    QObject::connect(list().model(), &QAbstractItemModel::rowsAboutToBeRemoved,
+                     [&] { linesShown.push_back(linesOnScreen(list())); });
+    QObject::connect(&button("Command2"), &QPushButton::pressed,
+                     [&] { pressedWith.push_back(entries()); });
     const test::EventSpy paints(*list().viewport(), QEvent::Paint, [&] {
         painted.push_back(entries());
         QPushButton& target = button("Command2");
         const QPointF centre = target.rect().center();
         for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
             if (painted.size() == 1)
-                QCoreApplication::postEvent(&target, new QMouseEvent(type, centre, target.mapToGlobal(centre), Qt::LeftButton,
-                                                                     type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, {}));
+                QCoreApplication::postEvent(
+                    &target,
+                    new QMouseEvent(
+                        type, centre, target.mapToGlobal(centre), Qt::LeftButton,
+                        type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, {}));
         }
     });
 
@@ -273,7 +300,8 @@ TEST_F(Run, Command3_and_the_close_box_close_file_slot_1_and_the_window_and_end_
         giveUp.start(20000);
         QTimer::singleShot(0, &form, [&] {
             QCloseEvent event; // what the window system sends when the close box is clicked
-            closeBox ? void(QApplication::sendEvent(form.windowHandle(), &event)) : click("Command3");
+            closeBox ? void(QApplication::sendEvent(form.windowHandle(), &event))
+                     : click("Command3");
         });
         EXPECT_EQ(QCoreApplication::exec(), 0) << (closeBox ? "close box" : "Command3");
         EXPECT_FALSE(form.isVisible() || form.fileSlot().isOpen());

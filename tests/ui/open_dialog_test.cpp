@@ -38,7 +38,8 @@ using namespace std::string_literals;
         const auto* view = dialog.findChild<QListView*>(QStringLiteral("listView"));
         names.clear();
         for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row)
-            names.insert(view->model()->index(row, 0, view->rootIndex()).data().toString().toStdString());
+            names.insert(
+                view->model()->index(row, 0, view->rootIndex()).data().toString().toStdString());
         return names == expected;
     };
     if (QTest::qWaitFor(listed, 10000))
@@ -82,7 +83,8 @@ TEST_F(RealDialog, lists_fit_files_in_any_case_and_under_all_files_every_file_in
         texts.append(button->text());
     for (const char* label : {"lookInLabel", "fileNameLabel", "fileTypeLabel"})
         texts.append(dialog.findChild<QLabel*>(QLatin1String(label))->text());
-    EXPECT_EQ(texts, (QStringList{"開く", "開く(&O)", "キャンセル", "アドレス:", "ファイル名(&N):", "ファイルの種類:"}));
+    EXPECT_EQ(texts, (QStringList{"開く", "開く(&O)", "キャンセル",
+                                  "アドレス:", "ファイル名(&N):", "ファイルの種類:"}));
 
     // The user picks the other filter in the dialog's filter box, and then back again.
     auto* filterBox = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
@@ -135,18 +137,22 @@ TEST_F(RealDialog, answers_with_the_files_chosen_and_opens_where_the_last_ones_w
     EXPECT_EQ(showAndType(first, {}, shownIn), "cancelled");
     std::filesystem::create_directory(home / "Pictures");
     QtOpenFileDialog session(nullptr);
-    const std::string several = showAndType(session, "\"" + folder + "a.fit\" \"" + folder + "noext\" \"" + folder + "IMG.FIT\"", shownIn);
+    const std::string several = showAndType(
+        session, "\"" + folder + "a.fit\" \"" + folder + "noext\" \"" + folder + "IMG.FIT\"",
+        shownIn);
     const std::string far = showAndType(session, folder + "sub/far.fit", shownIn);
     EXPECT_EQ(showAndType(session, {}, shownIn), "cancelled");
     qputenv("HOME", realHome);
 
     EXPECT_EQ(several.substr(0, several.find('\0')) + "/", scratch.dirPath());
     std::multiset<std::string> parts;
-    for (std::size_t start = several.find('\0'); start != std::string::npos; start = several.find('\0', start + 1))
+    for (std::size_t start = several.find('\0'); start != std::string::npos;
+         start = several.find('\0', start + 1))
         parts.insert(several.substr(start + 1, several.find('\0', start + 1) - start - 1));
     EXPECT_EQ(parts, (std::multiset<std::string>{"a.fit", "noext", "IMG.FIT"}));
     EXPECT_EQ(far, scratch.dirPath() + "sub/far.fit");
-    EXPECT_EQ(shownIn, (QStringList{folder + "home", folder + "home/Pictures", folder.chopped(1), folder + "sub"}));
+    EXPECT_EQ(shownIn, (QStringList{folder + "home", folder + "home/Pictures", folder.chopped(1),
+                                    folder + "sub"}));
 }
 
 } // namespace

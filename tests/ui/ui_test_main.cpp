@@ -26,7 +26,8 @@ int main(int argc, char** argv)
     qputenv("XDG_RUNTIME_DIR", settings.file("runtime").c_str());
     ::testing::InitGoogleTest(&argc, argv);
     QApplication application(argc, argv);
-    std::setlocale(LC_ALL, "C.UTF-8"); // after Qt has set the environment's, as the shared main does
+    std::setlocale(LC_ALL,
+                   "C.UTF-8"); // after Qt has set the environment's, as the shared main does
     // Each window under test ends the event loop itself; no test may depend on Qt's own quitting
     // when the last window closes.
     QApplication::setQuitOnLastWindowClosed(false);

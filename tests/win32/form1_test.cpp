@@ -59,12 +59,17 @@ std::vector<long> placeOf(HWND control)
 
 class Window : public ::testing::Test {
 public:
-    Window() : form(std::make_unique<test::ScriptedDialog>(script), std::make_unique<test::RecordingMessageBox>(messages))
+    Window()
+        : form(std::make_unique<test::ScriptedDialog>(script),
+               std::make_unique<test::RecordingMessageBox>(messages))
     {
         form.show();
         pump();
     }
-    void TearDown() override { EXPECT_TRUE(script.empty()) << "the dialog was shown fewer times than scripted"; }
+    void TearDown() override
+    {
+        EXPECT_TRUE(script.empty()) << "the dialog was shown fewer times than scripted";
+    }
 
     HWND control(const char* name) { return form.control(name); }
     // Serves what is queued, as the program's loop does; a request to end the program is noted.
@@ -82,7 +87,9 @@ public:
     void key(WPARAM virtualKey)
     {
         const HWND focus = ::GetFocus();
-        const LPARAM scan = static_cast<LPARAM>(::MapVirtualKeyW(static_cast<UINT>(virtualKey), MAPVK_VK_TO_VSC)) << 16;
+        const LPARAM scan =
+            static_cast<LPARAM>(::MapVirtualKeyW(static_cast<UINT>(virtualKey), MAPVK_VK_TO_VSC))
+            << 16;
         ::PostMessageW(focus, WM_KEYDOWN, virtualKey, scan | 1);
         ::PostMessageW(focus, WM_KEYUP, virtualKey, scan | 1 | 0xC0000000);
         pump();
@@ -109,7 +116,8 @@ TEST_F(Window, has_its_controls_where_they_belong_in_the_system_font_at_every_dp
     ::GetClientRect(form.window(), &client);
     EXPECT_EQ(std::make_pair(client.right, client.bottom), std::make_pair(245L, 378L));
     EXPECT_NE(::GetClassLongPtrW(form.window(), GCLP_HICON), 0) << "the program's icon";
-    EXPECT_NE(::GetWindowLongPtrW(form.window(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0) << "files can be dropped on it";
+    EXPECT_NE(::GetWindowLongPtrW(form.window(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0)
+        << "files can be dropped on it";
 
     struct Expected {
         const char* name;
@@ -118,33 +126,41 @@ TEST_F(Window, has_its_controls_where_they_belong_in_the_system_font_at_every_dp
         std::vector<long> at96;
         std::vector<long> at144;
     };
-    const std::vector<Expected> controls = {{"Command1", "Button", "ﾌｧｲﾙ選択", {8, 8, 65, 25}, {12, 12, 98, 38}},
-                                            {"Command2", "Button", "実行・保存", {80, 8, 65, 25}, {120, 12, 98, 38}},
-                                            {"Command3", "Button", "終了", {160, 8, 73, 25}, {240, 12, 110, 38}},
-                                            {"List1", "ListBox", "", {8, 40, 225, 328}, {12, 60, 338, 492}}};
+    const std::vector<Expected> controls = {
+        {"Command1", "Button", "ﾌｧｲﾙ選択", {8, 8, 65, 25}, {12, 12, 98, 38}},
+        {"Command2", "Button", "実行・保存", {80, 8, 65, 25}, {120, 12, 98, 38}},
+        {"Command3", "Button", "終了", {160, 8, 73, 25}, {240, 12, 110, 38}},
+        {"List1", "ListBox", "", {8, 40, 225, 328}, {12, 60, 338, 492}}};
     for (const UINT dpi : {96u, 144u}) {
         if (dpi != 96) {
-            RECT frame {0, 0, 400, 620};
-            ::SendMessageW(form.window(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
+            RECT frame{0, 0, 400, 620};
+            ::SendMessageW(form.window(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                           reinterpret_cast<LPARAM>(&frame));
         }
-        NONCLIENTMETRICSW metrics {};
+        NONCLIENTMETRICSW metrics{};
         metrics.cbSize = sizeof metrics;
-        ASSERT_TRUE(::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi));
+        ASSERT_TRUE(::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics,
+                                                 0, dpi));
         for (const Expected& c : controls) {
             const HWND h = control(c.name);
             EXPECT_EQ(classOf(h), c.kind) << c.name;
             EXPECT_EQ(textOf(h), c.caption) << c.name;
             EXPECT_EQ(placeOf(h), dpi == 96 ? c.at96 : c.at144) << c.name << " at " << dpi;
-            LOGFONTW font {};
-            ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(h, WM_GETFONT, 0, 0)), sizeof font, &font);
-            EXPECT_EQ(std::wstring(font.lfFaceName), std::wstring(metrics.lfMessageFont.lfFaceName)) << c.name;
+            LOGFONTW font{};
+            ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(h, WM_GETFONT, 0, 0)), sizeof font,
+                         &font);
+            EXPECT_EQ(std::wstring(font.lfFaceName), std::wstring(metrics.lfMessageFont.lfFaceName))
+                << c.name;
             EXPECT_EQ(font.lfHeight, metrics.lfMessageFont.lfHeight) << c.name << " at " << dpi;
         }
     }
-    const auto style = [&](const char* name) { return ::GetWindowLongPtrW(control(name), GWL_STYLE); };
+    const auto style = [&](const char* name) {
+        return ::GetWindowLongPtrW(control(name), GWL_STYLE);
+    };
     for (const char* button : {"Command1", "Command2", "Command3"})
         EXPECT_EQ(style(button) & BS_TYPEMASK, BS_PUSHBUTTON) << button << " is no default button";
-    EXPECT_EQ(style("List1") & (LBS_SORT | LBS_MULTIPLESEL | LBS_EXTENDEDSEL), 0) << "one entry selected at most, in the order given";
+    EXPECT_EQ(style("List1") & (LBS_SORT | LBS_MULTIPLESEL | LBS_EXTENDEDSEL), 0)
+        << "one entry selected at most, in the order given";
 }
 
 TEST_F(Window, focus_starts_on_Command1_and_tab_goes_to_Command2_List1_Command3)
@@ -154,7 +170,8 @@ TEST_F(Window, focus_starts_on_Command1_and_tab_goes_to_Command2_List1_Command3)
         key(VK_TAB);
         order.push_back(::GetFocus());
     }
-    EXPECT_EQ(order, (std::vector<HWND>{control("Command1"), control("Command2"), control("List1"), control("Command3"), control("Command1")}));
+    EXPECT_EQ(order, (std::vector<HWND>{control("Command1"), control("Command2"), control("List1"),
+                                        control("Command3"), control("Command1")}));
 }
 
 struct KeyCase {
@@ -182,12 +199,13 @@ TEST_P(Key, presses_the_focused_button_and_nothing_else)
     EXPECT_EQ(messages.size(), c.messagesAfter);
 }
 
-INSTANTIATE_TEST_SUITE_P(Form1, Key,
-                         ::testing::Values(KeyCase{"Return_on_Command1", "Command1", VK_RETURN, {}, 0},
-                                           KeyCase{"Space_on_Command1", "Command1", VK_SPACE, {}, 0},
-                                           KeyCase{"Return_on_Command2", "Command2", VK_RETURN, {"a.fit"}, 1},
-                                           KeyCase{"Return_on_List1", "List1", VK_RETURN, {"a.fit"}, 0}),
-                         [](const auto& info) { return info.param.label; });
+INSTANTIATE_TEST_SUITE_P(
+    Form1, Key,
+    ::testing::Values(KeyCase{"Return_on_Command1", "Command1", VK_RETURN, {}, 0},
+                      KeyCase{"Space_on_Command1", "Command1", VK_SPACE, {}, 0},
+                      KeyCase{"Return_on_Command2", "Command2", VK_RETURN, {"a.fit"}, 1},
+                      KeyCase{"Return_on_List1", "List1", VK_RETURN, {"a.fit"}, 0}),
+    [](const auto& info) { return info.param.label; });
 
 // What the list holds whenever it paints, noted from inside its own window procedure.
 std::vector<Entries>* paintedEntries = nullptr;
@@ -211,7 +229,8 @@ TEST_F(Window, runs_the_chosen_files_painting_the_list_at_each_and_shows_a_failu
     std::vector<Entries> painted;
     paintedEntries = &painted;
     paintedWindow = this;
-    listProcedure = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(control("List1"), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&notingPaints)));
+    listProcedure = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(
+        control("List1"), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&notingPaints)));
 
     ::SendMessageW(control("Command2"), BM_CLICK, 0, 0);
     paintedEntries = nullptr;
@@ -223,19 +242,23 @@ TEST_F(Window, runs_the_chosen_files_painting_the_list_at_each_and_shows_a_failu
     EXPECT_TRUE(std::filesystem::exists(scratch.file("星雲_R.fit")));
 
     ::SendMessageW(control("Command2"), BM_CLICK, 0, 0); // the completion message taken for a name
-    EXPECT_EQ(messages, (std::vector<test::ShownMessage>{
-                            {"Tarnis Ver3.0", "ファイルを読み込めませんでした。\n" + scratch.dirPath() + kDone + "\nファイルが見つかりません。"}}));
+    EXPECT_EQ(messages,
+              (std::vector<test::ShownMessage>{
+                  {"Tarnis Ver3.0", "ファイルを読み込めませんでした。\n" + scratch.dirPath() + kDone
+                                        + "\nファイルが見つかりません。"}}));
 }
 
 // Files dragged from Explorer and dropped on the window, as the shell hands them over; a name wider
 // than the list can be scrolled to.
 TEST_F(Window, files_dropped_on_the_window_are_queued_as_if_chosen)
 {
-    for (const auto& [files, expected] : std::vector<std::pair<std::wstring, Entries>>{
-             {L"C:\\data\\b.fit\0C:\\data\\Light_M42_300.0s_Bin1_gain100_20261206-221503_-10.0C_0001.fit\0"s,
-              {"b.fit", "Light_M42_300.0s_Bin1_gain100_20261206-221503_-10.0C_0001.fit"}},
-             {L"C:\\data\\a.fit\0C:\\other\\b.fit\0"s, {}}}) {
-        const HGLOBAL drop = ::GlobalAlloc(GHND, sizeof(DROPFILES) + (files.size() + 1) * sizeof(wchar_t));
+    for (
+        const auto& [files, expected] : std::vector<std::pair<std::wstring, Entries>>{
+            {L"C:\\data\\b.fit\0C:\\data\\Light_M42_300.0s_Bin1_gain100_20261206-221503_-10.0C_0001.fit\0"s,
+             {"b.fit", "Light_M42_300.0s_Bin1_gain100_20261206-221503_-10.0C_0001.fit"}},
+            {L"C:\\data\\a.fit\0C:\\other\\b.fit\0"s, {}}}) {
+        const HGLOBAL drop =
+            ::GlobalAlloc(GHND, sizeof(DROPFILES) + (files.size() + 1) * sizeof(wchar_t));
         auto* header = static_cast<DROPFILES*>(::GlobalLock(drop));
         header->pFiles = sizeof(DROPFILES);
         header->fWide = TRUE;
@@ -246,7 +269,9 @@ TEST_F(Window, files_dropped_on_the_window_are_queued_as_if_chosen)
         EXPECT_EQ(entries(), expected);
         RECT inside;
         ::GetClientRect(control("List1"), &inside);
-        EXPECT_EQ(::SendMessageW(control("List1"), LB_GETHORIZONTALEXTENT, 0, 0) > inside.right, !expected.empty()) << "scrolls to a long name";
+        EXPECT_EQ(::SendMessageW(control("List1"), LB_GETHORIZONTALEXTENT, 0, 0) > inside.right,
+                  !expected.empty())
+            << "scrolls to a long name";
     }
     EXPECT_EQ(form.selection().dirPath, "C:\\data\\");
 }
@@ -258,7 +283,8 @@ TEST(Form1, Command3_and_the_close_box_close_file_slot_1_and_the_window_and_end_
     for (const bool closeBox : {false, true}) {
         std::deque<test::DialogAnswer> script;
         std::vector<test::ShownMessage> messages;
-        Form1 form(std::make_unique<test::ScriptedDialog>(script), std::make_unique<test::RecordingMessageBox>(messages));
+        Form1 form(std::make_unique<test::ScriptedDialog>(script),
+                   std::make_unique<test::RecordingMessageBox>(messages));
         form.show();
         form.fileSlot().openForReading(scratch.file("open.fit").string());
         const HWND window = form.window();
@@ -283,7 +309,10 @@ protected:
         // It opens in the current folder, having never been used by this program.
         ::SetCurrentDirectoryW(utf16(scratch.dirPath()).c_str());
     }
-    ~CommonDialog() override { ::SetCurrentDirectoryW(utf16(std::filesystem::temp_directory_path().string()).c_str()); }
+    ~CommonDialog() override
+    {
+        ::SetCurrentDirectoryW(utf16(std::filesystem::temp_directory_path().string()).c_str());
+    }
 
     // Shows `dialog`; once it shows, notes its filters, whether the read-only box shows and whether
     // its list of files takes several, and types `typed` as the file name and confirms.
@@ -301,13 +330,18 @@ protected:
                 const auto count = static_cast<int>(::SendMessageW(filterBox, CB_GETCOUNT, 0, 0));
                 for (int item = 0; item < count; ++item) {
                     std::wstring text(256, L'\0');
-                    text.resize(static_cast<std::size_t>(::SendMessageW(filterBox, CB_GETLBTEXT, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(text.data()))));
+                    text.resize(static_cast<std::size_t>(
+                        ::SendMessageW(filterBox, CB_GETLBTEXT, static_cast<WPARAM>(item),
+                                       reinterpret_cast<LPARAM>(text.data()))));
                     filters.push_back(utf8(text));
                 }
                 chosenFilter = static_cast<int>(::SendMessageW(filterBox, CB_GETCURSEL, 0, 0));
                 readOnlyBoxShown = ::IsWindowVisible(::GetDlgItem(shown, chx1)) != FALSE;
-                const HWND files = ::FindWindowExW(::FindWindowExW(shown, nullptr, L"SHELLDLL_DefView", nullptr), nullptr, L"SysListView32", nullptr);
-                oneFileAtATime = files == nullptr || (::GetWindowLongPtrW(files, GWL_STYLE) & LVS_SINGLESEL) != 0;
+                const HWND files =
+                    ::FindWindowExW(::FindWindowExW(shown, nullptr, L"SHELLDLL_DefView", nullptr),
+                                    nullptr, L"SysListView32", nullptr);
+                oneFileAtATime = files == nullptr
+                                 || (::GetWindowLongPtrW(files, GWL_STYLE) & LVS_SINGLESEL) != 0;
                 HWND name = ::GetDlgItem(shown, cmb13);
                 ::SetWindowTextW(name != nullptr ? name : ::GetDlgItem(shown, edt1), typed);
                 ::PostMessageW(shown, WM_COMMAND, IDOK, 0);
@@ -334,14 +368,16 @@ protected:
     bool oneFileAtATime = true;
 };
 
-TEST_F(CommonDialog, answers_with_the_folder_and_the_names_under_the_fit_filter_and_refuses_an_answer_too_long)
+TEST_F(CommonDialog,
+       answers_with_the_folder_and_the_names_under_the_fit_filter_and_refuses_an_answer_too_long)
 {
     Win32OpenFileDialog dialog(nullptr);
     const std::string answer = showAndType(dialog, L"\"a.fit\" \"b.fit\"");
 
     const std::string folder = scratch.dirPath().substr(0, scratch.dirPath().size() - 1);
     EXPECT_EQ(answer, folder + '\0' + "a.fit" + '\0' + "b.fit");
-    EXPECT_EQ(filters, (std::vector<std::string>{"すべてのファイル (*.*)", "fit ファイル (*.fit)"}));
+    EXPECT_EQ(filters,
+              (std::vector<std::string>{"すべてのファイル (*.*)", "fit ファイル (*.fit)"}));
     EXPECT_EQ(chosenFilter, 1) << "the .fit filter chosen";
     EXPECT_FALSE(readOnlyBoxShown);
     EXPECT_FALSE(oneFileAtATime);

@@ -25,25 +25,29 @@ HWND windowOf(DWORD process)
 {
     std::pair<DWORD, HWND> found{process, nullptr};
     for (int attempt = 0; attempt < 200 && found.second == nullptr; ++attempt, ::Sleep(50)) {
-        ::EnumWindows([](HWND window, LPARAM data) {
-            auto* f = reinterpret_cast<std::pair<DWORD, HWND>*>(data);
-            DWORD owner = 0;
-            ::GetWindowThreadProcessId(window, &owner);
-            if (owner == f->first && ::IsWindowVisible(window))
-                f->second = window;
-            return f->second == nullptr ? TRUE : FALSE;
-        }, reinterpret_cast<LPARAM>(&found));
+        ::EnumWindows(
+            [](HWND window, LPARAM data) {
+                auto* f = reinterpret_cast<std::pair<DWORD, HWND>*>(data);
+                DWORD owner = 0;
+                ::GetWindowThreadProcessId(window, &owner);
+                if (owner == f->first && ::IsWindowVisible(window))
+                    f->second = window;
+                return f->second == nullptr ? TRUE : FALSE;
+            },
+            reinterpret_cast<LPARAM>(&found));
     }
     return found.second;
 }
 
-void startWith(const std::wstring& program, const std::wstring& folder, std::wstring files, const std::vector<std::string>& listed)
+void startWith(const std::wstring& program, const std::wstring& folder, std::wstring files,
+               const std::vector<std::string>& listed)
 {
     std::wstring commandLine = L"\"" + program + L"\" " + files;
-    STARTUPINFOW startup {};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION started {};
-    check(::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup, &started),
+    PROCESS_INFORMATION started{};
+    check(::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                           folder.c_str(), &startup, &started),
           "the program did not start");
     const HWND window = windowOf(started.dwProcessId);
     check(window != nullptr, "no window appeared");
@@ -52,12 +56,15 @@ void startWith(const std::wstring& program, const std::wstring& folder, std::wst
     if (!listed.empty()) {
         ::SendMessageW(::FindWindowExW(window, nullptr, L"Button", L"実行・保存"), BM_CLICK, 0, 0);
         for (const wchar_t* output : {L"\\a_R.fit", L"\\b_R.fit"})
-            check(::GetFileAttributesW((folder + output).c_str()) != INVALID_FILE_ATTRIBUTES, "the run wrote no output");
-        check(list.allEntries() == std::vector<std::string>{"選択されたﾌｧｲﾙの処理を終了しました"}, "the run did not end");
+            check(::GetFileAttributesW((folder + output).c_str()) != INVALID_FILE_ATTRIBUTES,
+                  "the run wrote no output");
+        check(list.allEntries() == std::vector<std::string>{"選択されたﾌｧｲﾙの処理を終了しました"},
+              "the run did not end");
     }
     ::PostMessageW(::FindWindowExW(window, nullptr, L"Button", L"終了"), BM_CLICK, 0, 0);
     DWORD status = 1;
-    check(::WaitForSingleObject(started.hProcess, 20000) == WAIT_OBJECT_0 && ::GetExitCodeProcess(started.hProcess, &status) && status == 0,
+    check(::WaitForSingleObject(started.hProcess, 20000) == WAIT_OBJECT_0
+              && ::GetExitCodeProcess(started.hProcess, &status) && status == 0,
           "終了 did not end the program with 0");
     ::CloseHandle(started.hThread);
     ::CloseHandle(started.hProcess);
@@ -70,6 +77,7 @@ int wmain(int argc, wchar_t** argv)
     check(argc == 3, "usage: tarnis_started_with_files TARNIS.EXE FOLDER");
     startWith(argv[1], argv[2], L"a.fit \"b.fit\"", {"a.fit", "b.fit"});
     startWith(argv[1], argv[2], L"a.fit sub\\c.fit", {});
-    std::printf("started with two files of one folder, listed and ran them; with files of two folders, opened empty\n");
+    std::printf(
+        "started with two files of one folder, listed and ran them; with files of two folders, opened empty\n");
     return 0;
 }

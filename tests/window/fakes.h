@@ -49,7 +49,10 @@ struct ShownMessage {
 class RecordingMessageBox : public ErrorMessageBox {
 public:
     explicit RecordingMessageBox(std::vector<ShownMessage>& shown) : shown_(shown) {}
-    void show(std::string_view title, std::string_view text) override { shown_.push_back({std::string(title), std::string(text)}); }
+    void show(std::string_view title, std::string_view text) override
+    {
+        shown_.push_back({std::string(title), std::string(text)});
+    }
 
 private:
     std::vector<ShownMessage>& shown_;

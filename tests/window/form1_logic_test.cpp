@@ -30,7 +30,10 @@ struct QueueCase {
     std::vector<std::string> names;
 };
 
-void PrintTo(const QueueCase& c, std::ostream* out) { *out << c.label; }
+void PrintTo(const QueueCase& c, std::ostream* out)
+{
+    *out << c.label;
+}
 
 class Window : public ::testing::Test {
 public:
@@ -79,16 +82,22 @@ TEST_P(QueuedFiles, are_listed_and_run_as_if_chosen_or_refused_as_a_cancel)
     EXPECT_EQ(list.entries, std::vector<std::string>{kDone});
     EXPECT_TRUE(messages.empty()) << messages.front().text;
     for (const std::string& name : c.names)
-        EXPECT_TRUE(std::filesystem::exists(pathFromUtf8(logic.selection().dirPath + name.substr(0, name.size() - 4) + "_R.fit")));
+        EXPECT_TRUE(std::filesystem::exists(
+            pathFromUtf8(logic.selection().dirPath + name.substr(0, name.size() - 4) + "_R.fit")));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Form1Logic, QueuedFiles,
-    ::testing::Values(QueueCase{"two_files_of_one_folder", {"@b.fit", "@a.fit"}, "@", {"b.fit", "a.fit"}},
-                      QueueCase{"relative_paths_from_the_current_folder", {"a.fit", "./sub/../b.fit"}, "@", {"a.fit", "b.fit"}},
-                      QueueCase{"one_file_in_a_folder_below", {"sub/c.fit"}, "@sub/", {"c.fit"}},
-                      QueueCase{"files_of_two_folders", {"@a.fit", "@sub/c.fit"}, std::nullopt, {}},
-                      QueueCase{"folders_whose_names_begin_alike", {"@sub/a.fit", "@subway/b.fit"}, std::nullopt, {}}),
+    ::testing::Values(
+        QueueCase{"two_files_of_one_folder", {"@b.fit", "@a.fit"}, "@", {"b.fit", "a.fit"}},
+        QueueCase{"relative_paths_from_the_current_folder",
+                  {"a.fit", "./sub/../b.fit"},
+                  "@",
+                  {"a.fit", "b.fit"}},
+        QueueCase{"one_file_in_a_folder_below", {"sub/c.fit"}, "@sub/", {"c.fit"}},
+        QueueCase{"files_of_two_folders", {"@a.fit", "@sub/c.fit"}, std::nullopt, {}},
+        QueueCase{
+            "folders_whose_names_begin_alike", {"@sub/a.fit", "@subway/b.fit"}, std::nullopt, {}}),
     [](const auto& info) { return info.param.label; });
 
 TEST_F(Window, a_choice_too_large_for_the_dialog_is_said_and_ends_as_a_cancel_does)
@@ -98,8 +107,9 @@ TEST_F(Window, a_choice_too_large_for_the_dialog_is_said_and_ends_as_a_cancel_do
     logic.selectFiles();
 
     EXPECT_EQ(messages, (std::vector<test::ShownMessage>{
-                            {"Tarnis Ver3.0", "選択されたファイルが多すぎて、名前をすべて受け取れませんでした。\n"
-                                              "何も選択していません。ファイルを何回かに分けて選んでください。"}}));
+                            {"Tarnis Ver3.0",
+                             "選択されたファイルが多すぎて、名前をすべて受け取れませんでした。\n"
+                             "何も選択していません。ファイルを何回かに分けて選んでください。"}}));
     EXPECT_TRUE(list.entries.empty());
     EXPECT_EQ(logic.selection().dirPath, native("/earlier/"));
     EXPECT_EQ(logic.selection().entryCount, 2);

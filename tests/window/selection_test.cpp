@@ -26,7 +26,10 @@ struct AnswerCase {
     std::vector<std::string> names;
 };
 
-void PrintTo(const AnswerCase& c, std::ostream* out) { *out << c.label; }
+void PrintTo(const AnswerCase& c, std::ostream* out)
+{
+    *out << c.label;
+}
 
 std::string native(std::string text)
 {
@@ -60,13 +63,18 @@ INSTANTIATE_TEST_SUITE_P(
     Selection, DialogAnswer,
     ::testing::Values(
         AnswerCase{"one_file", "/data/a.fit", "/data/", {"a.fit"}},
-        AnswerCase{"several_files_in_the_answers_order", "/data\0c.fit\0a.fit\0B.fit"s, "/data/", {"c.fit", "a.fit", "B.fit"}},
+        AnswerCase{"several_files_in_the_answers_order",
+                   "/data\0c.fit\0a.fit\0B.fit"s,
+                   "/data/",
+                   {"c.fit", "a.fit", "B.fit"}},
         AnswerCase{"one_file_in_the_root", "/a.fit", "/", {"a.fit"}},
         AnswerCase{"folder_given_with_its_separator", "/data/\0a.fit"s, "/data/", {"a.fit"}},
         AnswerCase{"doubled_separator_before_the_name", "/data//a.fit", "/data/", {"a.fit"}},
         AnswerCase{"folder_of_separators_only", "//\0a.fit"s, "/", {"a.fit"}},
         AnswerCase{"names_without_a_dot_or_with_another_extension",
-                   "/データ/星雲 M42\0noext\0notes.txt\0IMG01.FIT"s, "/データ/星雲 M42/", {"noext", "notes.txt", "IMG01.FIT"}},
+                   "/データ/星雲 M42\0noext\0notes.txt\0IMG01.FIT"s,
+                   "/データ/星雲 M42/",
+                   {"noext", "notes.txt", "IMG01.FIT"}},
         AnswerCase{"empty_parts_kept", "/data\0\0a.fit\0"s, "/data/", {"", "a.fit", ""}},
         AnswerCase{"one_path_naming_no_folder", "a.fit", std::nullopt, {}},
         AnswerCase{"a_name_in_another_folder", "/data\0a.fit\0x/b.fit"s, std::nullopt, {}}),
