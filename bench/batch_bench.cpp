@@ -2,6 +2,7 @@
 // copy: what any tool that writes a durable copy has to pay at least; and tarnis-repair side by
 // side with cp and sync, on file systems that share blocks between files too.
 #include "bench/inputs.h"
+#include "bench/silent_console.h"
 #include "cli/command.h"
 #include "engine/batch.h"
 #include "tests/support/memory_file_list.h"
@@ -237,15 +238,6 @@ public:
 private:
     std::filesystem::path root_;
     bool mounted_ = false;
-};
-
-// Output goes nowhere; the run is all that is measured.
-class SilentConsole : public cli::Console {
-public:
-    int writeOut(std::string_view) override { return 0; }
-    void writeError(std::string_view text) override { errors += text; }
-    [[nodiscard]] bool errorIsTerminal() const override { return false; }
-    std::string errors;
 };
 
 // tarnis-repair --quiet over 20 frames against cp (with --reflink=always where the file system

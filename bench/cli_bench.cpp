@@ -2,6 +2,7 @@
 // several, both in every iteration, taking turns at going first, so that their ratio holds however
 // busy the machine is. speedup is the one job's time over the several jobs' time.
 #include "bench/inputs.h"
+#include "bench/silent_console.h"
 #include "cli/command.h"
 
 #include <benchmark/benchmark.h>
@@ -12,15 +13,6 @@
 
 namespace tarnis::bench {
 namespace {
-
-// Output goes nowhere; the run is all that is measured.
-class SilentConsole : public cli::Console {
-public:
-    int writeOut(std::string_view) override { return 0; }
-    void writeError(std::string_view text) override { errors += text; }
-    [[nodiscard]] bool errorIsTerminal() const override { return false; }
-    std::string errors;
-};
 
 enum class Files { Frames, Small };
 enum class Mode { Write, Check };
