@@ -53,7 +53,8 @@ enum class Tamper {
     GrowAfterMeasuring,
     RewriteWhileCopied,
     WriteThroughMapping,
-    LockFolderAfterReading
+    LockFolderAfterReading,
+    RewriteBeforeConfirming
 };
 
 class TamperingSlot : public FileSlot {
@@ -100,6 +101,18 @@ public:
 #endif
         if (tamper_ == Tamper::WriteThroughMapping && mapping_ != nullptr)
             mapping_[3001] = static_cast<char>(mapping_[3001] ^ 1);
+    }
+
+    void confirmUnchanged() override
+    {
+        // Another program rewrote the frame in place while it was being read.
+        if (tamper_ == Tamper::RewriteBeforeConfirming) {
+            Bytes bytes = test::readFile(target_);
+            bytes[3000] ^= 1;
+            fs::permissions(target_, fs::perms(0644));
+            test::writeFile(target_, bytes);
+        }
+        FileSlot::confirmUnchanged();
     }
 
 private:
@@ -511,6 +524,24 @@ TEST(FaultInjection, a_batch_keeps_no_file_open_from_one_file_to_the_next)
 
     EXPECT_TRUE(outcome.succeeded) << outcome.report;
     EXPECT_EQ(test::namesIn(scratch.path()).size(), 40u);
+}
+#endif
+
+#ifndef _WIN32 // the slot's handle shares no writing there, so no other program can change the file meanwhile
+// --check writes nothing, so its counts are all it gives: they must not come from a changing file.
+TEST(FaultInjection, a_check_of_a_file_rewritten_while_read_says_so_rather_than_count_it)
+{
+    ScratchDir scratch;
+    writeInput(scratch, "a.fit");
+    FileSlot lookingSlot;
+    RunFiles files({{scratch.dirPath(), "a.fit"}}, lookingSlot,
+                   {.checkOnly = true, .outputFolder = std::nullopt});
+    RunValues run;
+    TamperingSlot slot(Tamper::RewriteBeforeConfirming, scratch.file("a.fit"),
+                       ChangeWatch::ReadTwice);
+
+    EXPECT_ERROR(repairFile(scratch.dirPath(), "a.fit", 0, files, run, slot),
+                 Cause::ChangedWhileReading, scratch.dirPath() + "a.fit");
 }
 #endif
 
