@@ -173,8 +173,8 @@ void BM_batchPeakMemory(benchmark::State& state)
         peakKiB = usage.ru_maxrss;
     }
     state.counters["peak_rss_MiB"] = static_cast<double>(peakKiB) / 1024.0;
-    state.counters["peak_per_file_size"] =
-        static_cast<double>(peakKiB) * 1024.0 / static_cast<double>(kFrameBytes);
+    state.counters["peak_per_file_size"] = static_cast<double>(peakKiB) * 1024.0
+                                           / static_cast<double>(kFrameBytes);
 }
 
 // The file system the comparison with cp runs on: the temporary folder's own, or, made for it as

@@ -52,8 +52,8 @@ std::optional<unsigned> jobCount(std::string_view text)
 {
     unsigned value = 0;
     const char* const last = text.data() + text.size();
-    const auto [stop, error] =
-        std::from_chars(text.data(), last, value); // digits only: no sign, no space
+    const auto [stop, error] = std::from_chars(text.data(), last,
+                                               value); // digits only: no sign, no space
     if (error != std::errc() || stop != last)
         return std::nullopt;
     if (value < 1 || value > kMostJobs)
@@ -307,11 +307,11 @@ private:
             || (shownWidth_ > 0 && now - shownAt_ < kProgressEvery))
             return;
         const double seconds = std::chrono::duration<double>(now - start_).count();
-        std::string line =
-            std::to_string(done_) + "/" + std::to_string(outcomes_.size()) + "  "
-            + byteCount(summary_.bytes) + "  "
-            + byteCount(static_cast<std::int64_t>(static_cast<double>(summary_.bytes) / seconds))
-            + "/s";
+        std::string line = std::to_string(done_) + "/" + std::to_string(outcomes_.size()) + "  "
+                           + byteCount(summary_.bytes) + "  "
+                           + byteCount(static_cast<std::int64_t>(static_cast<double>(summary_.bytes)
+                                                                 / seconds))
+                           + "/s";
         const std::size_t width = line.size();
         line.resize(std::max(width, shownWidth_), ' ');
         console_.writeError("\r" + line + "\r");

@@ -35,15 +35,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<Console> processConsole()
-{
-    return std::make_unique<PosixConsole>();
-}
+std::unique_ptr<Console> processConsole() { return std::make_unique<PosixConsole>(); }
 
-Language userLanguage()
-{
-    return languageOfEnvironment().value_or(Language::English);
-}
+Language userLanguage() { return languageOfEnvironment().value_or(Language::English); }
 
 // Counted by opening them: the limit alone does not say how many are open, and which numbers.
 std::size_t spareFileDescriptors(std::size_t atMost)

@@ -29,14 +29,14 @@ int write(HANDLE handle, std::string_view text)
     if (isConsole(handle)) {
         const std::wstring wide = utf16(text);
         DWORD count = 0;
-        written =
-            WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &count, nullptr)
-            != 0;
+        written = WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &count,
+                                nullptr)
+                  != 0;
     } else {
         DWORD count = 0;
-        written =
-            WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &count, nullptr) != 0
-            && count == text.size();
+        written = WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &count, nullptr)
+                      != 0
+                  && count == text.size();
     }
     if (written)
         return 0;
@@ -67,10 +67,7 @@ public:
 
 } // namespace
 
-std::unique_ptr<Console> processConsole()
-{
-    return std::make_unique<WindowsConsole>();
-}
+std::unique_ptr<Console> processConsole() { return std::make_unique<WindowsConsole>(); }
 
 Language userLanguage()
 {
@@ -80,9 +77,6 @@ Language userLanguage()
                                                                       : Language::English;
 }
 
-std::size_t spareFileDescriptors(std::size_t atMost)
-{
-    return atMost;
-}
+std::size_t spareFileDescriptors(std::size_t atMost) { return atMost; }
 
 } // namespace tarnis::cli

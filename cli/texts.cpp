@@ -238,9 +238,9 @@ const CommandTexts& textsOf(Language language)
 
 Language languageOfLocale(std::string_view locale)
 {
-    const bool japanese =
-        locale.starts_with("ja")
-        && (locale.size() == 2 || locale[2] == '_' || locale[2] == '.' || locale[2] == '@');
+    const bool japanese = locale.starts_with("ja")
+                          && (locale.size() == 2 || locale[2] == '_' || locale[2] == '.'
+                              || locale[2] == '@');
     return japanese ? Language::Japanese : Language::English;
 }
 
@@ -283,10 +283,7 @@ std::string helpText(Language language)
     return std::string(textsOf(language).help) + std::string(textsOf(language).languageRule);
 }
 
-std::string versionText()
-{
-    return std::string("tarnis-repair ") + TARNIS_VERSION + "\n";
-}
+std::string versionText() { return std::string("tarnis-repair ") + TARNIS_VERSION + "\n"; }
 
 std::string usageErrorText(UsageProblem problem, std::string_view argument, Language language)
 {

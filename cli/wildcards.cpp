@@ -54,10 +54,9 @@ bool matchesWildcard(std::string_view pattern, std::string_view name, CaseFold f
     return i == p.size();
 }
 
-std::vector<std::string>
-expandWildcards(const std::vector<std::string>& arguments,
-                const std::function<std::vector<std::string>(const std::string&)>& candidates,
-                CaseFold fold)
+std::vector<std::string> expandWildcards(
+    const std::vector<std::string>& arguments,
+    const std::function<std::vector<std::string>(const std::string&)>& candidates, CaseFold fold)
 {
     std::vector<std::string> expanded;
     for (const std::string& argument : arguments) {

@@ -23,14 +23,13 @@ using CaseFold = char32_t (*)(char32_t);
 /// the system takes for matches; only those whose own name matches are kept, since the system also
 /// matches the short 8.3 names (FOO~1.FIT for foo.fits under "*.fit"). An argument that matches
 /// nothing is kept as it is, so that the user is told that no such file was found.
-[[nodiscard]] std::vector<std::string>
-expandWildcards(const std::vector<std::string>& arguments,
-                const std::function<std::vector<std::string>(const std::string&)>& candidates,
-                CaseFold fold);
+[[nodiscard]] std::vector<std::string> expandWildcards(
+    const std::vector<std::string>& arguments,
+    const std::function<std::vector<std::string>(const std::string&)>& candidates, CaseFold fold);
 
 /// The arguments as expandWildcards() gives them, with the system's own listing of folders and its
 /// folding of letter case (Windows only).
-[[nodiscard]] std::vector<std::string>
-expandWildcardsOfWindows(const std::vector<std::string>& arguments);
+[[nodiscard]] std::vector<std::string> expandWildcardsOfWindows(
+    const std::vector<std::string>& arguments);
 
 } // namespace tarnis::cli

@@ -9,10 +9,7 @@ namespace tarnis {
 
 namespace {
 
-bool isContinuationByte(char c)
-{
-    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
+bool isContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 // Letters and their upper case: from `first` to `last`, every `step`-th character has its upper case
 // `delta` places away. Unicode's simple upper-case mapping (single characters only, as file systems
@@ -75,9 +72,9 @@ constexpr UpperCaseRun kUpperCaseRuns[] = {
 
 char32_t upperCase(char32_t c)
 {
-    const auto run =
-        std::lower_bound(std::begin(kUpperCaseRuns), std::end(kUpperCaseRuns), c,
-                         [](const UpperCaseRun& r, char32_t value) { return r.last < value; });
+    const auto run = std::lower_bound(
+        std::begin(kUpperCaseRuns), std::end(kUpperCaseRuns), c,
+        [](const UpperCaseRun& r, char32_t value) { return r.last < value; });
     if (run == std::end(kUpperCaseRuns) || c < run->first || (c - run->first) % run->step != 0)
         return c;
     return static_cast<char32_t>(static_cast<std::int32_t>(c) + run->delta);
@@ -134,9 +131,9 @@ std::size_t nameStart(std::string_view path)
     while (start > 0 && !isPathSeparator(path[start - 1]))
         --start;
 #ifdef _WIN32
-    const bool driveLetter =
-        path.size() >= 2 && path[1] == ':'
-        && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+    const bool driveLetter = path.size() >= 2 && path[1] == ':'
+                             && ((path[0] >= 'A' && path[0] <= 'Z')
+                                 || (path[0] >= 'a' && path[0] <= 'z'));
     if (start == 0 && driveLetter)
         start = 2;
 #endif

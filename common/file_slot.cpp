@@ -258,15 +258,9 @@ FileSlot::FileSlot(TemporaryFiles temporaryFiles, ChangeWatch changeWatch)
     detail::prepareProcess();
 }
 
-FileSlot::~FileSlot()
-{
-    close();
-}
+FileSlot::~FileSlot() { close(); }
 
-bool FileSlot::isOpen() const
-{
-    return state_->mode != State::Mode::Closed;
-}
+bool FileSlot::isOpen() const { return state_->mode != State::Mode::Closed; }
 
 void FileSlot::openForReading(const std::string& path)
 {
@@ -274,8 +268,8 @@ void FileSlot::openForReading(const std::string& path)
     const Subject who{FileAction::Read, path};
     if (isOpen())
         fail(who, Cause::SlotBusy);
-    detail::OpenedFile opened =
-        detail::openToRead(path, s.changeWatch == ChangeWatch::WherePossible, who);
+    detail::OpenedFile opened = detail::openToRead(
+        path, s.changeWatch == ChangeWatch::WherePossible, who);
     requireRegular(opened.info, who);
     s.file = std::move(opened.file);
     s.opened = opened.info;
@@ -320,8 +314,8 @@ void FileSlot::readAt(std::int64_t offset, std::span<std::uint8_t> buffer)
         || detail::readAt(s.file, offset, buffer, who) != buffer.size())
         fail(who, Cause::ChangedWhileReading);
     for (std::size_t done = 0; !s.watched && done < buffer.size(); done += kPieceBytes) {
-        const std::span<const std::uint8_t> piece =
-            std::span(buffer).subspan(done, std::min(kPieceBytes, buffer.size() - done));
+        const std::span<const std::uint8_t> piece = std::span(buffer).subspan(
+            done, std::min(kPieceBytes, buffer.size() - done));
         s.piecesRead.push_back(
             {offset + static_cast<std::int64_t>(done), piece.size(), digestOf(piece)});
     }
@@ -398,8 +392,8 @@ void FileSlot::copyFrom(const std::string& source, const FileStamp& expected)
     s.sourcePath = source;
     const Subject who = s.reading();
     // Watched from before it is looked at, so that whatever a writer does after the look is told.
-    detail::OpenedFile opened =
-        detail::openToRead(source, s.changeWatch == ChangeWatch::WherePossible, who);
+    detail::OpenedFile opened = detail::openToRead(
+        source, s.changeWatch == ChangeWatch::WherePossible, who);
     if (!(opened.info.stamp == expected))
         fail(who, Cause::ChangedWhileReading);
     s.file = std::move(opened.file);
@@ -441,8 +435,8 @@ FileIdentity FileSlot::commit()
     for (int attempt = 1;; ++attempt) {
         // Between this look and the move, only a program that changes the file in these
         // microseconds goes unseen.
-        const std::optional<FileInfo> there =
-            detail::lookAtName(s.folder, s.folder.outputName, who);
+        const std::optional<FileInfo> there = detail::lookAtName(s.folder, s.folder.outputName,
+                                                                 who);
         if (there && there->kind == FileKind::Folder)
             fail(who, Cause::FolderInTheWay);
         if (there && !(s.replacing && there->stamp == *s.replacing))

@@ -33,15 +33,9 @@ namespace {
 // first run after start); small calls also stay far below the 2 GiB that Linux moves in one.
 constexpr std::size_t kChunkBytes = std::size_t{1} << 22;
 
-int descriptor(const SystemFile& file)
-{
-    return static_cast<int>(file.get());
-}
+int descriptor(const SystemFile& file) { return static_cast<int>(file.get()); }
 
-std::string nativeName(const std::string& path)
-{
-    return pathFromUtf8(path).native();
-}
+std::string nativeName(const std::string& path) { return pathFromUtf8(path).native(); }
 
 [[noreturn]] void failWith(const Subject& who, int errorNumber)
 {
@@ -141,9 +135,9 @@ void writeDescriptor(int file, std::int64_t offset, std::span<const std::uint8_t
     std::size_t done = 0;
     while (done < data.size()) {
         const std::size_t wanted = std::min(data.size() - done, kChunkBytes);
-        const ssize_t written =
-            ::pwrite(file, data.data() + done, wanted,
-                     static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+        const ssize_t written = ::pwrite(
+            file, data.data() + done, wanted,
+            static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
         if (written < 0 && errno == EINTR)
             continue;
         if (written < 0)
@@ -435,10 +429,7 @@ Named moveTo(const Folder& folder, Temporary& temporary, const std::string& name
     return Named::Done;
 }
 
-void syncFolder(const Folder& folder, const Temporary&)
-{
-    ::fsync(descriptor(folder.file));
-}
+void syncFolder(const Folder& folder, const Temporary&) { ::fsync(descriptor(folder.file)); }
 
 void removeTemporary(const Folder& folder, Temporary& temporary) noexcept
 {

@@ -45,15 +45,9 @@ private:
     HANDLE value_;
 };
 
-HANDLE handle(const SystemFile& file)
-{
-    return reinterpret_cast<HANDLE>(file.get());
-}
+HANDLE handle(const SystemFile& file) { return reinterpret_cast<HANDLE>(file.get()); }
 
-SystemFile owned(HANDLE value)
-{
-    return SystemFile(reinterpret_cast<std::intptr_t>(value));
-}
+SystemFile owned(HANDLE value) { return SystemFile(reinterpret_cast<std::intptr_t>(value)); }
 
 // Access rights that sharing modes do not govern: opened with only these, a file can be looked at
 // even while another program holds it without sharing.
@@ -162,10 +156,7 @@ std::wstring nativePath(const std::string& path)
     return L"\\\\?\\" + full;
 }
 
-std::uint64_t combined(DWORD high, DWORD low)
-{
-    return std::uint64_t{high} << 32 | low;
-}
+std::uint64_t combined(DWORD high, DWORD low) { return std::uint64_t{high} << 32 | low; }
 
 std::uint64_t ticks(const FILETIME& time)
 {
@@ -250,12 +241,12 @@ bool markForRemoval(const Temporary& temporary, bool remove)
 }
 
 // The block cloning calls of ReFS, as the Windows SDK declares them (MinGW's headers lack them).
-constexpr DWORD kGetIntegrityInformation =
-    CTL_CODE(FILE_DEVICE_FILE_SYSTEM, 159, METHOD_BUFFERED, FILE_ANY_ACCESS);
-constexpr DWORD kSetIntegrityInformation =
-    CTL_CODE(FILE_DEVICE_FILE_SYSTEM, 160, METHOD_BUFFERED, FILE_READ_DATA | FILE_WRITE_DATA);
-constexpr DWORD kDuplicateExtentsToFile =
-    CTL_CODE(FILE_DEVICE_FILE_SYSTEM, 209, METHOD_BUFFERED, FILE_WRITE_DATA);
+constexpr DWORD kGetIntegrityInformation = CTL_CODE(FILE_DEVICE_FILE_SYSTEM, 159, METHOD_BUFFERED,
+                                                    FILE_ANY_ACCESS);
+constexpr DWORD kSetIntegrityInformation = CTL_CODE(FILE_DEVICE_FILE_SYSTEM, 160, METHOD_BUFFERED,
+                                                    FILE_READ_DATA | FILE_WRITE_DATA);
+constexpr DWORD kDuplicateExtentsToFile = CTL_CODE(FILE_DEVICE_FILE_SYSTEM, 209, METHOD_BUFFERED,
+                                                   FILE_WRITE_DATA);
 struct IntegrityInformation {
     WORD checksumAlgorithm;
     WORD reserved;
@@ -376,10 +367,7 @@ OpenedFile openToRead(const std::string& path, bool watch, const Subject& who)
     return opened;
 }
 
-FileInfo statusOf(const SystemFile& file, const Subject& who)
-{
-    return infoOf(handle(file), who);
-}
+FileInfo statusOf(const SystemFile& file, const Subject& who) { return infoOf(handle(file), who); }
 
 bool writerCameBy(const SystemFile&)
 {
@@ -398,8 +386,8 @@ Folder openFolder(const std::string& outputPath, const Subject& who)
     // a path relative to another drive's working folder ("C:x_R.fit" run from D:).
     const std::wstring wide = utf16(outputPath);
     std::wstring full(::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr), L'\0');
-    const DWORD length =
-        ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    const DWORD length = ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()),
+                                            full.data(), nullptr);
     if (length == 0 || length >= full.size())
         failWith(who, length == 0 ? ::GetLastError() : ERROR_BUFFER_OVERFLOW);
     full.resize(length);
@@ -470,9 +458,7 @@ void writeAt(const SystemFile& file, std::int64_t offset, std::span<const std::u
         failWith(who, ERROR_DISK_FULL);
 }
 
-void startWriteBack(const SystemFile&, std::int64_t, std::int64_t)
-{
-}
+void startWriteBack(const SystemFile&, std::int64_t, std::int64_t) {}
 
 void syncFile(const SystemFile& file, const Subject& who)
 {
@@ -567,9 +553,9 @@ void removeIfAbandoned(const Folder& folder, const std::string& name, int second
 {
     // Opening it without sharing fails as long as a running writer has it open; one that the
     // system is removing cannot be opened at all.
-    const SystemFile file =
-        owned(::CreateFileW(nativePath(folder.path + name).c_str(), DELETE | kLookOnly, 0, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const SystemFile file = owned(::CreateFileW(nativePath(folder.path + name).c_str(),
+                                                DELETE | kLookOnly, 0, nullptr, OPEN_EXISTING,
+                                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
     FILETIME now{};
     ::GetSystemTimeAsFileTime(&now);
@@ -585,8 +571,6 @@ void removeIfAbandoned(const Folder& folder, const std::string& name, int second
     ::SetFileInformationByHandle(handle(file), FileDispositionInfo, &remove, sizeof remove);
 }
 
-void prepareProcess()
-{
-}
+void prepareProcess() {}
 
 } // namespace tarnis::detail

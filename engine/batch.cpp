@@ -219,10 +219,10 @@ struct RunFiles::State {
     {
         return lookUp(byFoldedOutputPath, input.foldedPath, byOutputIdentity, input.identity);
     }
-    static std::vector<std::size_t>
-    lookUp(const std::multimap<std::string, std::size_t>& byPath, const std::string& path,
-           const std::multimap<FileIdentity, std::size_t>& byIdentity,
-           const std::optional<FileIdentity>& identity)
+    static std::vector<std::size_t> lookUp(
+        const std::multimap<std::string, std::size_t>& byPath, const std::string& path,
+        const std::multimap<FileIdentity, std::size_t>& byIdentity,
+        const std::optional<FileIdentity>& identity)
     {
         std::vector<std::size_t> found;
         for (auto [at, end] = byPath.equal_range(path); at != end; ++at)
@@ -252,8 +252,8 @@ RunFiles::RunFiles(const std::vector<std::pair<std::string, std::string>>& input
         input.foldedPath = foldCase(input.exactPath);
         input.identity = fileIdentityByName(folder + name);
         try {
-            input.outputPath =
-                s.options.outputFolder.value_or(folder) + outputFileName(name, folder + name);
+            input.outputPath = s.options.outputFolder.value_or(folder)
+                               + outputFileName(name, folder + name);
             input.foldedOutputPath = foldCase(comparablePath(*input.outputPath));
             input.outputIdentity = fileIdentityByName(*input.outputPath);
         } catch (const Error&) {
@@ -263,9 +263,9 @@ RunFiles::RunFiles(const std::vector<std::pair<std::string, std::string>>& input
         input.passedOver = byExactPath.contains(input.exactPath);
         if (input.identity) {
             for (auto [at, end] = s.byIdentity.equal_range(*input.identity); at != end; ++at)
-                input.passedOver =
-                    input.passedOver
-                    || s.inputs[at->second].foldedOutputPath == input.foldedOutputPath;
+                input.passedOver = input.passedOver
+                                   || s.inputs[at->second].foldedOutputPath
+                                          == input.foldedOutputPath;
         }
         byExactPath.emplace(input.exactPath, index);
         s.byFoldedPath.emplace(input.foldedPath, index);
@@ -380,10 +380,7 @@ void RunFiles::wrote(std::size_t index, const FileIdentity& written)
         index, index < state_->inputs.size() ? state_->inputs[index].shownName : std::string()};
 }
 
-const RunOptions& RunFiles::options() const
-{
-    return state_->options;
-}
+const RunOptions& RunFiles::options() const { return state_->options; }
 
 FileReport repairFile(const std::string& folder, const std::string& name, std::size_t index,
                       RunFiles& files, RunValues& run, FileSlot& slot)
@@ -421,8 +418,8 @@ FileReport repairFile(const std::string& folder, const std::string& name, std::s
         report.mosaic = layout->mosaic;
         // As far as the file's bytes go, as the repair goes; the layout's size fits in 64 bits.
         const std::int64_t imageSamples = layout->rowBytes / 2 * layout->rows * layout->planes;
-        report.samples =
-            std::clamp((run.fileLength - layout->dataStart) / 2, std::int64_t{0}, imageSamples);
+        report.samples = std::clamp((run.fileLength - layout->dataStart) / 2, std::int64_t{0},
+                                    imageSamples);
     }
     const auto repair = [&](const PatchedFile& file) {
         try {
@@ -445,8 +442,8 @@ FileReport repairFile(const std::string& folder, const std::string& name, std::s
     // An input is named by its name where the outputs go beside the inputs, by its path elsewhere.
     const std::string& shownName = options.outputFolder ? inputPath : name;
     files.checkOutputName(index, shownName, report.outputPath, action);
-    const std::optional<FileStamp> replacing =
-        replaceableOutput(report.outputPath, print, shownName, index, files, slot, action);
+    const std::optional<FileStamp> replacing = replaceableOutput(
+        report.outputPath, print, shownName, index, files, slot, action);
     if (options.checkOnly)
         return report;
     // The input's permissions, so that a private frame gives a private output; its owner may write

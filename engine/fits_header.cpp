@@ -79,8 +79,8 @@ std::optional<double> realValue(std::string_view text)
     std::replace(number.begin(), number.end(), 'D', 'E');
     double value = 0;
     const char* const last = number.data() + number.size();
-    const auto [stop, error] =
-        std::from_chars(number.data() + (number.starts_with('+') ? 1 : 0), last, value);
+    const auto [stop, error] = std::from_chars(number.data() + (number.starts_with('+') ? 1 : 0),
+                                               last, value);
     if (error != std::errc() || stop != last)
         return std::nullopt;
     return value;

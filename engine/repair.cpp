@@ -52,10 +52,7 @@ std::uint8_t combine(unsigned below, unsigned above)
     return static_cast<std::uint8_t>(below > 0 && above > 0 ? (below + above) / 2 : below + above);
 }
 
-bool isDropout(const std::uint8_t* sample)
-{
-    return sample[0] == 0x80 && sample[1] == 0x00;
-}
+bool isDropout(const std::uint8_t* sample) { return sample[0] == 0x80 && sample[1] == 0x00; }
 
 // One plane of samples: bytes [start, end) of the buffer, `end` being where bytes below stop
 // counting. A dropout's neighbours lie `reach` bytes above and below it: one row, or two rows under
@@ -100,8 +97,8 @@ TARNIS_ALWAYS_INLINE bool repairFromOwnColour(std::uint8_t* data, std::int64_t r
                                               std::int64_t end, std::int64_t pos)
 {
     const unsigned above = physicalValue(data + pos - reach);
-    const unsigned below =
-        !NearTheEnd || pos + reach + 1 < end ? physicalValue(data + pos + reach) : 0;
+    const unsigned below = !NearTheEnd || pos + reach + 1 < end ? physicalValue(data + pos + reach)
+                                                                : 0;
     const unsigned value = above > 0 && below > 0 ? (above + below) / 2 : above + below;
     const unsigned stored = value ^ 0x8000u;
     data[pos] = static_cast<std::uint8_t>(stored >> 8);
@@ -138,8 +135,9 @@ constexpr std::int64_t kBlockBytes = 64;
 // samples of such a block are then tested one by one.
 std::uint64_t dropoutMaskPortable(const std::uint8_t* block)
 {
-    constexpr std::uint64_t kDropoutLanes =
-        std::endian::native == std::endian::little ? 0x0080008000800080u : 0x8000800080008000u;
+    constexpr std::uint64_t kDropoutLanes = std::endian::native == std::endian::little
+                                                ? 0x0080008000800080u
+                                                : 0x8000800080008000u;
     constexpr std::uint64_t kLaneOnes = 0x0001000100010001u;
     constexpr std::uint64_t kLaneTopBits = 0x8000800080008000u;
     std::uint64_t marks = 0;
@@ -334,8 +332,8 @@ TARNIS_AVX2_FUNCTION std::int64_t repairBlocksAvx2(const Plane p, std::int64_t p
             repairMarked<M>(p, pos + kBlockBytes, mask, found, delayed);
     }
     if (pos + kBlockBytes <= to) {
-        if (const std::uint64_t mask =
-                dropoutMask(dropoutLanes(p.data + pos), dropoutLanes(p.data + pos + 32)))
+        if (const std::uint64_t mask = dropoutMask(dropoutLanes(p.data + pos),
+                                                   dropoutLanes(p.data + pos + 32)))
             repairMarked<M>(p, pos, mask, found, delayed);
         pos += kBlockBytes;
     }
@@ -436,11 +434,11 @@ void checkLength(std::span<std::uint8_t> fileData, std::int64_t fileLength)
 void checkLayout(const ImageLayout& layout)
 {
     constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-    const bool valid =
-        layout.dataStart > 0 && layout.dataStart % 2 == 0 && layout.rowBytes > 0
-        && layout.rowBytes % 2 == 0 && layout.rows > 0 && layout.planes > 0
-        && layout.rows <= kMax / layout.rowBytes
-        && layout.planes <= (kMax - layout.dataStart) / (layout.rows * layout.rowBytes);
+    const bool valid = layout.dataStart > 0 && layout.dataStart % 2 == 0 && layout.rowBytes > 0
+                       && layout.rowBytes % 2 == 0 && layout.rows > 0 && layout.planes > 0
+                       && layout.rows <= kMax / layout.rowBytes
+                       && layout.planes
+                              <= (kMax - layout.dataStart) / (layout.rows * layout.rowBytes);
     if (!valid)
         throw std::invalid_argument(
             "repairDropouts: the layout has no rows, an odd or non-positive size, or too many bytes");

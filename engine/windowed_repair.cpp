@@ -38,11 +38,11 @@ void writeChanges(const PatchedFile& file, std::int64_t from,
         first = last = 0;
     };
     for (std::size_t at = 0; at < repaired.size();) {
-        const std::size_t end =
-            std::min(repaired.size(),
-                     at
-                         + static_cast<std::size_t>(
-                             kBlockBytes - (from + static_cast<std::int64_t>(at)) % kBlockBytes));
+        const std::size_t end = std::min(
+            repaired.size(),
+            at
+                + static_cast<std::size_t>(kBlockBytes
+                                           - (from + static_cast<std::int64_t>(at)) % kBlockBytes));
         if (std::memcmp(repaired.data() + at, asRead + at, end - at) == 0) {
             writeRun();
         } else {
@@ -76,9 +76,9 @@ RepairCounts repairInWindows(const PatchedFile& file, std::int64_t fileLength,
         || (file.write && !window.asRead.resize(static_cast<std::size_t>(stretch))))
         throw std::bad_alloc();
     std::uint8_t* const bytes = window.bytes.bytes().data();
-    std::int64_t start =
-        std::max<std::int64_t>(layout.dataStart - above, 0); // the file's byte at bytes[0]
-    std::int64_t loaded = start;                             // where the bytes read end
+    std::int64_t start = std::max<std::int64_t>(layout.dataStart - above,
+                                                0); // the file's byte at bytes[0]
+    std::int64_t loaded = start;                    // where the bytes read end
     for (std::int64_t from = layout.dataStart; from < end;) {
         const std::int64_t to = std::min(from + stretch, end);
         if (const std::int64_t wanted = std::min(to + reach, fileLength); wanted > loaded) {

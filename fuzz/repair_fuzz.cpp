@@ -89,8 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t at = 8; at + 3 <= size; at += 3) {
         const std::uint32_t mark = in.byte(at) | in.byte(at + 1) << 8 | in.byte(at + 2) << 16;
         const int count = static_cast<int>((mark >> 2) & 7);
-        const std::int64_t pos =
-            (length & ~std::int64_t{1}) - 2 - 2 * static_cast<std::int64_t>(mark >> 5);
+        const std::int64_t pos = (length & ~std::int64_t{1}) - 2
+                                 - 2 * static_cast<std::int64_t>(mark >> 5);
         for (int k = 0; k <= count; ++k) {
             switch (mark & 3) {
             case 0: put(pos - k * row, 0x80, 0x00); break;
@@ -161,8 +161,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             },
             {}};
         tarnis::RepairWindow window;
-        const tarnis::RepairCounts windowed =
-            tarnis::repairInWindows(file, length, layout, window, stretch);
+        const tarnis::RepairCounts windowed = tarnis::repairInWindows(file, length, layout, window,
+                                                                      stretch);
         if (!std::equal(expected.begin(), expected.end(), patched.begin(), patched.end())
             || (ownLayout && windowed != plainCounts))
             fail("the repair in windows differs from the whole buffer's", length);

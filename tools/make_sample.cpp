@@ -134,8 +134,8 @@ std::string monochromeSample(bool otherCamera)
     header += otherCamera ? stringCard("OBJECT", "NGC7000",
                                        "a strip across the North America Nebula, made up")
                           : stringCard("OBJECT", "M42", "a strip across the Orion Nebula, made up");
-    header +=
-        card("COMMENT", "", "Sample for Tarnis: samples that read 0 (stored 0x8000) are dropouts.");
+    header += card("COMMENT", "",
+                   "Sample for Tarnis: samples that read 0 (stored 0x8000) are dropouts.");
     if (otherCamera) {
         // What a capture program writes about an exposure: enough cards for a second record.
         header += stringCard("DATE-OBS", "2026-12-06T22:15:03", "start of the exposure, UTC");
@@ -164,8 +164,8 @@ std::string monochromeSample(bool otherCamera)
     std::vector<std::uint16_t> samples(static_cast<std::size_t>(kWidth) * kRows);
     for (int y = 0; y < kRows; ++y) {
         for (int x = 0; x < kWidth; ++x) {
-            const double glow =
-                1800.0 * std::exp(-std::pow((x - 3000.0 * scale) / (900.0 * scale), 2));
+            const double glow = 1800.0
+                                * std::exp(-std::pow((x - 3000.0 * scale) / (900.0 * scale), 2));
             double value = 1000.0 + glow + 25.0 * noise.normal();
             for (const Star& star : stars) {
                 const double dx = x - star.x * scale;
@@ -216,8 +216,8 @@ std::string colourSample()
     header += stringCard("BAYERPAT", "RGGB", "2x2 mosaic: R G in row 0, G B in row 1");
     header += card("XBAYROFF", "0", "mosaic offset in x");
     header += card("YBAYROFF", "0", "mosaic offset in y");
-    header +=
-        card("COMMENT", "", "Sample for Tarnis: a raw one-shot-colour frame; samples that read 0");
+    header += card("COMMENT", "",
+                   "Sample for Tarnis: a raw one-shot-colour frame; samples that read 0");
     header += card("COMMENT", "", "(stored 0x8000) are dropouts.");
 
     // Sky; a ring of red hydrogen-alpha light, brighter in a few clumps; hot blue stars in the ring's
@@ -253,13 +253,13 @@ std::string colourSample()
             const int colour = (y % 2) + (x % 2);
             const double dx = x - 118.0;
             const double dy = y - 62.0;
-            const double ring =
-                std::exp(-std::pow((std::sqrt(dx * dx + dy * dy) - 42.0) / 16.0, 2));
+            const double ring = std::exp(
+                -std::pow((std::sqrt(dx * dx + dy * dy) - 42.0) / 16.0, 2));
             double nebula = 0.6 * ring;
             for (const auto& [cx, cy, width, strength] : clumps)
-                nebula +=
-                    strength
-                    * std::exp(-((x - cx) * (x - cx) + (y - cy) * (y - cy)) / (2 * width * width));
+                nebula += strength
+                          * std::exp(-((x - cx) * (x - cx) + (y - cy) * (y - cy))
+                                     / (2 * width * width));
             double value = std::array<double, 3>{700, 900, 650}[colour]
                            + nebula * std::array<double, 3>{9000, 1100, 700}[colour];
             for (const ColouredStar& star : stars) {

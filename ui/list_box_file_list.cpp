@@ -4,10 +4,7 @@
 
 namespace tarnis {
 
-void ListBoxFileList::clear()
-{
-    listBox_.clear();
-}
+void ListBoxFileList::clear() { listBox_.clear(); }
 
 void ListBoxFileList::append(const std::string& entry)
 {
@@ -28,10 +25,7 @@ std::vector<std::string> ListBoxFileList::allEntries() const
     return all;
 }
 
-void ListBoxFileList::removeEntry0()
-{
-    delete listBox_.takeItem(0);
-}
+void ListBoxFileList::removeEntry0() { delete listBox_.takeItem(0); }
 
 void ListBoxFileList::repaint()
 {

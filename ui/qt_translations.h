@@ -13,7 +13,7 @@ namespace tarnis {
 /// window does. They come from Qt's translations folder (on Debian the package
 /// qt6-translations-l10n). The translations stay in effect while the returned translator lives; it
 /// is null when Qt has none for the language, and Qt's texts then stay English.
-[[nodiscard]] std::unique_ptr<QTranslator>
-installQtTranslations(const QLocale& locale = QLocale::system());
+[[nodiscard]] std::unique_ptr<QTranslator> installQtTranslations(
+    const QLocale& locale = QLocale::system());
 
 } // namespace tarnis

@@ -57,9 +57,9 @@ HWND makeControl(HWND parent, const layout::Control& control, int id)
     // order of its entries (no LBS_SORT), allows one selected entry, and keeps the height it is
     // given rather than a whole number of rows; a name wider than the list scrolls sideways.
     const bool button = control.kind == layout::Kind::Button;
-    const DWORD style =
-        WS_CHILD | WS_VISIBLE | WS_TABSTOP
-        | (button ? BS_PUSHBUTTON : WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT);
+    const DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP
+                        | (button ? BS_PUSHBUTTON
+                                  : WS_VSCROLL | WS_HSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT);
     return ::CreateWindowExW(button ? 0 : WS_EX_CLIENTEDGE, button ? L"BUTTON" : L"LISTBOX",
                              utf16(control.caption).c_str(), style, 0, 0, 0, 0, parent,
                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
@@ -86,14 +86,14 @@ Form1::Form1(std::unique_ptr<OpenFileDialog> dialog, std::unique_ptr<ErrorMessag
         throw std::runtime_error("the window could not be created");
     // Made in tab order, which is the order in which the keyboard interface moves between them.
     for (std::size_t i = 0; i < controls_.size(); ++i)
-        controls_[i] =
-            makeControl(window_, layout::kControls[i], kFirstControlId + static_cast<int>(i));
+        controls_[i] = makeControl(window_, layout::kControls[i],
+                                   kFirstControlId + static_cast<int>(i));
     ::DragAcceptFiles(window_, TRUE);
     layOut(::GetDpiForWindow(window_), true);
 
     dialog_ = dialog ? std::move(dialog) : std::make_unique<Win32OpenFileDialog>(window_);
-    messageBox_ =
-        messageBox ? std::move(messageBox) : std::make_unique<Win32ErrorMessageBox>(window_);
+    messageBox_ = messageBox ? std::move(messageBox)
+                             : std::make_unique<Win32ErrorMessageBox>(window_);
     fileList_ = std::make_unique<ListBoxFileList>(control("List1"));
     logic_ = std::make_unique<Form1Logic>(*fileList_, *dialog_, *messageBox_);
     logic_->load();

@@ -51,10 +51,7 @@ std::string ListBoxFileList::entry(int index) const
     return utf8(text);
 }
 
-std::string ListBoxFileList::entry0() const
-{
-    return entry(0);
-}
+std::string ListBoxFileList::entry0() const { return entry(0); }
 
 std::vector<std::string> ListBoxFileList::allEntries() const
 {
@@ -65,10 +62,7 @@ std::vector<std::string> ListBoxFileList::allEntries() const
     return all;
 }
 
-void ListBoxFileList::removeEntry0()
-{
-    ::SendMessageW(listBox_, LB_DELETESTRING, 0, 0);
-}
+void ListBoxFileList::removeEntry0() { ::SendMessageW(listBox_, LB_DELETESTRING, 0, 0); }
 
 void ListBoxFileList::repaint()
 {

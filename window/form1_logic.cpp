@@ -13,10 +13,7 @@ Form1Logic::Form1Logic(FileList& fileList, OpenFileDialog& dialog, ErrorMessageB
 {
 }
 
-void Form1Logic::load()
-{
-    fileList_.clear();
-}
+void Form1Logic::load() { fileList_.clear(); }
 
 void Form1Logic::selectFiles()
 {
@@ -50,10 +47,7 @@ void Form1Logic::runBatch()
     }
 }
 
-void Form1Logic::closeApplication()
-{
-    fileSlot_.close();
-}
+void Form1Logic::closeApplication() { fileSlot_.close(); }
 
 void Form1Logic::queueFiles(const std::vector<std::string>& paths, const std::string& currentFolder)
 {

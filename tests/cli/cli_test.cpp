@@ -97,10 +97,7 @@ struct CliCase {
     std::string after = {};
 };
 
-void PrintTo(const CliCase& c, std::ostream* out)
-{
-    *out << c.label;
-}
+void PrintTo(const CliCase& c, std::ostream* out) { *out << c.label; }
 
 class Cli : public ::testing::TestWithParam<CliCase> {};
 
@@ -165,284 +162,122 @@ const std::string kHint = "Try 'tarnis-repair --help' for more information.\n";
 const std::string kJapaneseHint = "詳しくは「tarnis-repair --help」を見てください。\n";
 const std::string kJapanese = "LANG=ja_JP.UTF-8";
 
+// A table reads best one case to a line.
+// clang-format off
 const std::vector<CliCase> kCases = {
     // Relative to its folder and absolute, Japanese too; each output beside its input; a failure
     // among them said on one line and passed by.
-    CliCase{
-        "repairs_beside_each_input_and_goes_on_after_a_failure",
-        {"../a.fit", "../float.fit", "@夜/星雲 M42.fit"},
-        "夜",
-        1,
-        "../a.fit\t../a_R.fit\t2\t1\tmono\n@夜/星雲 M42.fit\t@夜/星雲 M42_R.fit\t1\t0\tmono\n",
-        "tarnis-repair: ../float.fit: cannot repair: not a 16-bit integer image (BITPIX = -32)\n",
-        {"a_R.fit", "夜/星雲 M42_R.fit"}},
+    CliCase{"repairs_beside_each_input_and_goes_on_after_a_failure", {"../a.fit", "../float.fit", "@夜/星雲 M42.fit"}, "夜", 1,
+            "../a.fit\t../a_R.fit\t2\t1\tmono\n@夜/星雲 M42.fit\t@夜/星雲 M42_R.fit\t1\t0\tmono\n",
+            "tarnis-repair: ../float.fit: cannot repair: not a 16-bit integer image (BITPIX = -32)\n", {"a_R.fit", "夜/星雲 M42_R.fit"}},
     // And says what a run would refuse: nothing is to be written. In Japanese under a Japanese locale.
-    CliCase{
-        "check_counts_and_writes_nothing",
-        {"--check", "a.fit", "m31.fit", "m31_R.fit", "bias.fit", "c.fit"},
-        ".",
-        1,
-        "a.fit\ta_R.fit\t2\t1\tmono\nm31_R.fit\tm31_R_R.fit\t1\t0\tmono\nbias.fit\tbias_R.fit\t250\t0\tmono\nc.fit\tc_R.fit\t1\t3\tbayer\n",
-        "tarnis-repair: m31_R.fit: このファイルの出力は書き込めません。「m31.fit」の出力ファイルの名前が、選択されたファイルと同じです。"
-        "選択されたファイルは上書きしません。\n"
-        "tarnis-repair: bias.fit: 警告: サンプルの 2.06 % がドロップアウトです。オフセットなしで撮った画像（バイアスや、シミュレーターの"
-        "画像など）では本当の 0 も同じ形で記録されるため、ドロップアウトとして修復されます。\n",
-        {},
-        kJapanese},
+    CliCase{"check_counts_and_writes_nothing", {"--check", "a.fit", "m31.fit", "m31_R.fit", "bias.fit", "c.fit"}, ".", 1,
+            "a.fit\ta_R.fit\t2\t1\tmono\nm31_R.fit\tm31_R_R.fit\t1\t0\tmono\nbias.fit\tbias_R.fit\t250\t0\tmono\nc.fit\tc_R.fit\t1\t3\tbayer\n",
+            "tarnis-repair: m31_R.fit: このファイルの出力は書き込めません。「m31.fit」の出力ファイルの名前が、選択されたファイルと同じです。"
+            "選択されたファイルは上書きしません。\n"
+            "tarnis-repair: bias.fit: 警告: サンプルの 2.06 % がドロップアウトです。オフセットなしで撮った画像（バイアスや、シミュレーターの"
+            "画像など）では本当の 0 も同じ形で記録されるため、ドロップアウトとして修復されます。\n",
+            {}, kJapanese},
     // A frame with no offset: its zeros are repaired as dropouts, and that is said, even with --quiet.
-    CliCase{
-        "warns_of_a_file_whose_samples_are_more_than_one_percent_dropouts",
-        {"--quiet", "bias.fit"},
-        ".",
-        0,
-        "",
-        "tarnis-repair: bias.fit: warning: 2.06 % of the samples are dropouts; a frame taken without an offset (a bias, a "
-        "simulator's frame) stores its true zeros alike, and they were repaired as dropouts\n",
-        {"bias_R.fit"}},
+    CliCase{"warns_of_a_file_whose_samples_are_more_than_one_percent_dropouts", {"--quiet", "bias.fit"}, ".", 0, "",
+            "tarnis-repair: bias.fit: warning: 2.06 % of the samples are dropouts; a frame taken without an offset (a bias, a "
+            "simulator's frame) stores its true zeros alike, and they were repaired as dropouts\n",
+            {"bias_R.fit"}},
     // Short options together: nothing but failures, and nothing written.
-    CliCase{
-        "quiet_and_check_together",
-        {"-qc", "a.fit", "float.fit"},
-        ".",
-        1,
-        "",
-        "tarnis-repair: float.fit: ファイルを修復できませんでした。16 ビット整数の画像ではありません（BITPIX = -32）。\n",
-        {},
-        kJapanese},
+    CliCase{"quiet_and_check_together", {"-qc", "a.fit", "float.fit"}, ".", 1, "",
+            "tarnis-repair: float.fit: ファイルを修復できませんでした。16 ビット整数の画像ではありません（BITPIX = -32）。\n", {}, kJapanese},
     // The first file, of 12 MB, is done long after the two small ones.
-    CliCase{
-        "jobs_write_the_same_and_keep_the_lines_in_order",
-        {"-j4", "big.fit", "a.fit", "夜/星雲 M42.fit"},
-        ".",
-        0,
-        "big.fit\tbig_R.fit\t1\t0\tmono\na.fit\ta_R.fit\t2\t1\tmono\n夜/星雲 M42.fit\t夜/星雲 M42_R.fit\t1\t0\tmono\n",
-        "",
-        {"big_R.fit", "a_R.fit", "夜/星雲 M42_R.fit"}},
+    CliCase{"jobs_write_the_same_and_keep_the_lines_in_order", {"-j4", "big.fit", "a.fit", "夜/星雲 M42.fit"}, ".", 0,
+            "big.fit\tbig_R.fit\t1\t0\tmono\na.fit\ta_R.fit\t2\t1\tmono\n夜/星雲 M42.fit\t夜/星雲 M42_R.fit\t1\t0\tmono\n", "",
+            {"big_R.fit", "a_R.fit", "夜/星雲 M42_R.fit"}},
     // A file named, however it is written, is never replaced, even where it does not exist yet.
-    CliCase{
-        "never_replaces_a_file_named_on_its_command_line",
-        {"m31.fit", "./m31_R.fit", "a.fit", "././a_R.fit"},
-        ".",
-        1,
-        "./m31_R.fit\t./m31_R_R.fit\t1\t0\tmono\n",
-        "tarnis-repair: m31_R.fit: cannot write: the output of 'm31.fit' would have the name of a file to be repaired, which is "
-        "never replaced\n…tarnis-repair: ././a_R.fit: cannot read: no such file\n",
-        {"m31_R_R.fit"}},
+    CliCase{"never_replaces_a_file_named_on_its_command_line", {"m31.fit", "./m31_R.fit", "a.fit", "././a_R.fit"}, ".", 1,
+            "./m31_R.fit\t./m31_R_R.fit\t1\t0\tmono\n",
+            "tarnis-repair: m31_R.fit: cannot write: the output of 'm31.fit' would have the name of a file to be repaired, which is "
+            "never replaced\n…tarnis-repair: ././a_R.fit: cannot read: no such file\n",
+            {"m31_R_R.fit"}},
     // The help and the usage errors in the user's language: what LC_ALL, LC_MESSAGES or LANG says,
     // the first of them that is set and not empty.
-    CliCase{
-        "help",
-        {"--help"},
-        ".",
-        0,
-        "Usage: tarnis-repair [OPTION]... FILE...\n…\n  -o, --output-dir=DIR  write every output into the folder DIR instead\n…"
-        "  1. the input, as given\n  2. the output\n…Exit status:\n  0  every file repaired (with --check: counted)\n…",
-        "",
-        {}},
-    CliCase{
-        "help_in_japanese",
-        {"-h"},
-        ".",
-        0,
-        "使い方: tarnis-repair [オプション]... ファイル...\n…\n  -q, --quiet           失敗と警告のほかは何も表示しません\n…"
-        "  4. 値を取れる上下のサンプルがないため残したドロップアウトの数（最初の行、カラー画像では最初の 2 行など）\n…  2  コマンドラインに誤りがあります（何も処理していません）\n…",
-        "",
-        {},
-        "LANG=ja"},
+    CliCase{"help", {"--help"}, ".", 0,
+            "Usage: tarnis-repair [OPTION]... FILE...\n…\n  -o, --output-dir=DIR  write every output into the folder DIR instead\n…"
+            "  1. the input, as given\n  2. the output\n…Exit status:\n  0  every file repaired (with --check: counted)\n…",
+            "", {}},
+    CliCase{"help_in_japanese", {"-h"}, ".", 0,
+            "使い方: tarnis-repair [オプション]... ファイル...\n…\n  -q, --quiet           失敗と警告のほかは何も表示しません\n…"
+            "  4. 値を取れる上下のサンプルがないため残したドロップアウトの数（最初の行、カラー画像では最初の 2 行など）\n…  2  コマンドラインに誤りがあります（何も処理していません）\n…",
+            "", {}, "LANG=ja"},
     CliCase{"version", {"--version"}, ".", 0, "tarnis-repair 3.0\n", "", {}},
-    CliCase{"lc_all_comes_before_lang",
-            {},
-            ".",
-            2,
-            "",
-            "tarnis-repair: no file given\n" + kHint,
-            {},
-            "LC_ALL=C LANG=ja_JP.UTF-8"},
-    CliCase{"lc_messages_comes_before_lang",
-            {},
-            ".",
-            2,
-            "",
-            "tarnis-repair: ファイルが指定されていません。\n" + kJapaneseHint,
-            {},
+    CliCase{"lc_all_comes_before_lang", {}, ".", 2, "", "tarnis-repair: no file given\n" + kHint, {}, "LC_ALL=C LANG=ja_JP.UTF-8"},
+    CliCase{"lc_messages_comes_before_lang", {}, ".", 2, "", "tarnis-repair: ファイルが指定されていません。\n" + kJapaneseHint, {},
             "LC_MESSAGES=ja_JP LANG=en_US.UTF-8"},
-    CliCase{"unknown_option_among_short_ones",
-            {"-qx", "a.fit"},
-            ".",
-            2,
-            "",
-            "tarnis-repair: 知らないオプションです: -x\n" + kJapaneseHint,
-            {},
+    CliCase{"unknown_option_among_short_ones", {"-qx", "a.fit"}, ".", 2, "", "tarnis-repair: 知らないオプションです: -x\n" + kJapaneseHint, {},
             kJapanese},
-    CliCase{"no_jobs",
-            {"--jobs", "0", "a.fit"},
-            ".",
-            2,
-            "",
-            "tarnis-repair: option '--jobs' takes a whole number from 1 to 256, not '0'\n" + kHint,
-            {}},
-    CliCase{"too_many_jobs",
-            {"-j", "257", "a.fit"},
-            ".",
-            2,
-            "",
-            "tarnis-repair: --jobs には 1 から 256 までの整数を指定してください: 257\n"
-                + kJapaneseHint,
-            {},
-            kJapanese},
-    CliCase{"jobs_without_a_number",
-            {"a.fit", "-qj"},
-            ".",
-            2,
-            "",
-            "tarnis-repair: option '--jobs' needs the number of files to repair at a time\n"
-                + kHint,
-            {}},
-    CliCase{"a_value_for_an_option_that_takes_none",
-            {"--quiet=yes", "a.fit"},
-            ".",
-            2,
-            "",
-            "tarnis-repair: --quiet には値を付けられません。\n" + kJapaneseHint,
-            {},
-            kJapanese},
+    CliCase{"no_jobs", {"--jobs", "0", "a.fit"}, ".", 2, "",
+            "tarnis-repair: option '--jobs' takes a whole number from 1 to 256, not '0'\n" + kHint, {}},
+    CliCase{"too_many_jobs", {"-j", "257", "a.fit"}, ".", 2, "",
+            "tarnis-repair: --jobs には 1 から 256 までの整数を指定してください: 257\n" + kJapaneseHint, {}, kJapanese},
+    CliCase{"jobs_without_a_number", {"a.fit", "-qj"}, ".", 2, "",
+            "tarnis-repair: option '--jobs' needs the number of files to repair at a time\n" + kHint, {}},
+    CliCase{"a_value_for_an_option_that_takes_none", {"--quiet=yes", "a.fit"}, ".", 2, "",
+            "tarnis-repair: --quiet には値を付けられません。\n" + kJapaneseHint, {}, kJapanese},
     // The output folder must be there.
-    CliCase{"output_folder_not_given",
-            {"a.fit", "--output-dir"},
-            ".",
-            2,
-            "",
-            "tarnis-repair: --output-dir の後に、出力先のフォルダを指定してください。\n"
-                + kJapaneseHint,
-            {},
-            kJapanese},
-    CliCase{"output_folder_that_does_not_exist",
-            {"-onowhere", "a.fit"},
-            ".",
-            2,
-            "",
-            "tarnis-repair: option '--output-dir' needs an existing folder; there is no 'nowhere'\n"
-                + kHint,
-            {}},
-    CliCase{"output_folder_that_is_a_file",
-            {"--output-dir=a.fit", "a.fit"},
-            ".",
-            2,
-            "",
-            "tarnis-repair: --output-dir にはフォルダを指定してください: a.fit\n" + kJapaneseHint,
-            {},
-            kJapanese},
+    CliCase{"output_folder_not_given", {"a.fit", "--output-dir"}, ".", 2, "",
+            "tarnis-repair: --output-dir の後に、出力先のフォルダを指定してください。\n" + kJapaneseHint, {}, kJapanese},
+    CliCase{"output_folder_that_does_not_exist", {"-onowhere", "a.fit"}, ".", 2, "",
+            "tarnis-repair: option '--output-dir' needs an existing folder; there is no 'nowhere'\n" + kHint, {}},
+    CliCase{"output_folder_that_is_a_file", {"--output-dir=a.fit", "a.fit"}, ".", 2, "",
+            "tarnis-repair: --output-dir にはフォルダを指定してください: a.fit\n" + kJapaneseHint, {}, kJapanese},
     // After "--" every argument is a file, even one that looks like an option.
-    CliCase{"jobs_up_to_256_given_with_equals_and_options_ended_by_two_dashes",
-            {"--jobs=256", "--", "-q", "a.fit"},
-            ".",
-            1,
-            "a.fit\ta_R.fit\t2\t1\tmono\n",
-            "tarnis-repair: -q: cannot read: no such file\n",
-            {"a_R.fit"}},
+    CliCase{"jobs_up_to_256_given_with_equals_and_options_ended_by_two_dashes", {"--jobs=256", "--", "-q", "a.fit"}, ".", 1,
+            "a.fit\ta_R.fit\t2\t1\tmono\n", "tarnis-repair: -q: cannot read: no such file\n", {"a_R.fit"}},
 #ifndef _WIN32
     // English where no variable says a language (Windows asks the user's interface then).
-    CliCase{"unknown_option",
-            {"--frobnicate", "a.fit"},
-            ".",
-            2,
-            "",
-            "tarnis-repair: unknown option '--frobnicate'\n" + kHint,
-            {},
-            ""},
+    CliCase{"unknown_option", {"--frobnicate", "a.fit"}, ".", 2, "", "tarnis-repair: unknown option '--frobnicate'\n" + kHint, {}, ""},
     // Started without standard input and output, as from a service: a file opened later must
     // not be given their numbers, where the report would land in an output.
-    CliCase{"closed_standard_streams_are_the_null_device",
-            {"-j", "2", "a.fit", "big.fit", "夜/星雲 M42.fit"},
-            ".",
-            0,
-            "",
-            "",
-            {"a_R.fit", "big_R.fit", "夜/星雲 M42_R.fit"},
-            "LANG=C",
-            "",
-            "<&- >&-"},
+    CliCase{"closed_standard_streams_are_the_null_device", {"-j", "2", "a.fit", "big.fit", "夜/星雲 M42.fit"}, ".", 0, "", "",
+            {"a_R.fit", "big_R.fit", "夜/星雲 M42_R.fit"}, "LANG=C", "", "<&- >&-"},
     // Each file is one line of the report, and each failure one line, whatever its name holds.
-    CliCase{"names_written_as_in_c",
-            {"a\\b\tc\nd.fit", "x\ry\033.fit"},
-            ".",
-            1,
-            "a\\\\b\\tc\\nd.fit\ta\\\\b\\tc\\nd_R.fit\t0\t0\tmono\n",
-            "tarnis-repair: x\\ry\\033.fit: cannot read: no such file\n",
-            {"a\\b\tc\nd_R.fit"}},
+    CliCase{"names_written_as_in_c", {"a\\b\tc\nd.fit", "x\ry\033.fit"}, ".", 1, "a\\\\b\\tc\\nd.fit\ta\\\\b\\tc\\nd_R.fit\t0\t0\tmono\n",
+            "tarnis-repair: x\\ry\\033.fit: cannot read: no such file\n", {"a\\b\tc\nd_R.fit"}},
     // Two inputs whose outputs are one file through the folder's link, and one header (no date):
     // the second is refused rather than replace what the run wrote for the first.
-    CliCase{
-        "an_output_the_run_wrote_is_not_replaced_for_another_input",
-        {"夜/m42.fit", "link/m42.fts"},
-        ".",
-        1,
-        "夜/m42.fit\t夜/m42_R.fit\t0\t0\tmono\n",
-        "tarnis-repair: link/m42_R.fit: cannot write: the output of 'm42.fit', repaired earlier in this run, has the same name "
-        "(ignoring letter case); it is not replaced\n",
-        {"夜/m42_R.fit"}},
+    CliCase{"an_output_the_run_wrote_is_not_replaced_for_another_input", {"夜/m42.fit", "link/m42.fts"}, ".", 1,
+            "夜/m42.fit\t夜/m42_R.fit\t0\t0\tmono\n",
+            "tarnis-repair: link/m42_R.fit: cannot write: the output of 'm42.fit', repaired earlier in this run, has the same name "
+            "(ignoring letter case); it is not replaced\n",
+            {"夜/m42_R.fit"}},
     // The warning is said although the report could not be.
-    CliCase{
-        "a_report_that_cannot_be_written_is_a_failure",
-        {"a.fit", "bias.fit"},
-        ".",
-        1,
-        "",
-        "tarnis-repair: bias.fit: 警告: サンプルの 2.06 % がドロップアウトです。オフセットなしで撮った画像（バイアスや、シミュレーターの"
-        "画像など）では本当の 0 も同じ形で記録されるため、ドロップアウトとして修復しました。\n"
-        "tarnis-repair: 標準出力に書き込めませんでした。ディスクの空き容量が足りません。\n",
-        {"a_R.fit", "bias_R.fit"},
-        kJapanese,
-        "",
-        "> /dev/full"},
+    CliCase{"a_report_that_cannot_be_written_is_a_failure", {"a.fit", "bias.fit"}, ".", 1, "",
+            "tarnis-repair: bias.fit: 警告: サンプルの 2.06 % がドロップアウトです。オフセットなしで撮った画像（バイアスや、シミュレーターの"
+            "画像など）では本当の 0 も同じ形で記録されるため、ドロップアウトとして修復しました。\n"
+            "tarnis-repair: 標準出力に書き込めませんでした。ディスクの空き容量が足りません。\n",
+            {"a_R.fit", "bias_R.fit"}, kJapanese, "", "> /dev/full"},
     // Room for the standard streams and six files: one worker, not eight short of files.
-    CliCase{"fewer_workers_where_files_run_short",
-            {"-qj8", "a.fit", "big.fit", "夜/星雲 M42.fit", "m31_R.fit"},
-            ".",
-            0,
-            "",
-            "",
-            {"a_R.fit", "big_R.fit", "夜/星雲 M42_R.fit", "m31_R_R.fit"},
-            "LANG=C",
-            "prlimit --nofile=9"},
+    CliCase{"fewer_workers_where_files_run_short", {"-qj8", "a.fit", "big.fit", "夜/星雲 M42.fit", "m31_R.fit"}, ".", 0, "", "",
+            {"a_R.fit", "big_R.fit", "夜/星雲 M42_R.fit", "m31_R_R.fit"}, "LANG=C", "prlimit --nofile=9"},
     // No thread can be started beside the first. The limit does not hold root, so root runs it as
     // nobody, who keeps the right to read whatever root may; LeakSanitizer, which needs a thread of
     // its own at the end, is turned off.
-    CliCase{
-        "fewer_workers_where_threads_run_short",
-        {"-qcj", "4", "a.fit", "big.fit"},
-        ".",
-        0,
-        "",
-        "",
-        {},
-        "LANG=C",
-        "env ASAN_OPTIONS=detect_leaks=0 $(test $(id -u) = 0 && echo setpriv --reuid=nobody --regid=nogroup --clear-groups "
-        "--inh-caps=+dac_override --ambient-caps=+dac_override) prlimit --nproc=1"},
+    CliCase{"fewer_workers_where_threads_run_short", {"-qcj", "4", "a.fit", "big.fit"}, ".", 0, "", "", {}, "LANG=C",
+            "env ASAN_OPTIONS=detect_leaks=0 $(test $(id -u) = 0 && echo setpriv --reuid=nobody --regid=nogroup --clear-groups "
+            "--inh-caps=+dac_override --ambient-caps=+dac_override) prlimit --nproc=1"},
 #else
     // Windows' shells pass wildcards on as they are, and a device name there is no file.
-    CliCase{
-        "expands_wildcards_itself",
-        {"--check", "夜/*.FIT"},
-        ".",
-        0,
-        "夜/m42.fit\t夜/m42_R.fit\t0\t0\tmono\n夜/星雲 M42.fit\t夜/星雲 M42_R.fit\t1\t0\tmono\n",
-        "",
-        {}},
-    CliCase{
-        "refuses_device_names",
-        {"--check", "CON", "nul.fit"},
-        ".",
-        1,
-        "",
-        "tarnis-repair: CON: cannot read: not a regular file (a device, a pipe or the like)\n"
-        "tarnis-repair: nul.fit: cannot read: not a regular file (a device, a pipe or the like)\n",
-        {}},
+    CliCase{"expands_wildcards_itself", {"--check", "夜/*.FIT"}, ".", 0,
+            "夜/m42.fit\t夜/m42_R.fit\t0\t0\tmono\n夜/星雲 M42.fit\t夜/星雲 M42_R.fit\t1\t0\tmono\n", "", {}},
+    CliCase{"refuses_device_names", {"--check", "CON", "nul.fit"}, ".", 1, "",
+            "tarnis-repair: CON: cannot read: not a regular file (a device, a pipe or the like)\n"
+            "tarnis-repair: nul.fit: cannot read: not a regular file (a device, a pipe or the like)\n",
+            {}},
 #endif
 };
+// clang-format on
 
-INSTANTIATE_TEST_SUITE_P(TarnisRepair, Cli, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return info.param.label; });
+// A table reads best one case to a line.
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(TarnisRepair, Cli, ::testing::ValuesIn(kCases), [](const auto& info) { return info.param.label; });
+// clang-format on
 
 // Which file may take an output's name, in one table run both by the window's run (started again
 // after each failure, past the failing file, as the user would) and by tarnis-repair: only this
@@ -484,10 +319,7 @@ struct OutputCase {
     std::string into = {}; // the folder the outputs go to, where not beside their inputs
 };
 
-void PrintTo(const OutputCase& c, std::ostream* out)
-{
-    *out << c.label;
-}
+void PrintTo(const OutputCase& c, std::ostream* out) { *out << c.label; }
 
 class Outputs : public ::testing::TestWithParam<OutputCase> {};
 
@@ -525,9 +357,9 @@ TEST_P(Outputs, replace_only_this_programs_earlier_output_of_the_same_input)
         }
         std::map<std::string, std::filesystem::perms> permissions;
         for (const auto& [output, input] : c.outputs)
-            permissions[output] =
-                std::filesystem::status(scratch.file(files.contains(output) ? output : input))
-                    .permissions();
+            permissions[output] = std::filesystem::status(
+                                      scratch.file(files.contains(output) ? output : input))
+                                      .permissions();
         std::map<std::string, Bytes> expected = files;
         for (const auto& [output, input] : c.outputs) {
             expected[output] = files.at(input);
@@ -539,14 +371,14 @@ TEST_P(Outputs, replace_only_this_programs_earlier_output_of_the_same_input)
         std::vector<Refusal> refused;
         std::string errors;
         for (const Refusal& r : c.refused) {
-            const std::string output =
-                outputFileName(utf8FromPath(pathFromUtf8(r.input).filename()), "");
-            errors +=
-                "tarnis-repair: "
-                + describeOnOneLine(FileAction::Write,
-                                    c.into.empty() ? output : c.into + kPathSeparator + output,
-                                    r.cause, r.detail, Language::English)
-                + "\n";
+            const std::string output = outputFileName(
+                utf8FromPath(pathFromUtf8(r.input).filename()), "");
+            errors += "tarnis-repair: "
+                      + describeOnOneLine(FileAction::Write,
+                                          c.into.empty() ? output
+                                                         : c.into + kPathSeparator + output,
+                                          r.cause, r.detail, Language::English)
+                      + "\n";
         }
         if (window) {
             test::MemoryFileList list(c.chosen);
@@ -571,8 +403,8 @@ TEST_P(Outputs, replace_only_this_programs_earlier_output_of_the_same_input)
         } else {
             std::vector<std::string> arguments = c.options;
             arguments.insert(arguments.end(), c.chosen.begin(), c.chosen.end());
-            const test::ProgramResult result =
-                test::runProgram(TARNIS_REPAIR, arguments, scratch.path(), "", "", {"LC_ALL=C"});
+            const test::ProgramResult result = test::runProgram(
+                TARNIS_REPAIR, arguments, scratch.path(), "", "", {"LC_ALL=C"});
             EXPECT_EQ(result.exitStatus, c.refused.empty() ? 0 : 1);
             EXPECT_EQ(result.error, errors);
             EXPECT_EQ(
@@ -604,101 +436,59 @@ TEST_P(Outputs, replace_only_this_programs_earlier_output_of_the_same_input)
     }
 }
 
+// A table reads best one case to a line.
+// clang-format off
 const std::vector<OutputCase> kOutputCases = {
     // Outputs of one run whose names are one: the second input is refused.
-    OutputCase{"frames_numbered_without_an_extension",
-               {{"dark_300s_0001"}, {"dark_300s_0002"}},
-               {"dark_300s_0001", "dark_300s_0002"},
-               {{"dark_300s__R.fit", "dark_300s_0001"}},
-               {{"dark_300s_0002", Cause::OutputOfAnotherInput, "dark_300s_0001"}}},
-    OutputCase{"fit_and_fts",
-               {{"m42.fit"}, {"m42.fts"}},
-               {"m42.fit", "m42.fts"},
-               {{"m42_R.fit", "m42.fit"}},
+    OutputCase{"frames_numbered_without_an_extension", {{"dark_300s_0001"}, {"dark_300s_0002"}}, {"dark_300s_0001", "dark_300s_0002"},
+               {{"dark_300s__R.fit", "dark_300s_0001"}}, {{"dark_300s_0002", Cause::OutputOfAnotherInput, "dark_300s_0001"}}},
+    OutputCase{"fit_and_fts", {{"m42.fit"}, {"m42.fts"}}, {"m42.fit", "m42.fts"}, {{"m42_R.fit", "m42.fit"}},
                {{"m42.fts", Cause::OutputOfAnotherInput, "m42.fit"}}},
 #ifndef _WIN32 // one name there
-    OutputCase{"names_differing_in_letter_case_only",
-               {{"a.fit"}, {"A.FIT"}},
-               {"a.fit", "A.FIT"},
-               {{"a_R.fit", "a.fit"}},
+    OutputCase{"names_differing_in_letter_case_only", {{"a.fit"}, {"A.FIT"}}, {"a.fit", "A.FIT"}, {{"a_R.fit", "a.fit"}},
                {{"A.FIT", Cause::OutputOfAnotherInput, "a.fit"}}},
 #endif
     // What is under the output's name already.
-    OutputCase{"its_own_earlier_output_is_renewed",
-               {{"a.fit"}, {"a_R.fit", Kind::EarlierOutputOf, "a.fit"}},
-               {"a.fit"},
+    OutputCase{"its_own_earlier_output_is_renewed", {{"a.fit"}, {"a_R.fit", Kind::EarlierOutputOf, "a.fit"}}, {"a.fit"},
                {{"a_R.fit", "a.fit"}}},
-    OutputCase{"a_red_channel_is_kept",
-               {{"m31.fit"}, {"m31_R.fit", Kind::RedChannel}},
-               {"m31.fit"},
-               {},
+    OutputCase{"a_red_channel_is_kept", {{"m31.fit"}, {"m31_R.fit", Kind::RedChannel}}, {"m31.fit"}, {},
                {{"m31.fit", Cause::NotAnEarlierOutput, "m31.fit"}}},
-    OutputCase{"a_longer_file_is_kept",
-               {{"a.fit"}, {"a_R.fit", Kind::LongerCopyOf, "a.fit"}},
-               {"a.fit"},
-               {},
+    OutputCase{"a_longer_file_is_kept", {{"a.fit"}, {"a_R.fit", Kind::LongerCopyOf, "a.fit"}}, {"a.fit"}, {},
                {{"a.fit", Cause::NotAnEarlierOutput, "a.fit"}}},
-    OutputCase{"a_file_with_another_header_is_kept",
-               {{"a.fit"}, {"a_R.fit", Kind::HeaderChangedCopyOf, "a.fit"}},
-               {"a.fit"},
-               {},
+    OutputCase{"a_file_with_another_header_is_kept", {{"a.fit"}, {"a_R.fit", Kind::HeaderChangedCopyOf, "a.fit"}}, {"a.fit"}, {},
                {{"a.fit", Cause::NotAnEarlierOutput, "a.fit"}}},
-    OutputCase{"another_image_with_the_same_header_is_kept",
-               {{"a.fit"}, {"a_R.fit", Kind::SameHeaderOtherImage}},
-               {"a.fit"},
-               {},
+    OutputCase{"another_image_with_the_same_header_is_kept", {{"a.fit"}, {"a_R.fit", Kind::SameHeaderOtherImage}}, {"a.fit"}, {},
                {{"a.fit", Cause::NotAnEarlierOutput, "a.fit"}}},
     // A second run over every file of the folder: the earlier outputs are renewed, never repaired.
     OutputCase{"a_second_run_over_the_folder_changes_nothing_but_the_outputs",
-               {{"a.fit"},
-                {"a_R.fit", Kind::EarlierOutputOf, "a.fit"},
-                {"b.fit"},
-                {"b_R.fit", Kind::EarlierOutputOf, "b.fit"}},
-               {"a_R.fit", "a.fit", "b.fit", "b_R.fit"},
-               {{"a_R.fit", "a.fit"}, {"b_R.fit", "b.fit"}}},
+               {{"a.fit"}, {"a_R.fit", Kind::EarlierOutputOf, "a.fit"}, {"b.fit"}, {"b_R.fit", Kind::EarlierOutputOf, "b.fit"}},
+               {"a_R.fit", "a.fit", "b.fit", "b_R.fit"}, {{"a_R.fit", "a.fit"}, {"b_R.fit", "b.fit"}}},
     // As when xargs or parallel hand the outputs to another run than their inputs.
-    OutputCase{"an_earlier_output_chosen_without_its_input_is_passed_over",
-               {{"a.fit"}, {"a_R.fit", Kind::EarlierOutputOf, "a.fit"}},
-               {"a_R.fit"},
-               {}},
+    OutputCase{"an_earlier_output_chosen_without_its_input_is_passed_over", {{"a.fit"}, {"a_R.fit", Kind::EarlierOutputOf, "a.fit"}},
+               {"a_R.fit"}, {}},
     // A file of the selection that is not an earlier output stays, however it is reached.
-    OutputCase{"a_red_channel_chosen_with_its_namesake",
-               {{"m31.fit"}, {"m31_R.fit", Kind::RedChannel}},
-               {"m31.fit", "m31_R.fit"},
-               {{"m31_R_R.fit", "m31_R.fit"}},
-               {{"m31.fit", Cause::OutputIsSelected, "m31.fit"}}},
-    OutputCase{
-        "a_red_channel_chosen_through_a_hard_link",
-        {{"m31.fit"}, {"m31_R.fit", Kind::RedChannel}, {"red.fit", Kind::HardLinkTo, "m31_R.fit"}},
-        {"m31.fit", "red.fit"},
-        {{"red_R.fit", "red.fit"}},
-        {{"m31.fit", Cause::OutputIsSelected, "m31.fit"}}},
+    OutputCase{"a_red_channel_chosen_with_its_namesake", {{"m31.fit"}, {"m31_R.fit", Kind::RedChannel}}, {"m31.fit", "m31_R.fit"},
+               {{"m31_R_R.fit", "m31_R.fit"}}, {{"m31.fit", Cause::OutputIsSelected, "m31.fit"}}},
+    OutputCase{"a_red_channel_chosen_through_a_hard_link",
+               {{"m31.fit"}, {"m31_R.fit", Kind::RedChannel}, {"red.fit", Kind::HardLinkTo, "m31_R.fit"}}, {"m31.fit", "red.fit"},
+               {{"red_R.fit", "red.fit"}}, {{"m31.fit", Cause::OutputIsSelected, "m31.fit"}}},
     // Into a folder of their own, from a card that is write-protected or an archive that is read-only
     // ("--out", as GNU programs take a long option cut short): two inputs of one name from two folders
     // have one output there, ignoring letter case too, and an earlier output there is renewed.
     OutputCase{"into_a_folder_inputs_of_one_name_from_two_folders_collide",
-               {{"x/a.fit"},
-                {"y/a.fit"},
-                {"z/A.FIT"},
-                {"b.fit"},
-                {"out/b_R.fit", Kind::EarlierOutputOf, "b.fit"}},
-               {"x/a.fit", "y/a.fit", "z/A.FIT", "b.fit"},
-               {{"out/a_R.fit", "x/a.fit"}, {"out/b_R.fit", "b.fit"}},
-               {{"y/a.fit", Cause::OutputOfAnotherInput, "x/a.fit"},
-                {"z/A.FIT", Cause::OutputOfAnotherInput, "x/a.fit"}},
-               {"--out", "out"},
-               "out"},
-    OutputCase{"into_a_folder_a_red_channel_there_is_kept",
-               {{"m31.fit"}, {"out/m31_R.fit", Kind::RedChannel}},
-               {"m31.fit"},
-               {},
-               {{"m31.fit", Cause::NotAnEarlierOutput, "m31.fit"}},
-               {"-oout"},
-               "out"},
+               {{"x/a.fit"}, {"y/a.fit"}, {"z/A.FIT"}, {"b.fit"}, {"out/b_R.fit", Kind::EarlierOutputOf, "b.fit"}},
+               {"x/a.fit", "y/a.fit", "z/A.FIT", "b.fit"}, {{"out/a_R.fit", "x/a.fit"}, {"out/b_R.fit", "b.fit"}},
+               {{"y/a.fit", Cause::OutputOfAnotherInput, "x/a.fit"}, {"z/A.FIT", Cause::OutputOfAnotherInput, "x/a.fit"}},
+               {"--out", "out"}, "out"},
+    OutputCase{"into_a_folder_a_red_channel_there_is_kept", {{"m31.fit"}, {"out/m31_R.fit", Kind::RedChannel}}, {"m31.fit"}, {},
+               {{"m31.fit", Cause::NotAnEarlierOutput, "m31.fit"}}, {"-oout"}, "out"},
 };
+// clang-format on
 
-INSTANTIATE_TEST_SUITE_P(TarnisRepair, Outputs, ::testing::ValuesIn(kOutputCases),
-                         [](const auto& info) { return info.param.label; });
+// A table reads best one case to a line.
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(TarnisRepair, Outputs, ::testing::ValuesIn(kOutputCases), [](const auto& info) { return info.param.label; });
+// clang-format on
 
 // An output is on disk before it gets its name, and its name is on disk before the run moves on:
 // the system calls say so, for a new output and for one that replaces an earlier. The output starts
@@ -733,12 +523,12 @@ TEST(TarnisRepair, syncs_each_output_before_naming_it_and_its_folder_after)
         const std::size_t open = calls.find("O_TMPFILE");
         ASSERT_NE(open, std::string::npos) << calls;
         const std::size_t folderStart = calls.rfind("openat(", open) + 7;
-        const std::string folder =
-            calls.substr(folderStart, calls.find(',', folderStart) - folderStart);
+        const std::string folder = calls.substr(folderStart,
+                                                calls.find(',', folderStart) - folderStart);
         const std::size_t equals = calls.find("= ", open) + 2;
         const std::string file = calls.substr(equals, calls.find('\n', equals) - equals);
-        const std::size_t named =
-            std::min(calls.find("linkat(", open), calls.find("renameat", open));
+        const std::size_t named = std::min(calls.find("linkat(", open),
+                                           calls.find("renameat", open));
         const std::size_t folderSynced = calls.find("fsync(" + folder + ")", open);
         const std::size_t synced = calls.find("fsync(" + file + ")", open);
         // ioctl(FILE, BTRFS_IOC_CLONE or FICLONE, INPUT) = 0 where the file system shares blocks,
@@ -748,8 +538,8 @@ TEST(TarnisRepair, syncs_each_output_before_naming_it_and_its_folder_after)
         for (std::size_t at = calls.find("ioctl(" + file + ", ", open); at < copied;
              at = calls.find("ioctl(" + file + ", ", at + 1)) {
             const std::string line = calls.substr(at, calls.find('\n', at) - at);
-            copied =
-                line.find("FICLONE") != std::string::npos && line.ends_with(" = 0") ? at : copied;
+            copied = line.find("FICLONE") != std::string::npos && line.ends_with(" = 0") ? at
+                                                                                         : copied;
         }
         std::vector<long> patches;
         for (std::size_t at = calls.find("pwrite64(" + file + ",", copied); at < synced;

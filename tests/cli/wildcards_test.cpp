@@ -10,10 +10,7 @@
 namespace tarnis::cli {
 namespace {
 
-char32_t asciiUpperCase(char32_t c)
-{
-    return c >= U'a' && c <= U'z' ? c - U'a' + U'A' : c;
-}
+char32_t asciiUpperCase(char32_t c) { return c >= U'a' && c <= U'z' ? c - U'a' + U'A' : c; }
 
 TEST(Wildcards, expand_to_the_files_whose_own_names_match_in_any_case_or_stay_as_given)
 {

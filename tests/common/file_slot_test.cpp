@@ -56,15 +56,10 @@ protected:
 // a device name, which leads to the device in any folder.
 #ifdef _WIN32
 const std::string kSpecial = "NUL";
-void makeSpecial(const std::filesystem::path&)
-{
-}
+void makeSpecial(const std::filesystem::path&) {}
 #else
 const std::string kSpecial = "pipe.fit";
-void makeSpecial(const std::filesystem::path& path)
-{
-    ::mkfifo(path.c_str(), 0644);
-}
+void makeSpecial(const std::filesystem::path& path) { ::mkfifo(path.c_str(), 0644); }
 #endif
 
 // Whatever else a name can lead to is refused, measured, opened or written to: a FIFO is not
@@ -84,8 +79,8 @@ TEST_F(FileSlotTest, takes_regular_files_only_and_says_what_it_found_instead)
               Cause::FolderInTheWay);
     EXPECT_EQ(causeOf([&] { slot.openForWriting(path(kSpecial), std::nullopt); }),
               Cause::NotRegularFile);
-    const std::optional<Error> missing =
-        errorOf([&] { slot.openForWriting(path("missing/out.fit"), std::nullopt); });
+    const std::optional<Error> missing = errorOf(
+        [&] { slot.openForWriting(path("missing/out.fit"), std::nullopt); });
     ASSERT_TRUE(missing);
     EXPECT_EQ(std::make_tuple(missing->cause(), missing->path(), missing->action()),
               std::make_tuple(Cause::NotFound, path("missing/out.fit"), FileAction::Write));
@@ -162,12 +157,12 @@ TEST_P(Writing, shows_nothing_under_the_name_until_committed_and_replaces_only_t
               Cause::WriteProtected);
 }
 
+// A table reads best one case to a line.
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(FileSlot, Writing,
-                         ::testing::Values(TemporaryFiles::UnnamedWherePossible,
-                                           TemporaryFiles::Named),
-                         [](const auto& info) {
-                             return info.param == TemporaryFiles::Named ? "named" : "unnamed";
-                         });
+                         ::testing::Values(TemporaryFiles::UnnamedWherePossible, TemporaryFiles::Named),
+                         [](const auto& info) { return info.param == TemporaryFiles::Named ? "named" : "unnamed"; });
+// clang-format on
 
 // The write names its output without a folder, as "tarnis-repair a.fit" does: the working folder
 // is cleaned up as any other.
@@ -181,8 +176,9 @@ TEST_F(FileSlotTest, a_write_removes_temporary_files_of_killed_writers_only)
                                           nullptr, OPEN_EXISTING, 0, nullptr);
         FILETIME time{};
         ::GetSystemTimeAsFileTime(&time);
-        const std::uint64_t anHourAgo =
-            (std::uint64_t{time.dwHighDateTime} << 32 | time.dwLowDateTime) - 36'000'000'000u;
+        const std::uint64_t anHourAgo = (std::uint64_t{time.dwHighDateTime} << 32
+                                         | time.dwLowDateTime)
+                                        - 36'000'000'000u;
         time = {static_cast<DWORD>(anHourAgo), static_cast<DWORD>(anHourAgo >> 32)};
         EXPECT_TRUE(::SetFileTime(file, nullptr, nullptr, &time));
         ::CloseHandle(file);

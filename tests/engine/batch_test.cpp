@@ -37,14 +37,16 @@ TEST_P(OutputName, drops_four_unicode_characters_and_appends_the_suffix)
         EXPECT_EQ(outputFileName(c.input, "/data/" + c.input), c.output);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Batch, OutputName,
-    ::testing::Values(NameCase{"img01.fit", "img01_R.fit"}, NameCase{"IMG01.FIT", "IMG01_R.fit"},
-                      NameCase{"img01.fits", "img01._R.fit"}, NameCase{"画像.fit", "画像_R.fit"},
-                      NameCase{"ファイル", "_R.fit"}, NameCase{"ｵﾘｵﾝ座.fit", "ｵﾘｵﾝ座_R.fit"},
-                      NameCase{"M 42.fit", "M 42_R.fit"}, NameCase{"🌌.fit", "🌌_R.fit"},
-                      NameCase{"a.fi", "_R.fit"}, NameCase{"画像", ""}, NameCase{"abc", ""},
-                      NameCase{"", ""}, NameCase{"x/abcd.fit", "", Cause::NameHasFolder}));
+// A table reads best one case to a line.
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Batch, OutputName,
+                         ::testing::Values(NameCase{"img01.fit", "img01_R.fit"}, NameCase{"IMG01.FIT", "IMG01_R.fit"},
+                                           NameCase{"img01.fits", "img01._R.fit"}, NameCase{"画像.fit", "画像_R.fit"},
+                                           NameCase{"ファイル", "_R.fit"}, NameCase{"ｵﾘｵﾝ座.fit", "ｵﾘｵﾝ座_R.fit"},
+                                           NameCase{"M 42.fit", "M 42_R.fit"}, NameCase{"🌌.fit", "🌌_R.fit"}, NameCase{"a.fi", "_R.fit"},
+                                           NameCase{"画像", ""}, NameCase{"abc", ""}, NameCase{"", ""},
+                                           NameCase{"x/abcd.fit", "", Cause::NameHasFolder}));
+// clang-format on
 
 class BatchRun : public ::testing::Test {
 protected:

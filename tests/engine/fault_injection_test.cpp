@@ -137,10 +137,7 @@ struct Fault {
     ChangeWatch watch = ChangeWatch::WherePossible;
 };
 
-void PrintTo(const Fault& fault, std::ostream* out)
-{
-    *out << fault.label;
-}
+void PrintTo(const Fault& fault, std::ostream* out) { *out << fault.label; }
 
 // Every regular file in `folder` by name, hidden ones included, and unreadable ones, which the
 // test as their owner may read for a moment.
@@ -203,10 +200,7 @@ Make holding(const std::string& name, DWORD access)
     };
 }
 
-void release(const ScratchDir&)
-{
-    ::CloseHandle(std::exchange(heldFile, INVALID_HANDLE_VALUE));
-}
+void release(const ScratchDir&) { ::CloseHandle(std::exchange(heldFile, INVALID_HANDLE_VALUE)); }
 #endif
 
 class FaultInjection : public ::testing::TestWithParam<Fault> {};
@@ -233,11 +227,11 @@ TEST_P(FaultInjection, stops_the_run_and_loses_nothing)
     // The failing run happens in a child, which gives up root or takes on a limit where the fault
     // asks for it; what only the child can see is checked there and reported with the error.
     const test::ChildOutcome outcome = test::runInChild(fault.limits, [&] {
-        const std::optional<Error> error =
-            test::errorOf([&] { runBatch(list, selection, values, slot); });
-        std::string report =
-            error ? std::to_string(static_cast<int>(error->cause())) + "\n" + error->path()
-                  : "no error";
+        const std::optional<Error> error = test::errorOf(
+            [&] { runBatch(list, selection, values, slot); });
+        std::string report = error ? std::to_string(static_cast<int>(error->cause())) + "\n"
+                                         + error->path()
+                                   : "no error";
         if (list.entries != std::vector<std::string>{fault.name, "third.fit"})
             report += "\nthe list is not as the failure should leave it";
         if (slot.isOpen())
@@ -279,135 +273,57 @@ Make writable(const std::string& name)
 }
 
 // The faults that each platform can make; a fault that one cannot is left out there, with the reason.
+// A table reads best one case to a line.
+// clang-format off
 const std::vector<Fault> kFaults = {
     // Measuring: the file removed after the selection (a folder or a FIFO in its place fails here too).
-    Fault{.label = "file_removed_after_selection",
-          .name = "gone.fit",
-          .make = [](const ScratchDir& s) { removeFile(s, "gone.fit"); },
-          .cause = Cause::NotFound},
+    Fault{.label = "file_removed_after_selection", .name = "gone.fit", .make = [](const ScratchDir& s) { removeFile(s, "gone.fit"); }, .cause = Cause::NotFound},
     // A cancelled selection leaves an empty list and the count: the input path is the folder itself.
-    Fault{.label = "empty_name_after_a_cancelled_selection",
-          .name = "",
-          .make = nothing,
-          .cause = Cause::IsFolder,
-          .nextRunCanSucceed = false},
+    Fault{.label = "empty_name_after_a_cancelled_selection", .name = "", .make = nothing, .cause = Cause::IsFolder, .nextRunCanSucceed = false},
 #ifndef _WIN32 // Wine enforces no access control lists, and Windows has no mode bits to clear
-    Fault{.label = "no_read_permission",
-          .name = "private.fit",
-          .make =
-              [](const ScratchDir& s) {
-                  giveFolderToUnprivilegedUser(s),
-                      fs::permissions(s.file("private.fit"), fs::perms::none);
-              },
-          .cause = Cause::NoPermission,
-          .limits = {.unprivileged = true}},
+    Fault{.label = "no_read_permission", .name = "private.fit", .make = [](const ScratchDir& s) { giveFolderToUnprivilegedUser(s), fs::permissions(s.file("private.fit"), fs::perms::none); }, .cause = Cause::NoPermission, .limits = {.unprivileged = true}},
 #endif
-    Fault{.label = "file_grows_between_measuring_and_reading",
-          .name = "growing.fit",
-          .make = writable("growing.fit"),
-          .cause = Cause::ChangedWhileReading,
-          .tamper = Tamper::GrowAfterMeasuring},
+    Fault{.label = "file_grows_between_measuring_and_reading", .name = "growing.fit", .make = writable("growing.fit"), .cause = Cause::ChangedWhileReading, .tamper = Tamper::GrowAfterMeasuring},
 #ifndef _WIN32 // the slot's handle shares no writing there, so no other program can change the file meanwhile
-    Fault{.label = "file_rewritten_in_place_while_copied",
-          .name = "rewritten.fit",
-          .make = writable("rewritten.fit"),
-          .cause = Cause::ChangedWhileReading,
-          .tamper = Tamper::RewriteWhileCopied},
+    Fault{.label = "file_rewritten_in_place_while_copied", .name = "rewritten.fit", .make = writable("rewritten.fit"), .cause = Cause::ChangedWhileReading, .tamper = Tamper::RewriteWhileCopied},
     // Told by the lease: the writer has the file open. Where no lease is granted, by a second read.
-    Fault{.label = "input_written_through_a_shared_mapping",
-          .name = "mapped.fit",
-          .make = writable("mapped.fit"),
-          .cause = Cause::InUse,
-          .tamper = Tamper::WriteThroughMapping},
-    Fault{.label = "input_written_through_a_shared_mapping_where_no_lease_is_granted",
-          .name = "mapped.fit",
-          .make = writable("mapped.fit"),
-          .cause = Cause::ChangedWhileReading,
-          .tamper = Tamper::WriteThroughMapping,
-          .watch = ChangeWatch::ReadTwice},
+    Fault{.label = "input_written_through_a_shared_mapping", .name = "mapped.fit", .make = writable("mapped.fit"), .cause = Cause::InUse, .tamper = Tamper::WriteThroughMapping},
+    Fault{.label = "input_written_through_a_shared_mapping_where_no_lease_is_granted", .name = "mapped.fit", .make = writable("mapped.fit"), .cause = Cause::ChangedWhileReading, .tamper = Tamper::WriteThroughMapping, .watch = ChangeWatch::ReadTwice},
 #else
     // A capture program still writing the file, and a viewer showing the earlier output.
-    Fault{.label = "input_being_written_by_another_program",
-          .name = "busy.fit",
-          .make = holding("busy.fit", GENERIC_WRITE),
-          .cause = Cause::InUse,
-          .undo = release},
-    Fault{.label = "output_open_in_another_program",
-          .name = "viewed.fit",
-          .make = holding("viewed_R.fit", GENERIC_READ),
-          .cause = Cause::InUse,
-          .pathInError = "viewed_R.fit",
-          .undo = release},
+    Fault{.label = "input_being_written_by_another_program", .name = "busy.fit", .make = holding("busy.fit", GENERIC_WRITE), .cause = Cause::InUse, .undo = release},
+    Fault{.label = "output_open_in_another_program", .name = "viewed.fit", .make = holding("viewed_R.fit", GENERIC_READ), .cause = Cause::InUse, .pathInError = "viewed_R.fit", .undo = release},
 #endif
-    Fault{.label = "odd_length",
-          .name = "cut.fit",
-          .make =
-              [](const ScratchDir& s) {
-                  Bytes image = test::imageWithDropouts(3, {15040});
-                  image.push_back(0);
-                  writeInput(s, "cut.fit", image);
-              },
-          .cause = Cause::OddLength},
-    Fault{.label = "not_a_16_bit_image",
-          .name = "float.fit",
-          .make = [](const ScratchDir& s) { writeInput(s, "float.fit", test::floatImage()); },
-          .cause = Cause::NotSixteenBit},
+    Fault{.label = "odd_length", .name = "cut.fit", .make = [](const ScratchDir& s) {
+              Bytes image = test::imageWithDropouts(3, {15040});
+              image.push_back(0);
+              writeInput(s, "cut.fit", image);
+          }, .cause = Cause::OddLength},
+    Fault{.label = "not_a_16_bit_image", .name = "float.fit", .make = [](const ScratchDir& s) { writeInput(s, "float.fit", test::floatImage()); }, .cause = Cause::NotSixteenBit},
     // The red channel was processed first; m31.fit's output would now replace it.
-    Fault{
-        .label = "output_name_is_a_file_of_the_selection",
-        .name = "m31.fit",
-        .make = [](const ScratchDir& s) { writeInput(s, kFirst, test::imageWithDropouts(4, {})); },
-        .cause = Cause::OutputIsSelected,
-        .pathInError = kFirst,
-        .nextRunCanSucceed = false},
+    Fault{.label = "output_name_is_a_file_of_the_selection", .name = "m31.fit", .make = [](const ScratchDir& s) { writeInput(s, kFirst, test::imageWithDropouts(4, {})); }, .cause = Cause::OutputIsSelected, .pathInError = kFirst, .nextRunCanSucceed = false},
     // One its user may not write: as root, one of root's that the run, as nobody, may only read (one
     // that nobody may write is kept for root too, as the file slot's test shows); else one without
     // write permission.
-    Fault{.label = "write_protected_output",
-          .name = "kept.fit",
-          .make =
-              [](const ScratchDir& s) {
-                  giveFolderToUnprivilegedUser(s);
-                  fs::permissions(s.file("kept_R.fit"),
-                                  fs::perms(test::runningAsRoot() ? 0644 : 0444));
+    Fault{.label = "write_protected_output", .name = "kept.fit", .make = [](const ScratchDir& s) {
+              giveFolderToUnprivilegedUser(s);
+              fs::permissions(s.file("kept_R.fit"), fs::perms(test::runningAsRoot() ? 0644 : 0444));
 #ifndef _WIN32
-                  ASSERT_TRUE(!test::runningAsRoot()
-                              || ::lchown(s.file("kept_R.fit").c_str(), 0, 0) == 0);
+              ASSERT_TRUE(!test::runningAsRoot() || ::lchown(s.file("kept_R.fit").c_str(), 0, 0) == 0);
 #endif
-              },
-          .cause = Cause::WriteProtected,
-          .pathInError = "kept_R.fit",
-          .limits = {.unprivileged = true},
-          .undo = [](const ScratchDir& s) { removeFile(s, "kept_R.fit"); }},
+          }, .cause = Cause::WriteProtected, .pathInError = "kept_R.fit", .limits = {.unprivileged = true}, .undo = [](const ScratchDir& s) { removeFile(s, "kept_R.fit"); }},
     // 254 characters, one short of the longest name that file systems take; the output's is 256.
-    Fault{.label = "output_name_too_long",
-          .name = std::string(250, 'x') + ".fit",
-          .make = nothing,
-          .cause = Cause::NameTooLong,
-          .pathInError = std::string(250, 'x') + "_R.fit",
-          .nextRunCanSucceed = false},
+    Fault{.label = "output_name_too_long", .name = std::string(250, 'x') + ".fit", .make = nothing, .cause = Cause::NameTooLong, .pathInError = std::string(250, 'x') + "_R.fit", .nextRunCanSucceed = false},
 #ifndef _WIN32 // a folder's read-only attribute does not keep files out of it, and Windows has no file size limit
-    Fault{.label = "no_write_permission_on_the_folder",
-          .name = "readonly.fit",
-          .make = giveFolderToUnprivilegedUser,
-          .cause = Cause::NoPermission,
-          .pathInError = "readonly_R.fit",
-          .limits = {.unprivileged = true},
-          .tamper = Tamper::LockFolderAfterReading},
+    Fault{.label = "no_write_permission_on_the_folder", .name = "readonly.fit", .make = giveFolderToUnprivilegedUser, .cause = Cause::NoPermission, .pathInError = "readonly_R.fit", .limits = {.unprivileged = true}, .tamper = Tamper::LockFolderAfterReading},
     // The process's own file size limit: an error like any other, never a signal that kills it.
-    Fault{.label = "file_size_limit_while_writing",
-          .name = "huge.fit",
-          .make =
-              [](const ScratchDir& s) {
-                  writeInput(s, "huge.fit", test::imageWithDropouts(100, {}));
-                  test::writeFile(s.file("huge_R.fit"), test::imageWithDropouts(100, {}));
-              },
-          .cause = Cause::FileSizeLimit,
-          .pathInError = "huge_R.fit",
-          .limits = {.fileSizeLimit = 600000},
-          .undo = [](const ScratchDir& s) { removeFile(s, "huge_R.fit"); }},
+    Fault{.label = "file_size_limit_while_writing", .name = "huge.fit", .make = [](const ScratchDir& s) {
+              writeInput(s, "huge.fit", test::imageWithDropouts(100, {}));
+              test::writeFile(s.file("huge_R.fit"), test::imageWithDropouts(100, {}));
+          }, .cause = Cause::FileSizeLimit, .pathInError = "huge_R.fit", .limits = {.fileSizeLimit = 600000}, .undo = [](const ScratchDir& s) { removeFile(s, "huge_R.fit"); }},
 #endif
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Batch, FaultInjection, ::testing::ValuesIn(kFaults),
                          [](const auto& info) { return info.param.label; });
@@ -427,8 +343,8 @@ TEST(FaultInjection, full_disk_keeps_the_earlier_output_and_leaves_no_temporary_
         fs::path path;
         ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
     } unmount{disk};
-    const Bytes image =
-        test::imageWithDropouts(8, {15040}); // about 100 KB: fits twice, not three times
+    const Bytes image = test::imageWithDropouts(
+        8, {15040}); // about 100 KB: fits twice, not three times
     const Bytes oldOutput = test::imageWithDropouts(8, {});
     test::writeFile(disk / "a.fit", image);
     test::writeFile(disk / "a_R.fit", oldOutput);

@@ -41,10 +41,7 @@ struct CameraCase {
     std::string bayerPattern = {};           // BAYERPAT of a colour camera
 };
 
-void PrintTo(const CameraCase& c, std::ostream* out)
-{
-    *out << c.label;
-}
+void PrintTo(const CameraCase& c, std::ostream* out) { *out << c.label; }
 
 class FitsFiles : public ::testing::TestWithParam<CameraCase> {};
 
@@ -103,81 +100,31 @@ TEST_P(FitsFiles, dropouts_are_repaired_as_their_camera_needs_and_all_else_is_ke
     EXPECT_EQ(test::readFile(scratch.file("frame.fit")), inputBytes);
 }
 
+// A table reads best one case to a line.
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Engine, FitsFiles,
     ::testing::Values(
-        CameraCase{"camera_this_tool_was_made_for",
-                   6080,
-                   6,
-                   1,
-                   0,
-                   false,
-                   {{100, 0, 0},
-                    {1, 1, 0},
-                    {3000, 2, 0},
-                    {6079, 3, 0},
-                    {17, 4, 0},
-                    {5, 5, 0},
-                    {4000, 5, 0}}},
-        CameraCase{"another_width_with_a_long_header",
-                   4144,
-                   5,
-                   1,
-                   60,
-                   false,
+        CameraCase{"camera_this_tool_was_made_for", 6080, 6, 1, 0, false,
+                   {{100, 0, 0}, {1, 1, 0}, {3000, 2, 0}, {6079, 3, 0}, {17, 4, 0}, {5, 5, 0}, {4000, 5, 0}}},
+        CameraCase{"another_width_with_a_long_header", 4144, 5, 1, 60, false,
                    {{0, 0, 0}, {4143, 1, 0}, {0, 2, 0}, {2072, 3, 0}, {0, 4, 0}, {4000, 4, 0}}},
-        CameraCase{
-            "cube_whose_planes_do_not_reach_into_each_other",
-            300,
-            4,
-            3,
-            0,
-            false,
-            {{10, 3, 0}, {10, 0, 1}, {299, 0, 1}, {50, 1, 1}, {0, 3, 1}, {150, 2, 2}, {7, 3, 2}}},
-        CameraCase{"image_followed_by_an_extension",
-                   500,
-                   5,
-                   1,
-                   0,
-                   true,
-                   {{20, 1, 0}, {499, 4, 0}, {0, 4, 0}}},
+        CameraCase{"cube_whose_planes_do_not_reach_into_each_other", 300, 4, 3, 0, false,
+                   {{10, 3, 0}, {10, 0, 1}, {299, 0, 1}, {50, 1, 1}, {0, 3, 1}, {150, 2, 2}, {7, 3, 2}}},
+        CameraCase{"image_followed_by_an_extension", 500, 5, 1, 0, true, {{20, 1, 0}, {499, 4, 0}, {0, 4, 0}}},
         // Rows 0 to 3, the last two rows, the first and last columns, and a column of dropouts two
         // rows apart, each taking the one above as repaired.
-        CameraCase{"colour_camera",
-                   400,
-                   9,
-                   1,
-                   0,
-                   false,
-                   {{5, 0, 0},
-                    {6, 1, 0},
-                    {0, 2, 0},
-                    {399, 3, 0},
-                    {50, 2, 0},
-                    {50, 4, 0},
-                    {50, 6, 0},
-                    {50, 8, 0},
-                    {7, 7, 0},
-                    {8, 8, 0}},
+        CameraCase{"colour_camera", 400, 9, 1, 0, false,
+                   {{5, 0, 0}, {6, 1, 0}, {0, 2, 0}, {399, 3, 0}, {50, 2, 0}, {50, 4, 0}, {50, 6, 0}, {50, 8, 0}, {7, 7, 0}, {8, 8, 0}},
                    "RGGB"},
         // Larger than the stretch the run repairs at a time, which ends after sample 287 of row
         // 524: the samples about that end take the ones two rows up as repaired and two rows down
         // as read, wherever those lie.
-        CameraCase{"colour_camera_larger_than_a_window",
-                   1000,
-                   600,
-                   1,
-                   0,
-                   false,
-                   {{288, 522, 0},
-                    {288, 524, 0},
-                    {288, 526, 0},
-                    {287, 524, 0},
-                    {287, 526, 0},
-                    {286, 522, 0},
-                    {286, 526, 0}},
+        CameraCase{"colour_camera_larger_than_a_window", 1000, 600, 1, 0, false,
+                   {{288, 522, 0}, {288, 524, 0}, {288, 526, 0}, {287, 524, 0}, {287, 526, 0}, {286, 522, 0}, {286, 526, 0}},
                    "GRBG"}),
     [](const auto& info) { return info.param.label; });
+// clang-format on
 
 } // namespace
 } // namespace tarnis

@@ -18,8 +18,8 @@ TEST(LargeFiles, file_over_2_gib_is_repaired_beyond_the_2_gib_mark)
 {
     constexpr std::int64_t kRow = 12160;
     constexpr std::int64_t kLength = (std::int64_t{1} << 31) + 3 * kRow;
-    const std::int64_t pos =
-        kLength - 2 * kRow + 100; // a dropout past 2 GiB, with rows above and below
+    const std::int64_t pos = kLength - 2 * kRow
+                             + 100; // a dropout past 2 GiB, with rows above and below
     test::ScratchDir scratch;
     if (std::filesystem::space(scratch.path()).available
         < static_cast<std::uintmax_t>(kLength) + (std::uintmax_t{1} << 30))

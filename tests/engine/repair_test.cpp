@@ -24,10 +24,7 @@ constexpr std::int64_t kFiveRows = kHeader + 5 * kRow;
 constexpr std::int64_t P = kHeader + 2 * kRow + 100; // a sample in the middle
 constexpr std::int64_t L = kFiveRows - kRow;         // the last row's first sample
 constexpr std::int64_t S = kHeader + kRow + 200;     // a sample in the second row
-constexpr std::int64_t R(std::int64_t row)
-{
-    return kHeader + row * kRow;
-}
+constexpr std::int64_t R(std::int64_t row) { return kHeader + row * kRow; }
 // A colour frame of the five rows, and a colour cube of planes of three rows cut short by the file.
 constexpr ImageLayout kBayer{kHeader, kRow, 5, 1, Mosaic::Bayer};
 constexpr ImageLayout kBayerCube{kHeader, kRow, 3, 2, Mosaic::Bayer};
@@ -45,10 +42,7 @@ struct RuleCase {
     RepairCounts counts = {};
 };
 
-void PrintTo(const RuleCase& c, std::ostream* out)
-{
-    *out << c.name;
-}
+void PrintTo(const RuleCase& c, std::ostream* out) { *out << c.name; }
 
 class Rule : public ::testing::TestWithParam<RuleCase> {};
 
@@ -73,131 +67,64 @@ TEST_P(Rule, gives_the_bytes_it_states_and_changes_nothing_else)
     EXPECT_EQ(data, expected);
 }
 
+// A table reads best one case to a line.
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Repair, Rule,
     ::testing::Values(
-        RuleCase{"worked_example",
-                 {P},
-                 {{P - kRow, 0x40}, {P - kRow - 1, 0x11}, {P + kRow, 0x60}, {P + kRow - 1, 0x20}},
+        RuleCase{"worked_example", {P}, {{P - kRow, 0x40}, {P - kRow - 1, 0x11}, {P + kRow, 0x60}, {P + kRow - 1, 0x20}},
                  {{P, 0x50}, {P + 1, 0x18}}},
-        RuleCase{"mean_rounds_down_and_ff_stays_ff",
-                 {P},
-                 {{P - kRow, 0x81}, {P + kRow, 0x80}, {P - kRow - 1, 0xFF}, {P + kRow - 1, 0xFF}},
+        RuleCase{"mean_rounds_down_and_ff_stays_ff", {P}, {{P - kRow, 0x81}, {P + kRow, 0x80}, {P - kRow - 1, 0xFF}, {P + kRow - 1, 0xFF}},
                  {{P, 0x80}, {P + 1, 0xFF}}},
-        RuleCase{"one_zero_neighbour_copies_the_other",
-                 {P},
-                 {{P - kRow, 0}, {P + kRow, 0x37}, {P - kRow - 1, 0x37}, {P + kRow - 1, 0}},
+        RuleCase{"one_zero_neighbour_copies_the_other", {P}, {{P - kRow, 0}, {P + kRow, 0x37}, {P - kRow - 1, 0x37}, {P + kRow - 1, 0}},
                  {{P, 0x37}, {P + 1, 0x37}}},
-        RuleCase{"two_zero_neighbours_give_zero",
-                 {P},
-                 {{P - kRow, 0}, {P + kRow, 0}, {P - kRow - 1, 0}, {P + kRow - 1, 0}},
+        RuleCase{"two_zero_neighbours_give_zero", {P}, {{P - kRow, 0}, {P + kRow, 0}, {P - kRow - 1, 0}, {P + kRow - 1, 0}},
                  {{P, 0}, {P + 1, 0}}},
-        RuleCase{"first_repairable_sample_takes_the_headers_last_byte",
-                 {kHeader + kRow},
-                 {{kHeader, 0x20},
-                  {kHeader + 2 * kRow, 0x40},
-                  {kHeader - 1, 0x30},
-                  {kHeader + 2 * kRow - 1, 0x50}},
+        RuleCase{"first_repairable_sample_takes_the_headers_last_byte", {kHeader + kRow},
+                 {{kHeader, 0x20}, {kHeader + 2 * kRow, 0x40}, {kHeader - 1, 0x30}, {kHeader + 2 * kRow - 1, 0x50}},
                  {{kHeader + kRow, 0x30}, {kHeader + kRow + 1, 0x40}}},
-        RuleCase{"last_row_copies_the_row_above",
-                 {L + 10},
-                 {{L + 10 - kRow, 0x44}, {L + 9 - kRow, 0x22}},
-                 {{L + 10, 0x44}, {L + 11, 0x22}}},
+        RuleCase{"last_row_copies_the_row_above", {L + 10}, {{L + 10 - kRow, 0x44}, {L + 9 - kRow, 0x22}}, {{L + 10, 0x44}, {L + 11, 0x22}}},
         // Bytes past the file's length are neither neighbours nor changed.
-        RuleCase{"last_row_start_takes_the_files_last_byte_below_its_low_byte",
-                 {L},
-                 {{L - kRow, 0x44}, {L - kRow - 1, 0x30}, {kFiveRows - 1, 0x10}},
-                 {{L, 0x44}, {L + 1, 0x20}},
-                 kRow},
-        RuleCase{"row_above_the_last_takes_both_rows",
-                 {L - 2},
-                 {{L - 2 - kRow, 0x10}, {L - 2 + kRow, 0x30}, {L - 3 - kRow, 2}, {L - 3 + kRow, 4}},
+        RuleCase{"last_row_start_takes_the_files_last_byte_below_its_low_byte", {L},
+                 {{L - kRow, 0x44}, {L - kRow - 1, 0x30}, {kFiveRows - 1, 0x10}}, {{L, 0x44}, {L + 1, 0x20}}, kRow},
+        RuleCase{"row_above_the_last_takes_both_rows", {L - 2}, {{L - 2 - kRow, 0x10}, {L - 2 + kRow, 0x30}, {L - 3 - kRow, 2}, {L - 3 + kRow, 4}},
                  {{L - 2, 0x20}, {L - 1, 0x03}}},
-        RuleCase{"first_row_is_never_repaired",
-                 {kHeader, kHeader + kRow - 2},
-                 {{kHeader + kRow, 0x60}},
-                 {}},
-        RuleCase{"look_alikes_are_no_dropouts",
-                 {},
-                 {{P + 1, 0x80},
-                  {P + 2, 0},
-                  {P + 10, 0x80},
-                  {P + 11, 0x01},
-                  {P + 20, 0x7F},
-                  {P + 21, 0}},
-                 {}},
+        RuleCase{"first_row_is_never_repaired", {kHeader, kHeader + kRow - 2}, {{kHeader + kRow, 0x60}}, {}},
+        RuleCase{"look_alikes_are_no_dropouts", {}, {{P + 1, 0x80}, {P + 2, 0}, {P + 10, 0x80}, {P + 11, 0x01}, {P + 20, 0x7F}, {P + 21, 0}}, {}},
         // Ascending order: the lower sample takes the upper one's new high byte; its low byte comes
         // from the left of the upper sample, never from the upper sample's low byte.
-        RuleCase{"vertical_run_takes_the_repaired_sample_above",
-                 {P, P + kRow},
+        RuleCase{"vertical_run_takes_the_repaired_sample_above", {P, P + kRow},
                  {{P - kRow, 0x40}, {P - 1, 0x07}, {P + 2 * kRow, 0x61}, {P + 2 * kRow - 1, 0x09}},
                  {{P, 0x60}, {P + 1, 0x01}, {P + kRow, 0x60}, {P + kRow + 1, 0x08}}},
         // One pass: between a first-row dropout and another below, a second-row dropout comes out
         // as 80 00 again when its left neighbours are zero, and passes 80 on to the one below.
-        RuleCase{"second_row_between_dropouts_becomes_a_dropout_again",
-                 {S - kRow, S, S + kRow},
-                 {{S - kRow - 1, 0}, {S + kRow - 1, 0}},
-                 {{S, 0x80}, {S + 1, 0x00}, {S + kRow, 0x40}, {S + kRow + 1, 0x01}}},
+        RuleCase{"second_row_between_dropouts_becomes_a_dropout_again", {S - kRow, S, S + kRow},
+                 {{S - kRow - 1, 0}, {S + kRow - 1, 0}}, {{S, 0x80}, {S + 1, 0x00}, {S + kRow, 0x40}, {S + kRow + 1, 0x01}}},
         // Colour frames: whole samples of the same colour, two rows away, as physical values (stored
         // + 32768): FFFF and 0002 give 8000, stored 00 00; 1 and 4 give 2, rounded down.
-        RuleCase{"bayer_mean_of_physical_values_two_rows_up_and_down",
-                 {P, P + 10},
-                 {{P - 2 * kRow, 0x7F},
-                  {P - 2 * kRow + 1, 0xFF},
-                  {P + 2 * kRow, 0x80},
-                  {P + 2 * kRow + 1, 0x02},
-                  {P + 10 - 2 * kRow, 0x80},
-                  {P + 11 - 2 * kRow, 0x01},
-                  {P + 10 + 2 * kRow, 0x80},
-                  {P + 11 + 2 * kRow, 0x04}},
-                 {{P, 0}, {P + 1, 0}, {P + 10, 0x80}, {P + 11, 0x02}},
-                 0,
-                 kBayer,
-                 {2, 0}},
+        RuleCase{"bayer_mean_of_physical_values_two_rows_up_and_down", {P, P + 10},
+                 {{P - 2 * kRow, 0x7F}, {P - 2 * kRow + 1, 0xFF}, {P + 2 * kRow, 0x80}, {P + 2 * kRow + 1, 0x02},
+                  {P + 10 - 2 * kRow, 0x80}, {P + 11 - 2 * kRow, 0x01}, {P + 10 + 2 * kRow, 0x80}, {P + 11 + 2 * kRow, 0x04}},
+                 {{P, 0}, {P + 1, 0}, {P + 10, 0x80}, {P + 11, 0x02}}, 0, kBayer, {2, 0}},
         // A dropout is no neighbour: below the first row's dropout the sample takes the one below
         // alone; above the last row's, the one above, which then passes its value on down.
-        RuleCase{"bayer_neighbour_that_is_a_dropout_is_not_taken",
-                 {R(0) + 120, P + 20, P + 40, R(4) + 140},
+        RuleCase{"bayer_neighbour_that_is_a_dropout_is_not_taken", {R(0) + 120, P + 20, P + 40, R(4) + 140},
                  {{R(4) + 120, 0x12}, {R(4) + 121, 0x34}, {R(0) + 140, 0x23}, {R(0) + 141, 0x45}},
-                 {{P + 20, 0x12},
-                  {P + 21, 0x34},
-                  {P + 40, 0x23},
-                  {P + 41, 0x45},
-                  {R(4) + 140, 0x23},
-                  {R(4) + 141, 0x45}},
-                 0,
-                 kBayer,
-                 {3, 1}},
-        RuleCase{"bayer_rows_0_and_1_are_left",
-                 {R(0) + 60, R(1) + 60},
-                 {{R(2) + 60, 0x22}, {R(3) + 60, 0x33}},
-                 {},
-                 0,
-                 kBayer,
-                 {0, 2}},
+                 {{P + 20, 0x12}, {P + 21, 0x34}, {P + 40, 0x23}, {P + 41, 0x45}, {R(4) + 140, 0x23}, {R(4) + 141, 0x45}},
+                 0, kBayer, {3, 1}},
+        RuleCase{"bayer_rows_0_and_1_are_left", {R(0) + 60, R(1) + 60}, {{R(2) + 60, 0x22}, {R(3) + 60, 0x33}}, {}, 0, kBayer, {0, 2}},
         // Nothing below the last two rows, not even bytes past the file; with nothing above either,
         // the dropout is left.
-        RuleCase{"bayer_last_two_rows_take_the_sample_above",
-                 {R(3) + 80, L, R(1) + 84, R(3) + 84},
+        RuleCase{"bayer_last_two_rows_take_the_sample_above", {R(3) + 80, L, R(1) + 84, R(3) + 84},
                  {{R(1) + 80, 0x45}, {R(1) + 81, 0x67}, {R(2), 0x56}, {R(2) + 1, 0x78}},
-                 {{R(3) + 80, 0x45}, {R(3) + 81, 0x67}, {L, 0x56}, {L + 1, 0x78}},
-                 2 * kRow,
-                 kBayer,
-                 {2, 2}},
+                 {{R(3) + 80, 0x45}, {R(3) + 81, 0x67}, {L, 0x56}, {L + 1, 0x78}}, 2 * kRow, kBayer, {2, 2}},
         // Planes of three rows: the first plane's last row takes nothing from the second plane, whose
         // first two rows take nothing from the first.
-        RuleCase{"bayer_cube_each_plane_on_its_own",
-                 {P, R(3) + 10, R(4) + 10},
-                 {{R(0) + 100, 0x11},
-                  {R(0) + 101, 0x22},
-                  {R(4) + 100, 0x33},
-                  {R(1) + 10, 0x55},
-                  {R(2) + 10, 0x66}},
-                 {{P, 0x11}, {P + 1, 0x22}},
-                 0,
-                 kBayerCube,
-                 {1, 2}}),
+        RuleCase{"bayer_cube_each_plane_on_its_own", {P, R(3) + 10, R(4) + 10},
+                 {{R(0) + 100, 0x11}, {R(0) + 101, 0x22}, {R(4) + 100, 0x33}, {R(1) + 10, 0x55}, {R(2) + 10, 0x66}},
+                 {{P, 0x11}, {P + 1, 0x22}}, 0, kBayerCube, {1, 2}}),
     [](const auto& info) { return info.param.name; });
+// clang-format on
 
 TEST(Repair, leaves_short_buffers_alone_and_refuses_odd_lengths_and_lengths_it_cannot_hold)
 {

@@ -122,8 +122,8 @@ TEST_P(SharedBlocks,
     } unmount{disk};
 
     // 400 rows of the camera, 4.9 MB; dropouts in a few blocks far apart, two in one block.
-    const test::Bytes frame =
-        test::imageWithDropouts(400, {15040, 15044, 500000, 2000000, 4000000});
+    const test::Bytes frame = test::imageWithDropouts(400,
+                                                      {15040, 15044, 500000, 2000000, 4000000});
     test::writeFile(disk / "a.fit", frame);
     test::MemoryFileList list({"a.fit"});
     RunValues values;

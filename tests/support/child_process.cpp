@@ -53,10 +53,7 @@ bool setLimit(int resource, const std::optional<unsigned long>& value)
 
 } // namespace
 
-bool runningAsRoot()
-{
-    return ::geteuid() == 0;
-}
+bool runningAsRoot() { return ::geteuid() == 0; }
 
 ChildOutcome runInChild(const ChildLimits& limits, const std::function<void()>& body)
 {

@@ -8,10 +8,7 @@ namespace tarnis::test {
 
 // Windows cannot fork a copy of the running test, and its faults need none of the limits: the
 // read-only attribute, the one permission that its fault table sets, stops administrators too.
-bool runningAsRoot()
-{
-    return false;
-}
+bool runningAsRoot() { return false; }
 
 ChildOutcome runInChild(const ChildLimits& limits, const std::function<void()>& body)
 {

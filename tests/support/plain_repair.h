@@ -45,8 +45,8 @@ inline bool repairPlainly(std::span<std::uint8_t> data, std::int64_t length,
                 int count = 0;
                 for (const std::int64_t i : {pos - 2 * row, pos + 2 * row}) {
                     if (i >= start && i + 1 < end && !isDropout(i))
-                        taken[count++] =
-                            static_cast<std::int16_t>(data[i] << 8 | data[i + 1]) + 32768;
+                        taken[count++] = static_cast<std::int16_t>(data[i] << 8 | data[i + 1])
+                                         + 32768;
                 }
                 if (pos - start < 2 * row || count == 0) {
                     ++found.left;

@@ -18,9 +18,11 @@ struct ProgramResult {
 /// words for the shell, put before the program ("prlimit --nofile=9", which starts it) and after
 /// its redirections (">&-", "> /dev/full"). `environment` ("LANG=ja_JP.UTF-8", "LC_ALL=") is set
 /// for the program alone; an empty value leaves the variable empty, on Windows unset.
-[[nodiscard]] ProgramResult
-runProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-           const std::filesystem::path& workingFolder, const std::string& before = {},
-           const std::string& after = {}, const std::vector<std::string>& environment = {});
+[[nodiscard]] ProgramResult runProgram(const std::filesystem::path& program,
+                                       const std::vector<std::string>& arguments,
+                                       const std::filesystem::path& workingFolder,
+                                       const std::string& before = {},
+                                       const std::string& after = {},
+                                       const std::vector<std::string>& environment = {});
 
 } // namespace tarnis::test

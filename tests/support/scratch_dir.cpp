@@ -40,10 +40,7 @@ ScratchDir::~ScratchDir()
     std::filesystem::remove_all(path_, ignored);
 }
 
-std::string ScratchDir::dirPath() const
-{
-    return utf8FromPath(path_) + kPathSeparator;
-}
+std::string ScratchDir::dirPath() const { return utf8FromPath(path_) + kPathSeparator; }
 
 std::filesystem::path ScratchDir::file(const std::string& name) const
 {

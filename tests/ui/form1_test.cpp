@@ -39,10 +39,10 @@ const std::string kDone = "選択されたﾌｧｲﾙの処理を終了しま�
 int linesOnScreen(QListWidget& list)
 {
     const QRect area(list.viewport()->mapTo(list.window(), QPoint(0, 0)), list.viewport()->size());
-    const QImage image =
-        list.screen()
-            ->grabWindow(list.window()->winId(), area.x(), area.y(), area.width(), area.height())
-            .toImage();
+    const QImage image = list.screen()
+                             ->grabWindow(list.window()->winId(), area.x(), area.y(), area.width(),
+                                          area.height())
+                             .toImage();
     int lines = 0;
     bool inLine = false;
     for (int y = 0; y < image.height(); ++y) {
@@ -223,15 +223,16 @@ TEST_P(Key, presses_the_focused_button_and_nothing_else)
                 "ファイルを読み込めませんでした。\n/data/a.fit\nファイルが見つかりません。"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Form1, Key,
-    ::testing::Values(
-        KeyCase{"Return_on_Command1", "Command1", Qt::Key_Return, Qt::NoModifier, {}, 0},
-        KeyCase{"keypad_Enter_on_Command1", "Command1", Qt::Key_Enter, Qt::KeypadModifier, {}, 0},
-        KeyCase{"Space_on_Command1", "Command1", Qt::Key_Space, Qt::NoModifier, {}, 0},
-        KeyCase{"Return_on_Command2", "Command2", Qt::Key_Return, Qt::NoModifier, {"a.fit"}, 1},
-        KeyCase{"Return_on_List1", "List1", Qt::Key_Return, Qt::NoModifier, {"a.fit"}, 0}),
-    [](const auto& info) { return info.param.label; });
+// A table reads best one case to a line.
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Form1, Key,
+                         ::testing::Values(KeyCase{"Return_on_Command1", "Command1", Qt::Key_Return, Qt::NoModifier, {}, 0},
+                                           KeyCase{"keypad_Enter_on_Command1", "Command1", Qt::Key_Enter, Qt::KeypadModifier, {}, 0},
+                                           KeyCase{"Space_on_Command1", "Command1", Qt::Key_Space, Qt::NoModifier, {}, 0},
+                                           KeyCase{"Return_on_Command2", "Command2", Qt::Key_Return, Qt::NoModifier, {"a.fit"}, 1},
+                                           KeyCase{"Return_on_List1", "List1", Qt::Key_Return, Qt::NoModifier, {"a.fit"}, 0}),
+                         [](const auto& info) { return info.param.label; });
+// clang-format on
 
 class Run : public Window {
 public:

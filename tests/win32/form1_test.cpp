@@ -87,9 +87,9 @@ public:
     void key(WPARAM virtualKey)
     {
         const HWND focus = ::GetFocus();
-        const LPARAM scan =
-            static_cast<LPARAM>(::MapVirtualKeyW(static_cast<UINT>(virtualKey), MAPVK_VK_TO_VSC))
-            << 16;
+        const LPARAM scan = static_cast<LPARAM>(
+                                ::MapVirtualKeyW(static_cast<UINT>(virtualKey), MAPVK_VK_TO_VSC))
+                            << 16;
         ::PostMessageW(focus, WM_KEYDOWN, virtualKey, scan | 1);
         ::PostMessageW(focus, WM_KEYUP, virtualKey, scan | 1 | 0xC0000000);
         pump();
@@ -199,13 +199,15 @@ TEST_P(Key, presses_the_focused_button_and_nothing_else)
     EXPECT_EQ(messages.size(), c.messagesAfter);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Form1, Key,
-    ::testing::Values(KeyCase{"Return_on_Command1", "Command1", VK_RETURN, {}, 0},
-                      KeyCase{"Space_on_Command1", "Command1", VK_SPACE, {}, 0},
-                      KeyCase{"Return_on_Command2", "Command2", VK_RETURN, {"a.fit"}, 1},
-                      KeyCase{"Return_on_List1", "List1", VK_RETURN, {"a.fit"}, 0}),
-    [](const auto& info) { return info.param.label; });
+// A table reads best one case to a line.
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Form1, Key,
+                         ::testing::Values(KeyCase{"Return_on_Command1", "Command1", VK_RETURN, {}, 0},
+                                           KeyCase{"Space_on_Command1", "Command1", VK_SPACE, {}, 0},
+                                           KeyCase{"Return_on_Command2", "Command2", VK_RETURN, {"a.fit"}, 1},
+                                           KeyCase{"Return_on_List1", "List1", VK_RETURN, {"a.fit"}, 0}),
+                         [](const auto& info) { return info.param.label; });
+// clang-format on
 
 // What the list holds whenever it paints, noted from inside its own window procedure.
 std::vector<Entries>* paintedEntries = nullptr;
@@ -257,8 +259,8 @@ TEST_F(Window, files_dropped_on_the_window_are_queued_as_if_chosen)
             {L"C:\\data\\b.fit\0C:\\data\\Light_M42_300.0s_Bin1_gain100_20261206-221503_-10.0C_0001.fit\0"s,
              {"b.fit", "Light_M42_300.0s_Bin1_gain100_20261206-221503_-10.0C_0001.fit"}},
             {L"C:\\data\\a.fit\0C:\\other\\b.fit\0"s, {}}}) {
-        const HGLOBAL drop =
-            ::GlobalAlloc(GHND, sizeof(DROPFILES) + (files.size() + 1) * sizeof(wchar_t));
+        const HGLOBAL drop = ::GlobalAlloc(GHND, sizeof(DROPFILES)
+                                                     + (files.size() + 1) * sizeof(wchar_t));
         auto* header = static_cast<DROPFILES*>(::GlobalLock(drop));
         header->pFiles = sizeof(DROPFILES);
         header->fWide = TRUE;
@@ -337,9 +339,9 @@ protected:
                 }
                 chosenFilter = static_cast<int>(::SendMessageW(filterBox, CB_GETCURSEL, 0, 0));
                 readOnlyBoxShown = ::IsWindowVisible(::GetDlgItem(shown, chx1)) != FALSE;
-                const HWND files =
-                    ::FindWindowExW(::FindWindowExW(shown, nullptr, L"SHELLDLL_DefView", nullptr),
-                                    nullptr, L"SysListView32", nullptr);
+                const HWND files = ::FindWindowExW(
+                    ::FindWindowExW(shown, nullptr, L"SHELLDLL_DefView", nullptr), nullptr,
+                    L"SysListView32", nullptr);
                 oneFileAtATime = files == nullptr
                                  || (::GetWindowLongPtrW(files, GWL_STYLE) & LVS_SINGLESEL) != 0;
                 HWND name = ::GetDlgItem(shown, cmb13);

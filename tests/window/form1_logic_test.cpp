@@ -30,10 +30,7 @@ struct QueueCase {
     std::vector<std::string> names;
 };
 
-void PrintTo(const QueueCase& c, std::ostream* out)
-{
-    *out << c.label;
-}
+void PrintTo(const QueueCase& c, std::ostream* out) { *out << c.label; }
 
 class Window : public ::testing::Test {
 public:
@@ -86,19 +83,17 @@ TEST_P(QueuedFiles, are_listed_and_run_as_if_chosen_or_refused_as_a_cancel)
             pathFromUtf8(logic.selection().dirPath + name.substr(0, name.size() - 4) + "_R.fit")));
 }
 
+// A table reads best one case to a line.
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Form1Logic, QueuedFiles,
-    ::testing::Values(
-        QueueCase{"two_files_of_one_folder", {"@b.fit", "@a.fit"}, "@", {"b.fit", "a.fit"}},
-        QueueCase{"relative_paths_from_the_current_folder",
-                  {"a.fit", "./sub/../b.fit"},
-                  "@",
-                  {"a.fit", "b.fit"}},
-        QueueCase{"one_file_in_a_folder_below", {"sub/c.fit"}, "@sub/", {"c.fit"}},
-        QueueCase{"files_of_two_folders", {"@a.fit", "@sub/c.fit"}, std::nullopt, {}},
-        QueueCase{
-            "folders_whose_names_begin_alike", {"@sub/a.fit", "@subway/b.fit"}, std::nullopt, {}}),
+    ::testing::Values(QueueCase{"two_files_of_one_folder", {"@b.fit", "@a.fit"}, "@", {"b.fit", "a.fit"}},
+                      QueueCase{"relative_paths_from_the_current_folder", {"a.fit", "./sub/../b.fit"}, "@", {"a.fit", "b.fit"}},
+                      QueueCase{"one_file_in_a_folder_below", {"sub/c.fit"}, "@sub/", {"c.fit"}},
+                      QueueCase{"files_of_two_folders", {"@a.fit", "@sub/c.fit"}, std::nullopt, {}},
+                      QueueCase{"folders_whose_names_begin_alike", {"@sub/a.fit", "@subway/b.fit"}, std::nullopt, {}}),
     [](const auto& info) { return info.param.label; });
+// clang-format on
 
 TEST_F(Window, a_choice_too_large_for_the_dialog_is_said_and_ends_as_a_cancel_does)
 {

@@ -26,10 +26,7 @@ struct AnswerCase {
     std::vector<std::string> names;
 };
 
-void PrintTo(const AnswerCase& c, std::ostream* out)
-{
-    *out << c.label;
-}
+void PrintTo(const AnswerCase& c, std::ostream* out) { *out << c.label; }
 
 std::string native(std::string text)
 {
