@@ -35,11 +35,12 @@ std::string withOneTrailingSeparator(std::string_view folder)
     return result;
 }
 
-// Where the name of the full path `path` starts.
+// Where the name of the full path `path` starts: after a separator. A bare name, or on Windows a
+// drive-relative one ("C:a.fit", in whatever folder C: is in at the time), names no folder.
 std::size_t nameStartInFolder(std::string_view path)
 {
     const std::size_t start = nameStart(path);
-    if (start == 0)
+    if (start == 0 || !isPathSeparator(path[start - 1]))
         throw std::invalid_argument("a path that names no folder");
     return start;
 }
@@ -54,11 +55,10 @@ void parseSelection(std::string_view result, FileList& fileList, SelectionState&
         // One file: its full path. The folder is everything up to the last separator. A path
         // without one names no folder: the dialog never answers so, and queuing it would make the
         // run look for the file wherever the program happens to run.
-        const std::string& path = splitParts.front();
-        if (folderOf(path).empty())
-            throw std::invalid_argument("the open-file dialog's answer names no folder");
-        selection.dirPath = withOneTrailingSeparator(folderOf(path));
-        fileList.append(std::string(nameOf(path)));
+        const std::string_view path = splitParts.front();
+        const std::size_t start = nameStartInFolder(path);
+        selection.dirPath = withOneTrailingSeparator(path.substr(0, start));
+        fileList.append(std::string(path.substr(start)));
         selection.entryCount = 2;
         return;
     }

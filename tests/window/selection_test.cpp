@@ -74,6 +74,8 @@ INSTANTIATE_TEST_SUITE_P(
                    {"noext", "notes.txt", "IMG01.FIT"}},
         AnswerCase{"empty_parts_kept", "/data\0\0a.fit\0"s, "/data/", {"", "a.fit", ""}},
         AnswerCase{"one_path_naming_no_folder", "a.fit", std::nullopt, {}},
+        // On Windows the folder that C: is in at the time, which the run would not look in.
+        AnswerCase{"one_path_naming_only_a_drive", "C:a.fit", std::nullopt, {}},
         AnswerCase{"a_name_in_another_folder", "/data\0a.fit\0x/b.fit"s, std::nullopt, {}}),
     [](const auto& info) { return info.param.label; });
 
