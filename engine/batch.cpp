@@ -423,7 +423,8 @@ FileReport repairFile(const std::string& folder, const std::string& name, std::s
     }
     const auto repair = [&](const PatchedFile& file) {
         try {
-            report.dropouts = repairInWindows(file, run.fileLength, *layout, run.fileData);
+            report.dropouts = repairInWindows(file, run.fileLength, *layout, run.fileData,
+                                              options.rule);
         } catch (const std::bad_alloc&) {
             throw Error(FileAction::Read, inputPath, Cause::TooLargeForMemory);
         }

@@ -44,6 +44,9 @@ struct RunOptions {
     /// its input: for a card that is write-protected, or an archive that is read-only. Every rule on
     /// which file an output may replace holds there as beside the input.
     std::optional<std::string> outputFolder;
+    /// How dropouts are rebuilt: by their columns' values, unless files made by earlier versions
+    /// must be made again byte for byte.
+    RepairRule rule = RepairRule::Values;
 };
 
 /// The inputs of one run, looked at together before the first is repaired, so that no output of the

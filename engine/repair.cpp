@@ -45,13 +45,6 @@ constexpr std::int64_t kRowBytes = 12160; // 6080 samples of two bytes
 
 std::atomic<bool> wordsChosen{false};
 
-// 0 stands both for a zero neighbour byte and for a neighbour that is not there, so one non-zero
-// neighbour is copied as it is and only two non-zero ones are averaged, rounding down.
-std::uint8_t combine(unsigned below, unsigned above)
-{
-    return static_cast<std::uint8_t>(below > 0 && above > 0 ? (below + above) / 2 : below + above);
-}
-
 bool isDropout(const std::uint8_t* sample) { return sample[0] == 0x80 && sample[1] == 0x00; }
 
 // One plane of samples: bytes [start, end) of the buffer, `end` being where bytes below stop
@@ -64,22 +57,6 @@ struct Plane {
     std::int64_t end;
 };
 
-// Rewrites the dropout sample at `pos` (in the plane's second row or below) from the rows directly
-// above and below. The bytes above may have been rewritten earlier in this pass; the bytes below
-// are always still as read. The low byte's neighbours are the bytes just before the neighbour
-// samples' high bytes, that is the low bytes of the samples one place to the left: every file
-// repaired so far was made this way, so it stays. Only the last row lacks a row below, so callers
-// far from the end skip that test.
-template <bool NearTheEnd>
-TARNIS_ALWAYS_INLINE void repairFromRows(std::uint8_t* data, std::int64_t row, std::int64_t end,
-                                         std::int64_t pos)
-{
-    const unsigned highBelow = !NearTheEnd || pos + row < end ? data[pos + row] : 0;
-    data[pos] = combine(highBelow, data[pos - row]);
-    const unsigned lowBelow = !NearTheEnd || pos + row - 1 < end ? data[pos + row - 1] : 0;
-    data[pos + 1] = combine(lowBelow, data[pos - row - 1]);
-}
-
 // A sample's physical value: its stored big-endian two's complement value + 32768, which flips the
 // top bit. A dropout is physical 0.
 TARNIS_ALWAYS_INLINE unsigned physicalValue(const std::uint8_t* sample)
@@ -87,14 +64,16 @@ TARNIS_ALWAYS_INLINE unsigned physicalValue(const std::uint8_t* sample)
     return (unsigned{sample[0]} << 8 | sample[1]) ^ 0x8000u;
 }
 
-// Rewrites the dropout sample at `pos` (in the plane's third row or below) of a colour frame from
-// the samples of its own colour, `reach` (two rows) above and below, as whole 16-bit values; says
-// whether it took one. A neighbour that is a dropout or outside the plane reads as 0, so that, as
-// with the bytes of the rows' repair, 0 stands for "not taken" and never enters a mean; with
-// neither neighbour taken the result is 0 again, which stores back as the dropout it was.
+// Rewrites the dropout sample at `pos` (a reach or more below its plane's start) from the samples
+// of its column a reach above and below, as whole 16-bit values, and says whether it took one. A
+// neighbour that is a dropout or outside the plane reads as 0 (a dropout is physical 0, and no
+// other sample is), so that 0 stands for "not taken" and never enters a mean; with neither
+// neighbour taken the result is 0 again, which stores back as the dropout it was. The one above may
+// have been repaired earlier in this pass; the one below is always as read. Only samples less than
+// a reach from the end lack one below, so callers far from the end skip that test.
 template <bool NearTheEnd>
-TARNIS_ALWAYS_INLINE bool repairFromOwnColour(std::uint8_t* data, std::int64_t reach,
-                                              std::int64_t end, std::int64_t pos)
+TARNIS_ALWAYS_INLINE bool repairFromColumn(std::uint8_t* data, std::int64_t reach, std::int64_t end,
+                                           std::int64_t pos)
 {
     const unsigned above = physicalValue(data + pos - reach);
     const unsigned below = !NearTheEnd || pos + reach + 1 < end ? physicalValue(data + pos + reach)
@@ -106,21 +85,15 @@ TARNIS_ALWAYS_INLINE bool repairFromOwnColour(std::uint8_t* data, std::int64_t r
     return value > 0;
 }
 
-// Repairs the dropout at `pos` by the plane's rule and counts it as repaired or left. The plane's
-// values come as scalars, so that they stay in registers however many bytes are written between
-// two samples.
-template <Mosaic M, bool NearTheEnd>
+// Repairs the dropout at `pos` and counts it as repaired or left. The plane's values come as
+// scalars, so that they stay in registers however many bytes are written between two samples.
+template <bool NearTheEnd>
 TARNIS_ALWAYS_INLINE void repairSample(std::uint8_t* data, std::int64_t reach, std::int64_t end,
                                        std::int64_t pos, RepairCounts& counts)
 {
-    if constexpr (M == Mosaic::Bayer) {
-        const bool taken = repairFromOwnColour<NearTheEnd>(data, reach, end, pos);
-        counts.repaired += taken ? 1 : 0;
-        counts.left += taken ? 0 : 1;
-    } else {
-        repairFromRows<NearTheEnd>(data, reach, end, pos);
-        ++counts.repaired;
-    }
+    const bool taken = repairFromColumn<NearTheEnd>(data, reach, end, pos);
+    counts.repaired += taken ? 1 : 0;
+    counts.left += taken ? 0 : 1;
 }
 
 // The scan takes a block of 32 samples at a time and makes a mask with bit i set when the sample
@@ -213,7 +186,7 @@ private:
 
     void repairOldest(RepairCounts& counts)
     {
-        repairSample<Mosaic::Bayer, true>(p_.data, p_.reach, p_.end, slots_[first_], counts);
+        repairSample<true>(p_.data, p_.reach, p_.end, slots_[first_], counts);
         first_ = (first_ + 1) % kSlots;
         --count_;
     }
@@ -241,12 +214,12 @@ TARNIS_ALWAYS_INLINE void repairMarked(const Plane& p, std::int64_t pos, std::ui
             if constexpr (M == Mosaic::Bayer)
                 delayed.repairAll(counts);
             for (std::int64_t sample = pos; sample < pos + kBlockBytes; sample += 2)
-                repairSample<M, false>(data, reach, end, sample, counts);
+                repairSample<false>(data, reach, end, sample, counts);
             return;
         }
         if constexpr (M == Mosaic::None) {
             for (; mask != 0; mask &= mask - 1)
-                repairSample<M, false>(data, reach, end, pos + std::countr_zero(mask), counts);
+                repairSample<false>(data, reach, end, pos + std::countr_zero(mask), counts);
             return;
         }
     }
@@ -255,7 +228,7 @@ TARNIS_ALWAYS_INLINE void repairMarked(const Plane& p, std::int64_t pos, std::ui
             delayed.add(pos + std::countr_zero(mask), counts);
     } else {
         for (; mask != 0; mask &= mask - 1)
-            repairSample<M, true>(data, reach, end, pos + std::countr_zero(mask), counts);
+            repairSample<true>(data, reach, end, pos + std::countr_zero(mask), counts);
     }
 }
 
@@ -310,7 +283,7 @@ TARNIS_AVX2_FUNCTION std::int64_t repairBlocksAvx2(const Plane p, std::int64_t p
     if (reinterpret_cast<std::uintptr_t>(p.data) % 2 == 0) {
         for (; address() % 32 != 0 && pos + 1 < to; pos += 2) {
             if (isDropout(p.data + pos))
-                repairSample<M, true>(p.data, p.reach, p.end, pos, found);
+                repairSample<true>(p.data, p.reach, p.end, pos, found);
         }
     }
     DelayedRepairs delayed(p);
@@ -382,7 +355,7 @@ std::int64_t repairBlocks(const Plane p, std::int64_t pos, std::int64_t to, Repa
 
 #endif
 
-// Repairs the dropouts from byte `from` up to byte `to` of a plane, by the rule of mosaic M, and
+// Repairs the dropouts from byte `from` up to byte `to` of a plane by their columns' values, and
 // adds them to `counts`. `from` lies a reach or more below the plane's start, so that every sample
 // has its neighbour above. The bytes read lie from a reach and a byte before `from` to a reach past
 // `to`, never past the plane's end, so that a stretch of rows can be repaired on its own.
@@ -392,7 +365,7 @@ void repairRows(const Plane& p, std::int64_t from, std::int64_t to, RepairCounts
     std::int64_t pos = repairBlocks<M>(p, from, to, counts);
     for (; pos + 1 < to; pos += 2) {
         if (isDropout(p.data + pos))
-            repairSample<M, true>(p.data, p.reach, p.end, pos, counts);
+            repairSample<true>(p.data, p.reach, p.end, pos, counts);
     }
 }
 
@@ -402,17 +375,6 @@ std::int64_t countDropouts(const std::uint8_t* data, std::int64_t start, std::in
     for (std::int64_t pos = start; pos + 1 < end; pos += 2)
         count += isDropout(data + pos) ? 1 : 0;
     return count;
-}
-
-// Repairs one plane and adds its dropouts to `counts`. Those less than a reach below its start
-// have no neighbour above in the plane and are left as they are.
-template <Mosaic M>
-void repairPlane(const Plane& p, RepairCounts& counts)
-{
-    const std::int64_t firstRepairable = std::min(p.start + p.reach, p.end);
-    counts.left += countDropouts(p.data, p.start, firstRepairable);
-    if (firstRepairable < p.end)
-        repairRows<M>(p, firstRepairable, p.end, counts);
 }
 
 // An odd length leaves half a sample at the end; the repair would run past the buffer there.
@@ -444,24 +406,58 @@ void checkLayout(const ImageLayout& layout)
             "repairDropouts: the layout has no rows, an odd or non-positive size, or too many bytes");
 }
 
-// Repairs the plane by the layout's rule, from byte `from` up to byte `to` of the buffer.
-void repairRowsOf(const ImageLayout& layout, const Plane& p, std::int64_t from, std::int64_t to,
-                  RepairCounts& counts)
+// The byte rule of earlier versions (RepairRule::Bytes), one sample at a time: it is there only to
+// make their files again, so it need not be fast. A byte below counts only before the plane's end,
+// and 0 stands both for a zero byte and for a byte not taken.
+void repairBytewise(const Plane& p, std::int64_t from, std::int64_t to, RepairCounts& counts)
 {
-    if (layout.mosaic == Mosaic::Bayer)
+    const auto combine = [](unsigned below, unsigned above) {
+        return static_cast<std::uint8_t>(below > 0 && above > 0 ? (below + above) / 2
+                                                                : below + above);
+    };
+    std::uint8_t* const data = p.data;
+    const std::int64_t row = p.reach;
+    for (std::int64_t pos = from; pos + 1 < to; pos += 2) {
+        if (!isDropout(data + pos))
+            continue;
+        data[pos] = combine(pos + row < p.end ? data[pos + row] : 0, data[pos - row]);
+        data[pos + 1] = combine(pos + row - 1 < p.end ? data[pos + row - 1] : 0,
+                                data[pos - row - 1]);
+        ++counts.repaired;
+    }
+}
+
+// Repairs the plane by the rule for its mosaic, from byte `from` up to byte `to` of the buffer.
+void repairRowsOf(Mosaic mosaic, RepairRule rule, const Plane& p, std::int64_t from,
+                  std::int64_t to, RepairCounts& counts)
+{
+    if (mosaic == Mosaic::Bayer)
         repairRows<Mosaic::Bayer>(p, from, to, counts);
+    else if (rule == RepairRule::Bytes)
+        repairBytewise(p, from, to, counts);
     else
         repairRows<Mosaic::None>(p, from, to, counts);
 }
 
+// Repairs one plane and adds its dropouts to `counts`. Those less than a reach below its start
+// have no neighbour above in the plane and are left as they are.
+void repairPlane(Mosaic mosaic, RepairRule rule, const Plane& p, RepairCounts& counts)
+{
+    const std::int64_t firstRepairable = std::min(p.start + p.reach, p.end);
+    counts.left += countDropouts(p.data, p.start, firstRepairable);
+    if (firstRepairable < p.end)
+        repairRowsOf(mosaic, rule, p, firstRepairable, p.end, counts);
+}
+
 } // namespace
 
-void repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength)
+void repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength, RepairRule rule)
 {
     checkLength(fileData, fileLength);
     RepairCounts ignored;
     if (fileLength > kRecordBytes)
-        repairPlane<Mosaic::None>({fileData.data(), kRecordBytes, kRowBytes, fileLength}, ignored);
+        repairPlane(Mosaic::None, rule, {fileData.data(), kRecordBytes, kRowBytes, fileLength},
+                    ignored);
 }
 
 std::int64_t repairReach(const ImageLayout& layout)
@@ -474,7 +470,7 @@ std::int64_t repairReach(const ImageLayout& layout)
 }
 
 RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength,
-                            const ImageLayout& layout)
+                            const ImageLayout& layout, RepairRule rule)
 {
     checkLength(fileData, fileLength);
     checkLayout(layout);
@@ -486,17 +482,14 @@ RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileL
         if (start >= fileLength)
             break;
         const Plane p{fileData.data(), start, reach, std::min(start + planeBytes, fileLength)};
-        if (layout.mosaic == Mosaic::Bayer)
-            repairPlane<Mosaic::Bayer>(p, counts);
-        else
-            repairPlane<Mosaic::None>(p, counts);
+        repairPlane(layout.mosaic, rule, p, counts);
     }
     return counts;
 }
 
 RepairCounts repairDropouts(std::span<std::uint8_t> window, std::int64_t windowStart,
                             std::int64_t fileLength, const ImageLayout& layout, std::int64_t from,
-                            std::int64_t to)
+                            std::int64_t to, RepairRule rule)
 {
     checkLayout(layout);
     checkEvenLength(fileLength);
@@ -528,7 +521,7 @@ RepairCounts repairDropouts(std::span<std::uint8_t> window, std::int64_t windowS
         counts.left += countDropouts(window.data(), first - windowStart,
                                      std::min(last, firstRepairable) - windowStart);
         if (std::max(first, firstRepairable) < last)
-            repairRowsOf(layout, p, std::max(first, firstRepairable) - windowStart,
+            repairRowsOf(layout.mosaic, rule, p, std::max(first, firstRepairable) - windowStart,
                          last - windowStart, counts);
     }
     return counts;

@@ -17,14 +17,30 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+/// How a dropout is rebuilt from the samples above and below it in its column.
+enum class RepairRule {
+    /// From their 16-bit physical values (stored value + 32768): their mean rounded down, or the one
+    /// of them that is neither a dropout nor outside the plane and the file; with neither, the
+    /// dropout is left. Every frame is repaired so.
+    Values,
+    /// The rule of Tarnis 3.0 and earlier for frames without a colour mosaic, kept only so that files
+    /// made by those versions can be made again byte for byte: the high byte is the mean of the high
+    /// bytes above and below, the low byte the mean of the bytes just before those samples (the low
+    /// bytes of the samples one place to their left), each byte on its own, a byte 0 counting as no
+    /// neighbour. Averaging bytes is not averaging values: 1885 over 1782 comes out as 1555. Colour
+    /// frames were already repaired by their values, and still are.
+    Bytes,
+};
+
 /// Rewrites, in place and in one ascending pass, every dropout sample (the bytes 0x80 0x00 at an
-/// even position) from the second image row after the 2880-byte header on, from the bytes of the
-/// image rows directly above and below it (12160 bytes away): the layout of the camera this tool
-/// was first made for, whatever the file's header says. `fileLength` is the length of the file;
-/// `fileData` holds at least that many bytes. Throws TruncatedImageError, before changing
+/// even position) from the second image row after the 2880-byte header on, from the samples of the
+/// image rows directly above and below it (12160 bytes away) by `rule`: the layout of the camera
+/// this tool was first made for, whatever the file's header says. `fileLength` is the length of the
+/// file; `fileData` holds at least that many bytes. Throws TruncatedImageError, before changing
 /// anything, for an odd `fileLength` above 2880, and std::invalid_argument for a `fileLength` that
 /// is negative or larger than `fileData`.
-void repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength);
+void repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength,
+                    RepairRule rule = RepairRule::Values);
 
 /// What lies over the sensor's pixels. Under a colour mosaic the rows directly above and below a
 /// sample hold other colours; samples of its own colour lie two rows up and two rows down.
@@ -55,24 +71,21 @@ struct RepairCounts {
 };
 
 /// The same repair for an image of any width and any number of planes, each plane on its own. A
-/// byte or sample below counts only inside its plane and the file. Nothing outside the image data
-/// changes: header, padding and whatever follows the image stay as they are; a file shorter than
-/// its layout promises is repaired as far as its bytes go.
+/// sample below counts only inside its plane and the file. Nothing outside the image data changes:
+/// header, padding and whatever follows the image stay as they are; a file shorter than its layout
+/// promises is repaired as far as its bytes go.
 ///
-/// Without a mosaic, from each plane's second row on, a dropout at byte pos takes its high byte from
-/// the bytes at pos + rowBytes and pos - rowBytes and its low byte from the bytes at
-/// pos + rowBytes - 1 and pos - rowBytes - 1; first-row dropouts are left. With the layout of
-/// repairDropouts above and no image bytes other than zeros past the data, both give the same bytes.
-///
-/// Under a Bayer mosaic, from each plane's third row on, a dropout takes the physical values
-/// (stored value + 32768) of the samples two rows above and two rows below it, as they stand at
-/// that moment: their mean rounded down, or the one of them that is neither a dropout nor outside
-/// the plane. A dropout with neither, and every dropout in a plane's first two rows, is left.
+/// A dropout's neighbours are the samples of its column d rows above and d rows below it, d being 1
+/// for a monochrome frame and 2 under a Bayer mosaic (the nearest samples of its own colour). Those
+/// above may already have been repaired in this pass; those below are as read. A dropout in a
+/// plane's first d rows has no neighbour above and is left, as is one whose neighbours are both
+/// dropouts or outside the plane. With RepairRule::Bytes a monochrome frame's dropouts below its
+/// first row are all counted as repaired, whatever their bytes came out as.
 ///
 /// Throws as the repair above does, and std::invalid_argument for a layout without rows or with
 /// a data start or row length that is odd or not positive, or whose data does not fit in 64 bits.
 RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength,
-                            const ImageLayout& layout);
+                            const ImageLayout& layout, RepairRule rule = RepairRule::Values);
 
 /// How far above and below a dropout the repair of `layout` reads, in bytes: a row, two rows under
 /// a colour mosaic, or a whole plane where a plane has no row that far from its first.
@@ -90,6 +103,6 @@ RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileL
 /// layout as above, a stretch outside the image data, or a window that does not hold it so.
 RepairCounts repairDropouts(std::span<std::uint8_t> window, std::int64_t windowStart,
                             std::int64_t fileLength, const ImageLayout& layout, std::int64_t from,
-                            std::int64_t to);
+                            std::int64_t to, RepairRule rule = RepairRule::Values);
 
 } // namespace tarnis

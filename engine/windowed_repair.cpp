@@ -63,7 +63,7 @@ void writeChanges(const PatchedFile& file, std::int64_t from,
 } // namespace
 
 RepairCounts repairInWindows(const PatchedFile& file, std::int64_t fileLength,
-                             const ImageLayout& layout, RepairWindow& window,
+                             const ImageLayout& layout, RepairWindow& window, RepairRule rule,
                              std::int64_t stretchBytes)
 {
     RepairCounts counts;
@@ -91,7 +91,7 @@ RepairCounts repairInWindows(const PatchedFile& file, std::int64_t fileLength,
         if (file.write)
             std::copy(repaired.begin(), repaired.end(), window.asRead.bytes().begin());
         const RepairCounts found = repairDropouts({bytes, static_cast<std::size_t>(loaded - start)},
-                                                  start, fileLength, layout, from, to);
+                                                  start, fileLength, layout, from, to, rule);
         counts.repaired += found.repaired;
         counts.left += found.left;
         if (file.write)

@@ -36,10 +36,12 @@ inline constexpr std::int64_t kStretchBytes = std::int64_t{1} << 20;
 /// time (and the rows above and below that the repair reads besides), and writes back the bytes
 /// it changed, one write for each run of 4 KiB blocks of the file that hold changes, from the
 /// first changed byte of the run to its last. The file then holds what repairDropouts() makes of
-/// it whole, and the counts are that repair's. The file's length must be even above 2880 bytes.
+/// it whole by `rule`, and the counts are that repair's. The file's length must be even above 2880
+/// bytes.
 /// Throws std::bad_alloc when the window cannot be had, and whatever the file's calls throw.
 RepairCounts repairInWindows(const PatchedFile& file, std::int64_t fileLength,
                              const ImageLayout& layout, RepairWindow& window,
+                             RepairRule rule = RepairRule::Values,
                              std::int64_t stretchBytes = kStretchBytes);
 
 } // namespace tarnis

@@ -4,7 +4,8 @@
 // a last row, so the input is read as a recipe (missing bytes count as zero, so every input is one):
 //
 //   byte 0     flags: bit 0 odd length; bit 1 the image's own layout (bytes 1-3) rather than the
-//              camera's fixed one; bit 2 the buffer goes on a row past the file; bits 4-5 the
+//              camera's fixed one; bit 2 the buffer goes on a row past the file; bit 3 the byte
+//              rule of earlier versions (RepairRule::Bytes) rather than the values; bits 4-5 the
 //              buffer's address: aligned, odd, even but not aligned (2 and 6 bytes past a boundary);
 //              bits 6-7 both set, with the own layout, a colour frame (a Bayer mosaic)
 //   bytes 1-3  the layout: width 1 to 6100 (byte 1 and the low 5 bits of byte 2), header records
@@ -53,6 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Recipe in{data, size};
     const bool ownLayout = (in.byte(0) & 2) != 0;
     const auto mosaic = (in.byte(0) & 0xC0) == 0xC0 ? tarnis::Mosaic::Bayer : tarnis::Mosaic::None;
+    const auto rule = (in.byte(0) & 8) != 0 ? tarnis::RepairRule::Bytes
+                                            : tarnis::RepairRule::Values;
     const tarnis::ImageLayout layout =
         ownLayout ? tarnis::ImageLayout{2880 * (1 + (in.byte(2) >> 5) % 3),
                                         2 * (1 + (in.byte(1) | (in.byte(2) & 0x1f) << 8) % 6100),
@@ -111,7 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::uint8_t> original = buffer;
     std::vector<std::uint8_t> expected(original.begin(), original.begin() + length);
     tarnis::RepairCounts plainCounts;
-    const bool plainRepairs = tarnis::test::repairPlainly(expected, length, layout, &plainCounts);
+    const bool plainRepairs = tarnis::test::repairPlainly(expected, length, layout, &plainCounts,
+                                                          rule);
     for (const tarnis::DropoutScan scan :
          {tarnis::DropoutScan::Fastest, tarnis::DropoutScan::Words}) {
         tarnis::useDropoutScan(scan);
@@ -121,10 +125,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                   storage.begin() + static_cast<std::ptrdiff_t>(offset));
         const std::span<std::uint8_t> fast = std::span(storage).subspan(offset);
         try {
-            if (ownLayout && tarnis::repairDropouts(fast, length, layout) != plainCounts)
+            if (ownLayout && tarnis::repairDropouts(fast, length, layout, rule) != plainCounts)
                 fail("the counts differ from the plain loop's", length);
             if (!ownLayout)
-                tarnis::repairDropouts(fast, length);
+                tarnis::repairDropouts(fast, length, rule);
             if (!plainRepairs)
                 fail("a length the plain loop refuses was repaired", length);
         } catch (const tarnis::TruncatedImageError&) {
@@ -162,7 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             {}};
         tarnis::RepairWindow window;
         const tarnis::RepairCounts windowed = tarnis::repairInWindows(file, length, layout, window,
-                                                                      stretch);
+                                                                      rule, stretch);
         if (!std::equal(expected.begin(), expected.end(), patched.begin(), patched.end())
             || (ownLayout && windowed != plainCounts))
             fail("the repair in windows differs from the whole buffer's", length);
