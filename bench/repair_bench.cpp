@@ -28,9 +28,10 @@ enum Data {
     DenseBayer
 };
 
-// The repair as the batch runs it: the layout read from the header, then the repair with it; or
-// the repair with the camera's fixed layout, as before headers were read.
-enum class Layout { Fixed, FromHeader };
+// The repair as the batch runs it: the layout read from the header, then the repair with it; the
+// repair with the camera's fixed layout, as before headers were read; or the byte rule of earlier
+// versions with the header's layout, as --bytewise runs it.
+enum class Layout { Fixed, FromHeader, FromHeaderByBytes };
 
 const std::vector<std::uint8_t>& frame(Data data)
 {
@@ -100,7 +101,9 @@ void repair(std::vector<std::uint8_t>& work, Layout layout)
     if (layout == Layout::Fixed)
         repairDropouts(work, length);
     else
-        benchmark::DoNotOptimize(repairDropouts(work, length, readImageLayout(work)));
+        benchmark::DoNotOptimize(
+            repairDropouts(work, length, readImageLayout(work),
+                           layout == Layout::FromHeader ? RepairRule::Values : RepairRule::Bytes));
 }
 
 // Both scans in every iteration, each right after the same fresh copy of the frame, so that their
@@ -170,6 +173,11 @@ BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_clean, Clean, Layout::FromHeade
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_dropouts_0_01_percent, Sparse, Layout::FromHeader)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+// The byte rule, a plain loop, for the few who must make earlier files again.
+BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_bytewise_dropouts_0_01_percent, Sparse,
+                  Layout::FromHeaderByBytes)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_repairAgainstMemchr, header_4144_wide_clean, Clean4144, Layout::FromHeader)
