@@ -1,7 +1,7 @@
 #include "cli/command.h"
 
 #include "cli/texts.h"
-#include "common/error.h"
+#include "common/cause.h"
 #include "common/file_slot.h"
 #include "common/file_names.h"
 #include "common/texts.h"

@@ -1,6 +1,6 @@
 #include "engine/batch.h"
 
-#include "common/error.h"
+#include "common/cause.h"
 #include "common/texts.h"
 #include "common/file_names.h"
 #include "engine/fits_header.h"

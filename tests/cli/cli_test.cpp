@@ -5,7 +5,7 @@
 // c.fit, and a name with a backslash, a tab and a line break in it; "link" leads to the folder 夜,
 // where m42.fit and m42.fts are.
 #include "cli/command.h"
-#include "common/error.h"
+#include "common/cause.h"
 #include "common/file_names.h"
 #include "common/texts.h"
 #include "engine/batch.h"

@@ -1,5 +1,6 @@
 #include "engine/fits_header.h"
 
+#include "common/cause.h"
 #include "tests/support/errors.h"
 #include "tests/support/files.h"
 
