@@ -54,7 +54,9 @@ enum class Tamper {
     RewriteWhileCopied,
     WriteThroughMapping,
     LockFolderAfterReading,
-    RewriteBeforeConfirming
+    RewriteBeforeConfirming,
+    RewriteBeforeCopying,
+    SameBytesWrittenBackWhileCopied
 };
 
 class TamperingSlot : public FileSlot {
@@ -87,9 +89,16 @@ public:
 
     void copyFrom(const std::string& source, const FileStamp& expected) override
     {
+        // Rewritten at the same length after it was read and confirmed, before its copy begins.
+        if (tamper_ == Tamper::RewriteBeforeCopying && source == utf8FromPath(target_)) {
+            Bytes bytes = test::readFile(target_);
+            bytes[3000] ^= 1;
+            test::writeFile(target_, bytes);
+        }
         FileSlot::copyFrom(source, expected);
         if (source != utf8FromPath(target_))
             return;
+        copied_ = true;
 #ifndef _WIN32
         // A program that opens the file for writing while it is copied, and rewrites it in place at
         // the same length, as FITS libraries do, once the system lets it.
@@ -112,6 +121,9 @@ public:
             fs::permissions(target_, fs::perms(0644));
             test::writeFile(target_, bytes);
         }
+        // The same bytes written back: only the file's times tell.
+        if (tamper_ == Tamper::SameBytesWrittenBackWhileCopied && copied_)
+            test::writeFile(target_, test::readFile(target_));
         FileSlot::confirmUnchanged();
     }
 
@@ -120,6 +132,7 @@ private:
     fs::path target_;
     volatile char* mapping_ =
         nullptr; // left to the child process's end, with the file open for writing
+    bool copied_ = false;
 };
 
 using Make = std::function<void(const ScratchDir&)>;
@@ -287,11 +300,14 @@ const std::vector<Fault> kFaults = {
     // Told by the lease: the writer has the file open. Where no lease is granted, by a second read.
     Fault{.label = "input_written_through_a_shared_mapping", .name = "mapped.fit", .make = writable("mapped.fit"), .cause = Cause::InUse, .tamper = Tamper::WriteThroughMapping},
     Fault{.label = "input_written_through_a_shared_mapping_where_no_lease_is_granted", .name = "mapped.fit", .make = writable("mapped.fit"), .cause = Cause::ChangedWhileReading, .tamper = Tamper::WriteThroughMapping, .watch = ChangeWatch::ReadTwice},
+    Fault{.label = "same_bytes_written_back_while_copied_where_no_lease_is_granted", .name = "touched.fit", .make = writable("touched.fit"), .cause = Cause::ChangedWhileReading, .tamper = Tamper::SameBytesWrittenBackWhileCopied, .watch = ChangeWatch::ReadTwice},
 #else
     // A capture program still writing the file, and a viewer showing the earlier output.
     Fault{.label = "input_being_written_by_another_program", .name = "busy.fit", .make = holding("busy.fit", GENERIC_WRITE), .cause = Cause::InUse, .undo = release},
     Fault{.label = "output_open_in_another_program", .name = "viewed.fit", .make = holding("viewed_R.fit", GENERIC_READ), .cause = Cause::InUse, .pathInError = "viewed_R.fit", .undo = release},
 #endif
+    // Between the read's check and the copy: what would be copied is no longer what was read.
+    Fault{.label = "file_rewritten_between_its_read_and_its_copy", .name = "recopied.fit", .make = writable("recopied.fit"), .cause = Cause::ChangedWhileReading, .tamper = Tamper::RewriteBeforeCopying},
     Fault{.label = "odd_length", .name = "cut.fit", .make = [](const ScratchDir& s) {
               Bytes image = test::imageWithDropouts(3, {15040});
               image.push_back(0);
