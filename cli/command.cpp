@@ -1,7 +1,7 @@
 #include "cli/command.h"
 
 #include "cli/texts.h"
-#include "common/error.h"
+#include "common/cause.h"
 #include "common/file_slot.h"
 #include "common/file_names.h"
 #include "common/texts.h"
@@ -234,6 +234,11 @@ Outcome repairOne(const std::string& path, std::size_t index, RunFiles& files, R
         if (dropouts * 100 > report.samples * kWarnedPercent)
             outcome.warning = manyDropoutsText(path, dropouts, report.samples,
                                                files.options().checkOnly, language);
+        // Repaired as far as its bytes go, it still is not the image it says it is: FITS readers
+        // take it, and its output, for damaged.
+        if (report.samples < report.imageSamples)
+            outcome.warning += shortFileText(path, report.samples, report.imageSamples,
+                                             files.options().checkOnly, language);
     } catch (const Error& error) {
         outcome.error = failureText(error, language);
     } catch (const std::bad_alloc&) {

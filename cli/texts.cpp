@@ -19,6 +19,8 @@ struct CommandTexts {
     std::string_view outputError;
     std::string_view manyDropouts;
     std::string_view manyDropoutsCounted; // with --check
+    std::string_view shortFile; // "{held}" and "{promised}": the image's samples there and in all
+    std::string_view shortFileCounted; // with --check
     std::string (*summary)(const Summary&);
 };
 
@@ -143,6 +145,10 @@ const CommandTexts kEnglish{
     "a simulator's frame) stores its true zeros alike, and they were repaired as dropouts",
     "{path}: warning: {share} % of the samples are dropouts; a frame taken without an offset (a bias, "
     "a simulator's frame) stores its true zeros alike, and they would be repaired as dropouts",
+    "{path}: warning: the file ends before the image its header describes: it holds {held} of the "
+    "image's {promised} samples, and only those were repaired",
+    "{path}: warning: the file ends before the image its header describes: it holds {held} of the "
+    "image's {promised} samples, and only those were counted",
     englishSummary,
 };
 
@@ -222,6 +228,10 @@ const CommandTexts kJapanese{
     "シミュレーターの画像など）では本当の 0 も同じ形で記録されるため、ドロップアウトとして修復しました。",
     "{path}: 警告: サンプルの {share} % がドロップアウトです。オフセットなしで撮った画像（バイアスや、"
     "シミュレーターの画像など）では本当の 0 も同じ形で記録されるため、ドロップアウトとして修復されます。",
+    "{path}: 警告: ファイルがヘッダーの示す画像より短く、画像の {promised} サンプルのうち {held} サンプル"
+    "しかありません。あるサンプルだけを修復しました。",
+    "{path}: 警告: ファイルがヘッダーの示す画像より短く、画像の {promised} サンプルのうち {held} サンプル"
+    "しかありません。あるサンプルだけを数えました。",
     japaneseSummary,
 };
 
@@ -318,6 +328,18 @@ std::string manyDropoutsText(const std::string& path, std::int64_t dropouts, std
     return "tarnis-repair: "
            + filledIn(filledIn(checkOnly ? texts.manyDropoutsCounted : texts.manyDropouts,
                                "{share}", share),
+                      "{path}", oneLine(path))
+           + "\n";
+}
+
+std::string shortFileText(const std::string& path, std::int64_t held, std::int64_t promised,
+                          bool checkOnly, Language language)
+{
+    const CommandTexts& texts = textsOf(language);
+    return "tarnis-repair: "
+           + filledIn(filledIn(filledIn(checkOnly ? texts.shortFileCounted : texts.shortFile,
+                                        "{held}", grouped(held)),
+                               "{promised}", grouped(promised)),
                       "{path}", oneLine(path))
            + "\n";
 }

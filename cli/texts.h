@@ -55,6 +55,11 @@ enum class UsageProblem {
 [[nodiscard]] std::string manyDropoutsText(const std::string& path, std::int64_t dropouts,
                                            std::int64_t samples, bool checkOnly, Language language);
 
+/// The warning for a file that ends before the image its header describes: it holds `held` of the
+/// image's `promised` samples, and only they were repaired (or counted).
+[[nodiscard]] std::string shortFileText(const std::string& path, std::int64_t held,
+                                        std::int64_t promised, bool checkOnly, Language language);
+
 /// What a run did, for the summary that closes it on a terminal.
 struct Summary {
     bool checkOnly = false;

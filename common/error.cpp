@@ -1,4 +1,4 @@
-#include "common/error.h"
+#include "common/cause.h"
 
 #include "common/texts.h"
 

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace tarnis {
 
@@ -9,57 +10,13 @@ namespace tarnis {
 /// output could not be written.
 enum class FileAction { Read, Repair, Write, Check };
 
-/// Why a file could not be read or written. Each cause has a sentence in each language
-/// (common/texts_ja.cpp, common/texts_en.cpp); code and tests tell failures apart by cause, never by
-/// wording.
-enum class Cause {
-    // Reported by the operating system.
-    NotFound,
-    IsFolder,
-    NoPermission,
-    DiskFull,
-    FileSizeLimit,
-    ReadOnlyFileSystem,
-    NameTooLong,
-    InvalidName,
-    OutOfMemory,
-    DeviceError,
-    TooManyOpenFiles,
-    InUse,
-    SymlinkLoop,
-    NoDevice,
-    ValueTooLarge,
-    StaleNetworkFile,
-    CrossDevice,
-    TimedOut,
-    NetworkUnavailable,
-    Unsupported,
-    UnknownSystemError, // detail: the error number
-    SystemError, // detail: the error number and the system's own description (systemErrorDetail())
-    // Found by Tarnis itself.
-    NotRegularFile,
-    FolderInTheWay,
-    WriteProtected,
-    ChangedWhileReading,
-    SlotBusy,
-    TooLargeForMemory,
-    OddLength,
-    NameTooShort,
-    NameHasFolder,
-    OutputIsSelected,     // detail: the name of the input whose output it would be
-    OutputOfAnotherInput, // detail: the name of the earlier input of the run whose output has that name
-    NotAnEarlierOutput, // detail: the name of the input; the file under the output's name is not its output
-    OutputChanged, // a file appeared or changed under the output's name while the output was written
-    NotFits,       // detail, for this and the causes below: what the header holds
-    NoEndCard,
-    NotSixteenBit,
-    NotUnsignedSamples,
-    BlankSamples,
-    NoImageRows,
-    MissingKeyword, // detail: the keyword
-    BadAxisLength,
-    ImageTooLarge,
-};
+/// Why a file could not be read or written: its values are in common/cause.h, which only the files
+/// that name a cause include, so that a new cause rebuilds those alone.
+enum class Cause : int;
+
+/// The name of a cause as written in the code ("NotFound"), for tests and diagnostics; empty for a
+/// value that is no cause.
+[[nodiscard]] std::string_view causeName(Cause cause) noexcept;
 
 /// The one kind of failure that Tarnis reports to its user: a file, what was being done to it and
 /// why. It stays in these parts until a front end puts it into words (common/texts.h): the window

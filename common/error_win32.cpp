@@ -1,5 +1,5 @@
 // Windows' own descriptions of its errors, for those that Tarnis has no cause of its own for.
-#include "common/error.h"
+#include "common/cause.h"
 
 #include "common/texts.h"
 #include "common/utf16.h"

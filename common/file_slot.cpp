@@ -2,7 +2,7 @@
 // file_system.h, which each platform has a half of.
 #include "common/file_slot.h"
 
-#include "common/error.h"
+#include "common/cause.h"
 #include "common/file_system.h"
 #include "common/file_names.h"
 

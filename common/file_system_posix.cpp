@@ -2,6 +2,7 @@
 // file_system_win32.cpp; the protocol over both is file_slot.cpp.
 #include "common/file_system.h"
 
+#include "common/cause.h"
 #include "common/file_names.h"
 
 #include <algorithm>

@@ -2,6 +2,7 @@
 // protocol over both is file_slot.cpp.
 #include "common/file_system.h"
 
+#include "common/cause.h"
 #include "common/file_names.h"
 #include "common/utf16.h"
 

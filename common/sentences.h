@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/error.h"
+#include "common/cause.h"
 
 #include <string_view>
 

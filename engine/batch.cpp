@@ -1,6 +1,6 @@
 #include "engine/batch.h"
 
-#include "common/error.h"
+#include "common/cause.h"
 #include "common/texts.h"
 #include "common/file_names.h"
 #include "engine/fits_header.h"
@@ -417,9 +417,9 @@ FileReport repairFile(const std::string& folder, const std::string& name, std::s
     if (layout) {
         report.mosaic = layout->mosaic;
         // As far as the file's bytes go, as the repair goes; the layout's size fits in 64 bits.
-        const std::int64_t imageSamples = layout->rowBytes / 2 * layout->rows * layout->planes;
+        report.imageSamples = layout->rowBytes / 2 * layout->rows * layout->planes;
         report.samples = std::clamp((run.fileLength - layout->dataStart) / 2, std::int64_t{0},
-                                    imageSamples);
+                                    report.imageSamples);
     }
     const auto repair = [&](const PatchedFile& file) {
         try {

@@ -94,7 +94,8 @@ struct FileReport {
     RepairCounts dropouts;
     std::int64_t samples =
         0; ///< the samples of image data that the file holds, where dropouts are looked for
-    Mosaic mosaic = Mosaic::None; ///< a colour frame's is repaired from samples of its own colour
+    std::int64_t imageSamples = 0; ///< the samples of the image its header describes
+    Mosaic mosaic = Mosaic::None;  ///< a colour frame's is repaired from samples of its own colour
 };
 
 /// Repairs the file `name` in `folder` (which ends with a separator), input `index` of `files`: its

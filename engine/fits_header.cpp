@@ -1,5 +1,7 @@
 #include "engine/fits_header.h"
 
+#include "common/cause.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>

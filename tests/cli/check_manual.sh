@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# check_manual.sh SOURCE: tarnis-repair's manual pages, English and Japanese, render without a
-# warning at 80 columns; its bash completion offers the options, long ones cut short too, the
-# numbers of jobs, folders after --output-dir, and the images before the other files.
+# check_manual.sh SOURCE: the manual pages of tarnis-repair and tarnis, English and Japanese,
+# render without a warning at 80 columns; tarnis-repair's bash completion offers the options, long
+# ones cut short too, the numbers of jobs, folders after --output-dir, and the images before the
+# other files.
 set -euo pipefail
 cli=$1/cli
 fail() { echo "FAIL: $*" >&2; exit 1; }
-for page in "$cli/tarnis-repair.1" "$cli/tarnis-repair.ja.1"; do
+for page in "$cli/tarnis-repair.1" "$cli/tarnis-repair.ja.1" "$1/ui/tarnis.1" "$1/ui/tarnis.ja.1"; do
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || fail "man could not render $page"
   [ -z "$warnings" ] || fail "$page: $warnings"
 done

@@ -1,11 +1,12 @@
 // tarnis-repair as capture programs and scripts run it: the real executable on real files, in a
 // folder that holds a.fit, 夜/星雲 M42.fit (Japanese, in a folder below), the float image float.fit
 // that it refuses, m31.fit with its red channel m31_R.fit (the same header: a camera that writes no
-// filter), a larger big.fit, a bias frame bias.fit whose zeros are stored as dropouts, a colour frame
-// c.fit, and a name with a backslash, a tab and a line break in it; "link" leads to the folder 夜,
-// where m42.fit and m42.fts are.
+// filter), a larger big.fit, a bias frame bias.fit whose zeros are stored as dropouts, flat.fit with
+// exactly 1 % dropouts, cut.fit cut off in its last row, a colour frame c.fit, and a name with a
+// backslash, a tab and a line break in it; "link" leads to the folder 夜, where m42.fit and m42.fts
+// are.
 #include "cli/command.h"
-#include "common/error.h"
+#include "common/cause.h"
 #include "common/file_names.h"
 #include "common/texts.h"
 #include "engine/batch.h"
@@ -34,13 +35,21 @@ namespace {
 
 using test::Bytes;
 
-// A frame taken without an offset: 250 of its 12160 samples (2.06 %) are zeros, stored as dropouts.
-Bytes biasFrame()
+// A frame of `rows` rows with `count` zeros, stored as dropouts, below its first row.
+Bytes frameWithZeros(int rows, std::int64_t count)
 {
     std::vector<std::int64_t> zeros;
-    for (std::int64_t i = 0; i < 250; ++i)
+    for (std::int64_t i = 0; i < count; ++i)
         zeros.push_back(2880 + 12160 + 40 * i);
-    return test::imageWithDropouts(2, zeros, 9);
+    return test::imageWithDropouts(rows, zeros, 9);
+}
+
+// Three rows, the last cut off half way: 15,200 of the 18,240 samples its header promises.
+Bytes cutOffFrame()
+{
+    Bytes frame = test::imageWithDropouts(3, {15040}, 10);
+    frame.resize(2880 + 12160 * 2 + 6080);
+    return frame;
 }
 
 // One dropout in the first row, which stays, and two below it; and one below the first row.
@@ -55,7 +64,11 @@ const std::map<std::string, Bytes> kInputs = {
     {"c.fit", test::imageWithDropouts(5, {2980, 15240, 39560, 27500}, 6, true)},
     {"夜/m42.fit", test::imageWithDropouts(2, {}, 6)},
     {"夜/m42.fts", test::imageWithDropouts(2, {}, 7)},
-    {"bias.fit", biasFrame()},
+    // A frame taken without an offset: 250 of its 12160 samples (2.06 %) are zeros; and one with
+    // exactly 1 % (304 of 30400), which is not warned about.
+    {"bias.fit", frameWithZeros(2, 250)},
+    {"flat.fit", frameWithZeros(5, 304)},
+    {"cut.fit", cutOffFrame()},
 #ifndef _WIN32 // such names are not allowed there
     {"a\\b\tc\nd.fit", test::imageWithDropouts(2, {}, 8)},
 #endif
@@ -143,15 +156,23 @@ TEST_P(Cli, repairs_each_file_as_the_window_does_and_answers_on_the_right_stream
         if (!entry.is_regular_file() || kInputs.contains(name))
             continue;
         written.insert(name);
-        // What the window's run writes for the same input.
-        const std::string input = name.substr(0, name.size() - 6) + ".fit";
-        test::ScratchDir window;
-        test::writeFile(window.file("x.fit"), kInputs.at(input));
-        test::MemoryFileList list({"x.fit"});
-        RunValues values;
-        FileSlot slot;
-        runBatch(list, {window.dirPath(), 2}, values, slot);
-        EXPECT_EQ(test::readFile(entry.path()), test::readFile(window.file("x_R.fit"))) << name;
+        // What the window's run writes for the input whose output has this name (of m42.fit and
+        // m42.fts, which share one, either).
+        bool fromAnInput = false;
+        for (const auto& [input, bytes] : kInputs) {
+            if (outputFileName(utf8FromPath(pathFromUtf8(input).filename()), input)
+                != utf8FromPath(entry.path().filename()))
+                continue;
+            test::ScratchDir window;
+            test::writeFile(window.file("x.fit"), bytes);
+            test::MemoryFileList list({"x.fit"});
+            RunValues values;
+            FileSlot slot;
+            runBatch(list, {window.dirPath(), 2}, values, slot);
+            fromAnInput = fromAnInput
+                          || test::readFile(entry.path()) == test::readFile(window.file("x_R.fit"));
+        }
+        EXPECT_TRUE(fromAnInput) << name << " is no input's output as the window writes it";
     }
     EXPECT_EQ(written, c.written);
     for (const auto& [name, bytes] : kInputs)
@@ -171,18 +192,24 @@ const std::vector<CliCase> kCases = {
             "../a.fit\t../a_R.fit\t2\t1\tmono\n@夜/星雲 M42.fit\t@夜/星雲 M42_R.fit\t1\t0\tmono\n",
             "tarnis-repair: ../float.fit: cannot repair: not a 16-bit integer image (BITPIX = -32)\n", {"a_R.fit", "夜/星雲 M42_R.fit"}},
     // And says what a run would refuse: nothing is to be written. In Japanese under a Japanese locale.
-    CliCase{"check_counts_and_writes_nothing", {"--check", "a.fit", "m31.fit", "m31_R.fit", "bias.fit", "c.fit"}, ".", 1,
-            "a.fit\ta_R.fit\t2\t1\tmono\nm31_R.fit\tm31_R_R.fit\t1\t0\tmono\nbias.fit\tbias_R.fit\t250\t0\tmono\nc.fit\tc_R.fit\t1\t3\tbayer\n",
+    CliCase{"check_counts_and_writes_nothing", {"--check", "a.fit", "m31.fit", "m31_R.fit", "bias.fit", "c.fit", "cut.fit"}, ".", 1,
+            "a.fit\ta_R.fit\t2\t1\tmono\nm31_R.fit\tm31_R_R.fit\t1\t0\tmono\nbias.fit\tbias_R.fit\t250\t0\tmono\nc.fit\tc_R.fit\t1\t3\tbayer\n"
+            "cut.fit\tcut_R.fit\t1\t0\tmono\n",
             "tarnis-repair: m31_R.fit: このファイルの出力は書き込めません。「m31.fit」の出力ファイルの名前が、選択されたファイルと同じです。"
             "選択されたファイルは上書きしません。\n"
             "tarnis-repair: bias.fit: 警告: サンプルの 2.06 % がドロップアウトです。オフセットなしで撮った画像（バイアスや、シミュレーターの"
-            "画像など）では本当の 0 も同じ形で記録されるため、ドロップアウトとして修復されます。\n",
+            "画像など）では本当の 0 も同じ形で記録されるため、ドロップアウトとして修復されます。\n"
+            "tarnis-repair: cut.fit: 警告: ファイルがヘッダーの示す画像より短く、画像の 18,240 サンプルのうち 15,200 サンプルしかありません。"
+            "あるサンプルだけを数えました。\n",
             {}, kJapanese},
-    // A frame with no offset: its zeros are repaired as dropouts, and that is said, even with --quiet.
-    CliCase{"warns_of_a_file_whose_samples_are_more_than_one_percent_dropouts", {"--quiet", "bias.fit"}, ".", 0, "",
+    // A frame with no offset: its zeros are repaired as dropouts, and that is said, even with --quiet;
+    // as is a file cut short.
+    CliCase{"warns_of_a_file_whose_samples_are_more_than_one_percent_dropouts_or_that_is_cut_short", {"--quiet", "bias.fit", "flat.fit", "cut.fit"}, ".", 0, "",
             "tarnis-repair: bias.fit: warning: 2.06 % of the samples are dropouts; a frame taken without an offset (a bias, a "
-            "simulator's frame) stores its true zeros alike, and they were repaired as dropouts\n",
-            {"bias_R.fit"}},
+            "simulator's frame) stores its true zeros alike, and they were repaired as dropouts\n"
+            "tarnis-repair: cut.fit: warning: the file ends before the image its header describes: it holds 15,200 of the image's "
+            "18,240 samples, and only those were repaired\n",
+            {"bias_R.fit", "flat_R.fit", "cut_R.fit"}},
     // Short options together: nothing but failures, and nothing written.
     CliCase{"quiet_and_check_together", {"-qc", "a.fit", "float.fit"}, ".", 1, "",
             "tarnis-repair: float.fit: ファイルを修復できませんでした。16 ビット整数の画像ではありません（BITPIX = -32）。\n", {}, kJapanese},

@@ -1,6 +1,6 @@
 #include "common/file_slot.h"
 
-#include "common/error.h"
+#include "common/cause.h"
 #include "common/file_names.h"
 #include "tests/support/errors.h"
 #include "tests/support/files.h"
@@ -35,10 +35,10 @@ protected:
     std::string path(const std::string& name) const { return scratch.dirPath() + name; }
 
     template <typename Action>
-    static Cause causeOf(Action action)
+    static std::optional<Cause> causeOf(Action action)
     {
         const std::optional<Error> error = errorOf(action);
-        return error ? error->cause() : Cause::UnknownSystemError;
+        return error ? std::optional(error->cause()) : std::nullopt;
     }
     // The file as the caller looks at it before replacing it.
     FileStamp stampOf(const std::string& name)

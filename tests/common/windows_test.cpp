@@ -1,6 +1,6 @@
 // What Windows makes of names and errors: device names, which no file can have there, and errors
 // that Tarnis has no cause of its own for. The names are checked on every platform.
-#include "common/error.h"
+#include "common/cause.h"
 #include "common/file_names.h"
 #include "common/texts.h"
 

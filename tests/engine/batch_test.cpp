@@ -3,7 +3,7 @@
 // tested with real FITS files and in the fault table.
 #include "engine/batch.h"
 
-#include "common/error.h"
+#include "common/cause.h"
 #include "tests/support/errors.h"
 #include "tests/support/files.h"
 #include "tests/support/memory_file_list.h"

@@ -1,5 +1,6 @@
 #include "engine/fits_header.h"
 
+#include "common/cause.h"
 #include "tests/support/errors.h"
 #include "tests/support/files.h"
 
@@ -128,6 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"bayer_pattern_in_any_case", headerOf(withCard(kCamera, 5, "BAYERPAT= ' g r b g'")), ImageLayout{2880, 12160, 4000, 1, Mosaic::Bayer}},
         HeaderCase{"empty_bayer_pattern", headerOf(withCard(kCamera, 5, "BAYERPAT= ''")), ImageLayout{2880, 12160, 4000, 1}},
         HeaderCase{"rgbw_pattern", headerOf(withCard(kCamera, 5, "BAYERPAT= 'RGBW'")), ImageLayout{2880, 12160, 4000, 1}},
+        HeaderCase{"cygm_pattern_of_a_complementary_colour_camera", headerOf(withCard(kCamera, 5, "BAYERPAT= 'CYGM'")), ImageLayout{2880, 12160, 4000, 1}},
         HeaderCase{"six_by_six_pattern", headerOf(withCard(kCamera, 5, "BAYERPAT= 'GGRGGBGGBGGRBRGRBGGGBGGRGGRGGBRBGBRG'")),
                    ImageLayout{2880, 12160, 4000, 1}},
         HeaderCase{"bytes_beyond_64_bits", headerOf(imageCards({3037000500, 3037000500})), std::nullopt,

@@ -10,11 +10,8 @@
 
 namespace tarnis {
 
-// Lets a failed expectation name the cause.
-inline void PrintTo(Cause cause, std::ostream* out)
-{
-    *out << "Cause(" << static_cast<int>(cause) << ")";
-}
+// Lets a failed expectation name the cause, as the code does.
+inline void PrintTo(Cause cause, std::ostream* out) { *out << "Cause::" << causeName(cause); }
 
 namespace test {
 
@@ -38,8 +35,8 @@ template <typename Action>
     if (!error)
         return ::testing::AssertionFailure() << "threw no Error";
     if (error->cause() != cause || error->path() != path)
-        return ::testing::AssertionFailure() << "threw Cause(" << static_cast<int>(error->cause())
-                                             << ") about '" << error->path() << "'";
+        return ::testing::AssertionFailure() << "threw Cause::" << causeName(error->cause())
+                                             << " about '" << error->path() << "'";
     return ::testing::AssertionSuccess();
 }
 

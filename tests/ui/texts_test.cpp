@@ -1,7 +1,7 @@
 // Every text the user reads, written out as the user reads it, held against what the program shows:
 // the window's fixed texts as its widgets show them, and every description of a failure. Other
 // tests tell failures apart by their cause; the wording is checked here, once.
-#include "common/error.h"
+#include "common/cause.h"
 #include "common/texts.h"
 #include "tests/ui/fakes.h"
 #include "ui/form1.h"
@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <map>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -67,6 +68,7 @@ TEST(Texts, every_description_of_a_failure_reads_as_written)
     // The third line of each, the sentence of its cause with the detail it names.
     // clang-format off
     const std::vector<std::tuple<Cause, std::string, std::string>> sentences = {
+        {Cause::NotFound, "", "ファイルが見つかりません。"},
         {Cause::IsFolder, "", "ファイルではなくフォルダです。"},
         {Cause::NoPermission, "", "アクセスする権限がありません。"},
         {Cause::DiskFull, "", "ディスクの空き容量が足りません。"},
@@ -94,6 +96,8 @@ TEST(Texts, every_description_of_a_failure_reads_as_written)
         {Cause::ChangedWhileReading, "", "読み込みの途中でファイルが変わりました。ほかのプログラムが書き込んでいないか確かめてください。"},
         {Cause::SlotBusy, "", "別のファイルが開いたままです。"},
         {Cause::TooLargeForMemory, "", "メモリが足りないため、ファイル全体を読み込めません。"},
+        {Cause::OddLength, "", "画像データの長さが奇数です。ファイルが途中で切れているか、16 ビットの画像ではありません。"},
+        {Cause::NameTooShort, "", "ファイル名が 4 文字より短いため、出力ファイルの名前を作れません。"},
         {Cause::NameHasFolder, "", "ファイル名にフォルダの区切りが含まれているため、出力先を決められません。"},
         {Cause::OutputIsSelected, "M31.fit",
          "「M31.fit」の出力ファイルの名前が、選択されたファイルと同じです。選択されたファイルは上書きしません。"},
@@ -114,9 +118,26 @@ TEST(Texts, every_description_of_a_failure_reads_as_written)
         {Cause::ImageTooLarge, "9 x 9", "画像の大きさが扱える範囲を超えます（9 x 9）。"},
     }; // clang-format on
 
-    for (const auto& [cause, detail, sentence] : sentences)
+    std::map<Cause, std::string> written;
+    for (const auto& [cause, detail, sentence] : sentences) {
         EXPECT_EQ(shown(FileAction::Read, path, cause, detail),
                   "ファイルを読み込めませんでした。\n/data/a.fit\n" + sentence);
+        written[cause] = detail;
+    }
+    // Every cause, however many there are: each one written out above, and each one's English
+    // sentence its own (the English wording itself is tarnis-repair's tests' to check).
+    std::map<std::string, Cause> english;
+    int count = 0;
+    for (; !causeName(Cause(count)).empty(); ++count) {
+        const Cause cause = Cause(count);
+        EXPECT_TRUE(written.contains(cause))
+            << "no Japanese sentence written out for " << causeName(cause);
+        const std::string sentence = describeCause(cause, written[cause], Language::English);
+        const auto [other, added] = english.emplace(sentence, cause);
+        EXPECT_TRUE(added && !sentence.empty())
+            << causeName(cause) << " reads as " << causeName(other->second) << ": " << sentence;
+    }
+    EXPECT_EQ(count, static_cast<int>(written.size()));
 }
 
 } // namespace
