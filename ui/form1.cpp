@@ -7,6 +7,7 @@
 #include "ui/texts.h"
 #include "window/layout.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
@@ -98,7 +99,7 @@ Form1::Form1(std::unique_ptr<OpenFileDialog> dialog, std::unique_ptr<ErrorMessag
       List1(control<QListWidget>(*this, "List1")),
       CommonDialog1(dialog ? std::move(dialog) : std::make_unique<QtOpenFileDialog>(this)),
       messageBox_(messageBox ? std::move(messageBox) : std::make_unique<QtErrorMessageBox>(this)),
-      fileList_(*List1), logic_(fileList_, *CommonDialog1, *messageBox_)
+      fileList_(*List1), logic_(fileList_, *CommonDialog1, *messageBox_, *this)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(qtText(texts::kWindowTitle));
@@ -118,7 +119,8 @@ Form1::~Form1() = default;
 
 void Form1::closeApplication()
 {
-    logic_.closeApplication();
+    if (!logic_.closeApplication())
+        return;
     close();
     QCoreApplication::exit(0);
 }
@@ -130,12 +132,38 @@ void Form1::queueFiles(const QStringList& paths)
 
 void Form1::closeEvent(QCloseEvent* event)
 {
-    QWidget::closeEvent(event);
-    if (!event->isAccepted())
-        return;
     // A file left open by a failed run is let go here too when the close box ends the program.
-    logic_.closeApplication();
-    QCoreApplication::exit(0);
+    // During a run the window stays: the run ends on its own, every output whole.
+    if (!logic_.closeApplication()) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+    if (event->isAccepted())
+        QCoreApplication::exit(0);
+}
+
+void Form1::showBusy(bool busy)
+{
+    if (busy) {
+        focusBeforeRun_ = QApplication::focusWidget();
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        setEnabled(false); // a disabled widget drops mouse and key events rather than keeping them
+        return;
+    }
+    // Input that arrived during the run but has not been handled yet reaches the window while it
+    // is still disabled, and is dropped there instead of pressing a button of the window ready.
+    QCoreApplication::processEvents();
+    setEnabled(true);
+    QApplication::restoreOverrideCursor();
+    if (focusBeforeRun_ != nullptr)
+        focusBeforeRun_->setFocus();
+}
+
+void Form1::wakeUp()
+{
+    QMetaObject::invokeMethod(
+        this, [this] { logic_.serveRun(); }, Qt::QueuedConnection);
 }
 
 void Form1::dragEnterEvent(QDragEnterEvent* event)

@@ -3,6 +3,7 @@
 #include "ui/list_box_file_list.h"
 #include "window/form1_logic.h"
 
+#include <QPointer>
 #include <QStringList>
 #include <QWidget>
 
@@ -14,9 +15,9 @@ class QPushButton;
 namespace tarnis {
 
 /// The program's only window on Linux: three buttons over the list of queued files, drawn by Qt
-/// over what both windows share (Form1Logic). Every click is handled to its end on the
-/// user-interface thread before the next one is served.
-class Form1 : public QWidget {
+/// over what both windows share (Form1Logic). A run goes on a thread of its own while the window,
+/// disabled under a wait cursor, keeps painting and drops the input made meanwhile.
+class Form1 : public QWidget, private RunHost {
     Q_OBJECT
 
 public:
@@ -28,7 +29,8 @@ public:
     /// "ﾌｧｲﾙ選択", "実行・保存": see Form1Logic.
     void selectFiles() { logic_.selectFiles(); }
     void runBatch() { logic_.runBatch(); }
-    /// "終了": closes file slot 1, the window and the program.
+    [[nodiscard]] bool running() const { return logic_.running(); }
+    /// "終了": closes file slot 1, the window and the program; refused while a run goes.
     void closeApplication();
     /// Queues the files at `paths` as if they had been chosen in the dialog (see
     /// Form1Logic::queueFiles): the program's arguments, and files dropped on the window.
@@ -39,13 +41,17 @@ public:
     [[nodiscard]] FileSlot& fileSlot() { return logic_.fileSlot(); }
 
 protected:
-    /// The close box ends the program too, whatever the application's own quit settings are.
+    /// The close box ends the program too, whatever the application's own quit settings are; during
+    /// a run it is refused.
     void closeEvent(QCloseEvent* event) override;
     /// Files dragged from a file manager onto the window are taken as a choice in the dialog.
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
+    void showBusy(bool busy) override;
+    void wakeUp() override;
+
     QPushButton* Command1;
     QPushButton* Command2;
     QPushButton* Command3;
@@ -53,6 +59,7 @@ private:
     std::unique_ptr<OpenFileDialog> CommonDialog1;
     std::unique_ptr<ErrorMessageBox> messageBox_;
     ListBoxFileList fileList_;
+    QPointer<QWidget> focusBeforeRun_;
     Form1Logic logic_;
 };
 

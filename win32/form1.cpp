@@ -7,7 +7,9 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <utility>
 
 namespace tarnis::win32 {
 namespace {
@@ -18,6 +20,20 @@ constexpr wchar_t kClassName[] = L"TarnisForm1";
 constexpr int kFirstControlId = 100;
 // The icon in the program's resources (cmake/version.rc.in).
 constexpr int kIconId = 1;
+// Posted by a run's thread: the run has a call for the window's thread, or has finished.
+constexpr UINT kServeRun = WM_APP + 1;
+
+// Mouse and key input, the kinds that a run drops: in the window, the caption and the frame.
+constexpr std::array<std::pair<UINT, UINT>, 3> kInput = {{{WM_KEYFIRST, WM_KEYLAST},
+                                                          {WM_MOUSEFIRST, WM_MOUSELAST},
+                                                          {WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK}}};
+
+bool isInput(UINT message)
+{
+    return std::any_of(kInput.begin(), kInput.end(), [message](const auto& range) {
+        return message >= range.first && message <= range.second;
+    });
+}
 
 HICON programIcon(int size)
 {
@@ -84,6 +100,7 @@ Form1::Form1(std::unique_ptr<OpenFileDialog> dialog, std::unique_ptr<ErrorMessag
                                 CW_USEDEFAULT, nullptr, nullptr, ::GetModuleHandleW(nullptr), this);
     if (window_ == nullptr)
         throw std::runtime_error("the window could not be created");
+    wakeUpTarget_ = window_;
     // Made in tab order, which is the order in which the keyboard interface moves between them.
     for (std::size_t i = 0; i < controls_.size(); ++i)
         controls_[i] = makeControl(window_, layout::kControls[i],
@@ -95,13 +112,15 @@ Form1::Form1(std::unique_ptr<OpenFileDialog> dialog, std::unique_ptr<ErrorMessag
     messageBox_ = messageBox ? std::move(messageBox)
                              : std::make_unique<Win32ErrorMessageBox>(window_);
     fileList_ = std::make_unique<ListBoxFileList>(control("List1"));
-    logic_ = std::make_unique<Form1Logic>(*fileList_, *dialog_, *messageBox_);
+    logic_ = std::make_unique<Form1Logic>(*fileList_, *dialog_, *messageBox_,
+                                          static_cast<RunHost&>(*this));
     logic_->load();
 }
 
 Form1::~Form1()
 {
     destroying_ = true;
+    logic_.reset(); // a run still going ends first, with the list still there
     if (window_ != nullptr)
         ::DestroyWindow(window_);
     if (font_ != nullptr)
@@ -126,8 +145,8 @@ HWND Form1::control(std::string_view name) const
 
 void Form1::closeApplication()
 {
-    logic_->closeApplication();
-    ::DestroyWindow(window_); // which ends the message loop
+    if (logic_->closeApplication())
+        ::DestroyWindow(window_); // which ends the message loop
 }
 
 void Form1::queueFiles(const std::vector<std::string>& paths)
@@ -137,11 +156,37 @@ void Form1::queueFiles(const std::vector<std::string>& paths)
 
 void Form1::dispatch(MSG& message)
 {
+    if (busy_ && isInput(message.message))
+        return;
     if (window_ != nullptr && ::IsDialogMessageW(window_, &message))
         return;
     ::TranslateMessage(&message);
     ::DispatchMessageW(&message);
 }
+
+void Form1::showBusy(bool busy)
+{
+    const HCURSOR cursor = ::LoadCursorW(nullptr, busy ? IDC_WAIT : IDC_ARROW);
+    if (busy) {
+        if (const HWND focus = ::GetFocus(); focus != nullptr && ::IsChild(window_, focus))
+            lastFocus_ = focus;
+        busy_ = true;
+        ::EnableWindow(window_, FALSE);
+        ::SetCursor(cursor);
+        return;
+    }
+    // Input made during the run and still queued is dropped, never delivered to the window ready.
+    MSG message;
+    for (const auto& [first, last] : kInput) {
+        while (::PeekMessageW(&message, nullptr, first, last, PM_REMOVE)) {}
+    }
+    busy_ = false;
+    ::EnableWindow(window_, TRUE);
+    ::SetCursor(cursor);
+    ::SetFocus(lastFocus_ != nullptr ? lastFocus_ : controls_.front());
+}
+
+void Form1::wakeUp() { ::PostMessageW(wakeUpTarget_, kServeRun, 0, 0); }
 
 void Form1::pressed(HWND control)
 {
@@ -239,6 +284,16 @@ LRESULT Form1::handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         fileList_->fitWidth(); // in the new font
         return 0;
     }
+    case kServeRun:
+        if (logic_ != nullptr) // none while the destructor tears the window down
+            logic_->serveRun();
+        return 0;
+    case WM_SETCURSOR:
+        if (busy_) {
+            ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+            return TRUE;
+        }
+        return ::DefWindowProcW(window, message, wParam, lParam);
     case WM_CLOSE: closeApplication(); return 0;
     case WM_DESTROY:
         window_ = nullptr;

@@ -37,7 +37,9 @@ std::string Win32OpenFileDialog::showOpen()
     settings.nFilterIndex = 2; // counted from 1: the .fit files
     settings.lpstrFile = buffer.data();
     settings.nMaxFile = static_cast<DWORD>(buffer.size());
-    settings.Flags = OFN_EXPLORER | OFN_ALLOWMULTISELECT | OFN_HIDEREADONLY;
+    // The dialog would otherwise leave the program's current folder on the folder chosen, and a
+    // card or stick the frames came from could not be ejected while the program runs.
+    settings.Flags = OFN_EXPLORER | OFN_ALLOWMULTISELECT | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
     if (!::GetOpenFileNameW(&settings)) {
         switch (::CommDlgExtendedError()) {
         case 0: throw DialogCancelled();

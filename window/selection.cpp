@@ -67,8 +67,7 @@ void parseSelection(std::string_view result, FileList& fileList, SelectionState&
     // its output outside its input's folder; such an answer is refused whole.
     for (std::size_t i = 1; i < splitParts.size(); ++i) {
         if (containsPathSeparator(splitParts[i]))
-            throw std::invalid_argument(
-                "the open-file dialog's answer names a file in another folder");
+            throw FilesOfSeveralFolders();
     }
     selection.dirPath = withOneTrailingSeparator(splitParts.front());
     for (std::size_t i = 1; i < splitParts.size(); ++i)
@@ -88,7 +87,7 @@ std::string answerFor(const std::vector<std::string>& fullPaths)
     for (const std::string& path : fullPaths) {
         const std::size_t start = nameStartInFolder(path);
         if (std::string_view(path).substr(0, start) != first.substr(0, nameStartInFolder(first)))
-            throw std::invalid_argument("the chosen files lie in more than one folder");
+            throw FilesOfSeveralFolders();
         answer += kResultSeparator;
         answer += path.substr(start);
     }

@@ -3,6 +3,7 @@
 #include "common/file_list.h"
 #include "common/selection_state.h"
 
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,15 @@ namespace tarnis {
 /// answer when several files were chosen.
 inline constexpr char kResultSeparator = '\0';
 
+/// Raised where the chosen files lie in more than one folder, which no selection can hold: every
+/// output goes beside its input, and the selection has one folder.
+class FilesOfSeveralFolders : public std::invalid_argument {
+public:
+    FilesOfSeveralFolders() : std::invalid_argument("the chosen files lie in more than one folder")
+    {
+    }
+};
+
 /// Turns the open-file dialog's answer into the next run's queue.
 ///
 /// `result` is either one file's full path, or the folder followed by the chosen names, all joined
@@ -23,14 +33,15 @@ inline constexpr char kResultSeparator = '\0';
 /// gets the folder, ending with exactly the one separator a name is appended to, and one more than
 /// the number of names. Neither an extension nor the files' existence is checked: the run reports
 /// whatever it cannot read. The list is expected to have been emptied before the dialog was shown.
-/// A single path without any separator names no folder, and a name with a separator in it lies in
-/// another folder: either throws std::invalid_argument, leaving the list and `selection` as they
-/// were.
+/// A single path without any separator names no folder (std::invalid_argument), and a name with a
+/// separator in it lies in another folder (FilesOfSeveralFolders): either throws, leaving the list
+/// and `selection` as they were.
 void parseSelection(std::string_view result, FileList& fileList, SelectionState& selection);
 
 /// The answer that the dialog gives for the files at `fullPaths`, in this order: the one path, or
 /// their folder followed by their names. Files of several folders cannot form one answer, since
-/// every output goes beside its input: that, like no file at all, throws std::invalid_argument.
+/// every output goes beside its input: that throws FilesOfSeveralFolders, and no file at all
+/// std::invalid_argument.
 [[nodiscard]] std::string answerFor(const std::vector<std::string>& fullPaths);
 
 /// `paths` as given on a command line, each made full against `currentFolder` where it is

@@ -22,5 +22,9 @@ inline constexpr std::string_view kFitFilesPattern = "*.fit";
 /// cancelled one does.
 inline constexpr std::string_view kTooManyFiles =
     "選択されたファイルが多すぎて、名前をすべて受け取れませんでした。\n何も選択していません。ファイルを何回かに分けて選んでください。";
+/// Shown when the chosen, dropped or given files lie in more than one folder: every output goes
+/// beside its input, so one run takes the files of one folder.
+inline constexpr std::string_view kSeveralFolders =
+    "選択されたファイルが複数のフォルダーにあります。\n一度に処理できるのは一つのフォルダーのファイルだけです。同じフォルダーのファイルを選んでください。";
 
 } // namespace tarnis::texts

@@ -3,6 +3,7 @@
 
 #include "common/error.h"
 #include "tests/support/files.h"
+#include "tests/support/program.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/ui/fakes.h"
 
@@ -20,6 +21,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <string>
 #include <utility>
@@ -84,6 +86,11 @@ public:
         return all;
     }
 
+    // Lets the window serve its events until its run has ended.
+    void waitForRun()
+    {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !form.running(); }, 60000));
+    }
     void showAndActivate()
     {
         form.show();
@@ -161,7 +168,7 @@ TEST_F(Window, list_entries_keep_their_order_and_show_whole_as_tooltips_where_th
 }
 
 // Dragged from a file manager and dropped on the list, which leaves drops to the window: queued as
-// a choice in the dialog is, and files of two folders refused as a cancelled choice is.
+// a choice in the dialog is; files of two folders are refused with a message, the list kept.
 TEST_F(Window, files_dropped_on_the_list_are_queued_as_if_chosen)
 {
     showAndActivate();
@@ -169,7 +176,7 @@ TEST_F(Window, files_dropped_on_the_list_are_queued_as_if_chosen)
     const QPoint onTheList = list().mapTo(&form, list().rect().center());
     for (const auto& [files, expected] : std::vector<std::pair<QStringList, Entries>>{
              {{"/data/b.fit", "/data/a.fit"}, {"b.fit", "a.fit"}},
-             {{"/data/a.fit", "/other/b.fit"}, {}}}) {
+             {{"/data/a.fit", "/other/b.fit"}, {"b.fit", "a.fit"}}}) {
         QMimeData data;
         QList<QUrl> urls;
         for (const QString& file : files)
@@ -183,6 +190,7 @@ TEST_F(Window, files_dropped_on_the_list_are_queued_as_if_chosen)
         EXPECT_EQ(entries(), expected);
     }
     EXPECT_EQ(form.selection().dirPath, "/data/");
+    EXPECT_EQ(messages.size(), 1u) << "files of two folders are refused with a message";
 }
 
 struct KeyCase {
@@ -208,6 +216,7 @@ TEST_P(Key, presses_the_focused_button_and_nothing_else)
 
     // Through the window, as the window system delivers it: to whichever widget has the focus.
     QTest::keyClick(form.windowHandle(), c.key, c.modifiers);
+    waitForRun();
 
     EXPECT_EQ(entries(), c.entriesAfter);
     EXPECT_EQ(std::make_pair(form.selection().dirPath, form.selection().entryCount),
@@ -240,51 +249,74 @@ public:
     test::ScratchDir scratch;
 };
 
-TEST_F(Run, repairs_the_chosen_files_showing_the_queue_shrinking_and_serves_a_click_only_when_done)
+// A run of many files goes on while the window serves its events: disabled under a wait cursor, it
+// paints the queue shrinking, and a click, Return and the close box made meanwhile are dropped
+// rather than served once the run has ended (as a second run, which would take the completion
+// message for a file name).
+TEST_F(Run,
+       goes_on_with_the_window_busy_painting_its_queue_and_drops_clicks_keys_and_closing_meanwhile)
 {
-    const test::Bytes first = test::imageWithDropouts(3, {2880 + 12160 + 100}, 1);
-    test::writeFile(scratch.file("a.fit"), first);
-    test::writeFile(scratch.file("星雲.FIT"), test::imageWithDropouts(3, {2880 + 12160 + 4000}, 2));
+    Entries names{"a.fit", "星雲.FIT"};
+    for (int i = 0; i < 10; ++i)
+        names.push_back("light" + std::to_string(i) + ".fit");
+    for (const std::string& name : names)
+        test::writeFile(scratch.file(name), test::imageWithDropouts(3, {2880 + 12160 + 100}, 1));
     showAndActivate();
-    choose(folder(), {"a.fit", "星雲.FIT"});
-    // What the list holds at each paint, and the lines of text on the screen whenever an entry is
-    // about to leave it (a paint itself first clears what it paints over). At the first paint, a
-    // second click arrives: it is served once the run has ended, as a second run, which finds the
-    // completion message where a file name should be.
-    std::vector<Entries> painted;
+    choose(folder(), names);
+    button("Command2").setFocus();
+    std::vector<int> painted; // the entries at each paint during the run, one count for a series
+    bool busyAtEachPaint = true;
     std::vector<int> linesShown;
-    std::vector<Entries> pressedWith;
+    int presses = 0;
     QObject::connect(list().model(), &QAbstractItemModel::rowsAboutToBeRemoved,
                      [&] { linesShown.push_back(linesOnScreen(list())); });
-    QObject::connect(&button("Command2"), &QPushButton::pressed,
-                     [&] { pressedWith.push_back(entries()); });
+    QObject::connect(&button("Command2"), &QPushButton::pressed, [&] { ++presses; });
     const test::EventSpy paints(*list().viewport(), QEvent::Paint, [&] {
-        painted.push_back(entries());
+        if (!form.running())
+            return;
+        if (painted.empty() || painted.back() != list().count())
+            painted.push_back(list().count());
+        busyAtEachPaint = busyAtEachPaint && !button("Command2").isEnabled()
+                          && QApplication::overrideCursor() != nullptr
+                          && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+        if (painted.size() != 2 || presses != 1)
+            return;
         QPushButton& target = button("Command2");
         const QPointF centre = target.rect().center();
-        for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-            if (painted.size() == 1)
-                QCoreApplication::postEvent(
-                    &target,
-                    new QMouseEvent(
-                        type, centre, target.mapToGlobal(centre), Qt::LeftButton,
-                        type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, {}));
-        }
+        for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+            QCoreApplication::postEvent(
+                &target, new QMouseEvent(
+                             type, centre, target.mapToGlobal(centre), Qt::LeftButton,
+                             type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, {}));
+        QCoreApplication::postEvent(
+            &target, new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier));
+        QTest::keyClick(form.windowHandle(), Qt::Key_Return);
+        QCloseEvent close; // what the window system sends when the close box is clicked
+        QApplication::sendEvent(form.windowHandle(), &close);
     });
 
     click("Command2");
+    EXPECT_TRUE(form.running()) << "the click returns while the run goes on";
+    waitForRun();
+    QApplication::processEvents();
 
-    EXPECT_EQ(painted, (std::vector<Entries>{{"a.fit", "星雲.FIT"}, {"星雲.FIT"}}));
-    EXPECT_EQ(linesShown, (std::vector<int>{2, 1}));
-    EXPECT_EQ(form.runValues().fileName, "星雲.FIT");
+    std::vector<int> shrinking;
+    for (int left = static_cast<int>(names.size()); left > 0; --left)
+        shrinking.push_back(left);
+    painted.resize(std::min(painted.size(), shrinking.size())); // the completion message follows
+    EXPECT_EQ(painted, shrinking);
+    EXPECT_EQ(linesShown, shrinking);
+    EXPECT_TRUE(busyAtEachPaint);
+    EXPECT_EQ(presses, 1);
     EXPECT_THAT(entries(), ElementsAre(kDone));
     EXPECT_THAT(messages, IsEmpty());
-    EXPECT_NE(test::readFile(scratch.file("a_R.fit")), first);
-    EXPECT_TRUE(std::filesystem::exists(scratch.file("星雲_R.fit")));
-    EXPECT_EQ(form.selection().entryCount, 3) << "a run leaves the selection as it was";
-    QApplication::processEvents();
-    EXPECT_EQ(pressedWith, (std::vector<Entries>{{"a.fit", "星雲.FIT"}, {kDone}}));
-    EXPECT_EQ(messages.size(), 1u);
+    for (const std::string& name : names)
+        EXPECT_TRUE(
+            std::filesystem::exists(scratch.file(name.substr(0, name.size() - 4) + "_R.fit")));
+    EXPECT_EQ(form.selection().entryCount, 13) << "a run leaves the selection as it was";
+    EXPECT_TRUE(form.isVisible() && button("Command2").isEnabled());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::focusWidget(), &button("Command2"));
 }
 
 // Command3 and the close box: both close file slot 1 and the window and end the event loop with 0.
@@ -309,6 +341,57 @@ TEST_F(Run, Command3_and_the_close_box_close_file_slot_1_and_the_window_and_end_
     }
     EXPECT_THAT(messages, IsEmpty());
 }
+
+// The program started where there is no display at all: its help and version are printed and end
+// it with 0, and without them one line says why no window opens.
+struct StartCase {
+    std::string label;
+    std::vector<std::string> arguments;
+    int status;
+    std::string out;
+    std::string error;
+};
+
+void PrintTo(const StartCase& c, std::ostream* out) { *out << c.label; }
+
+class Started : public ::testing::TestWithParam<StartCase> {};
+
+TEST_P(Started, without_a_display_prints_its_help_or_version_or_one_line_of_failure)
+{
+    const StartCase& c = GetParam();
+    const test::ScratchDir scratch;
+    const test::ProgramResult result = test::runProgram(
+        TARNIS_PROGRAM, c.arguments, scratch.path(), {}, {},
+        {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "XDG_SESSION_TYPE="});
+    EXPECT_EQ(result.exitStatus, c.status);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.error, c.error);
+}
+
+const std::string kHelp =
+    "Usage: tarnis [OPTION]... [FILE]...\n"
+    "Opens Tarnis's window, which repairs dropouts (samples stored as the bytes 80 00) in\n"
+    "16-bit FITS images and writes each repaired copy beside its input as NAME_R.fit.\n"
+    "The FILEs, which must lie in one folder, are queued as if chosen in the window.\n"
+    "tarnis-repair does the same from the command line.\n"
+    "\n"
+    "  -h, --help     print this help and exit\n"
+    "  -V, --version  print the version and exit\n";
+const std::string kNoDisplay =
+    "tarnis: cannot open the window: no display (neither DISPLAY nor WAYLAND_DISPLAY is set)\n";
+
+// A table reads best one case to a line.
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Program, Started,
+    ::testing::Values(StartCase{"help", {"--help"}, 0, kHelp, ""},
+                      StartCase{"short_help_after_a_file", {"a.fit", "-h"}, 0, kHelp, ""},
+                      StartCase{"version", {"--version"}, 0, "tarnis 3.0\n", ""},
+                      StartCase{"short_version", {"-V"}, 0, "tarnis 3.0\n", ""},
+                      StartCase{"help_after_two_dashes_is_a_file", {"--", "--help"}, 1, "", kNoDisplay},
+                      StartCase{"no_arguments", {}, 1, "", kNoDisplay}),
+    [](const auto& info) { return info.param.label; });
+// clang-format on
 
 } // namespace
 } // namespace tarnis

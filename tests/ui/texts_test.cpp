@@ -10,6 +10,7 @@
 #include <QFileDialog>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -34,6 +35,7 @@ TEST(Texts, the_window_reads_as_written)
     QFileDialog dialog;
     configureOpenDialog(dialog);
     form.runBatch(); // without a selection, the completion message alone
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.running(); }));
 
     EXPECT_EQ(form.windowTitle(), "Tarnis Ver3.0");
     EXPECT_EQ(caption("Command1"), "ﾌｧｲﾙ選択");

@@ -5,6 +5,7 @@
 
 #include "common/file_names.h"
 #include "tests/support/files.h"
+#include "tests/support/program.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/window/fakes.h"
 #include "win32/open_dialog.h"
@@ -17,9 +18,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -82,6 +85,17 @@ public:
             else
                 form.dispatch(message);
         }
+    }
+    // Serves the window's messages, as the program's loop does, until its run has ended; `during`
+    // is called between messages while it goes.
+    void waitForRun(const std::function<void()>& during = [] {})
+    {
+        for (int i = 0; i < 6000 && form.running(); ++i) {
+            during();
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+            pump();
+        }
+        ASSERT_FALSE(form.running());
     }
     // A key pressed and released where the keyboard focus is, as the keyboard delivers it.
     void key(WPARAM virtualKey)
@@ -194,6 +208,7 @@ TEST_P(Key, presses_the_focused_button_and_nothing_else)
         script.push_back(test::kCancel); // TearDown checks that it was shown
 
     key(c.key);
+    waitForRun();
 
     EXPECT_EQ(entries(), c.entriesAfter);
     EXPECT_EQ(messages.size(), c.messagesAfter);
@@ -209,41 +224,86 @@ INSTANTIATE_TEST_SUITE_P(Form1, Key,
                          [](const auto& info) { return info.param.label; });
 // clang-format on
 
-// What the list holds whenever it paints, noted from inside its own window procedure.
-std::vector<Entries>* paintedEntries = nullptr;
+// How many entries the list holds whenever it paints during a run, noted from inside its own
+// window procedure; one count for a series of paints.
+std::vector<LRESULT>* paintedCounts = nullptr;
 WNDPROC listProcedure = nullptr;
-Window* paintedWindow = nullptr;
 
 LRESULT CALLBACK notingPaints(HWND list, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_PAINT && paintedEntries != nullptr)
-        paintedEntries->push_back(paintedWindow->entries());
+    if (message == WM_PAINT && paintedCounts != nullptr) {
+        const LRESULT count = ::SendMessageW(list, LB_GETCOUNT, 0, 0);
+        if (paintedCounts->empty() || paintedCounts->back() != count)
+            paintedCounts->push_back(count);
+    }
     return ::CallWindowProcW(listProcedure, list, message, wParam, lParam);
 }
 
-TEST_F(Window, runs_the_chosen_files_painting_the_list_at_each_and_shows_a_failure_in_three_lines)
+bool waitCursorShown(HWND window)
+{
+    ::SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window),
+                   MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    return ::GetCursor() == ::LoadCursorW(nullptr, IDC_WAIT);
+}
+
+// A run of many files goes on while the window serves its messages: disabled under a wait cursor,
+// it paints the queue shrinking, and a click, Return and the close box made meanwhile are dropped
+// rather than served once the run has ended (as a second run, which would take the completion
+// message for a file name). A failure is shown in three lines.
+TEST_F(Window, runs_the_chosen_files_on_while_it_paints_its_queue_and_drops_input_made_meanwhile)
 {
     const test::ScratchDir scratch;
-    const test::Bytes first = test::imageWithDropouts(3, {2880 + 12160 + 100}, 1);
-    test::writeFile(scratch.file("a.fit"), first);
-    test::writeFile(scratch.file("星雲.FIT"), test::imageWithDropouts(3, {2880 + 12160 + 4000}, 2));
-    choose(scratch.dirPath() + '\0' + "a.fit" + '\0' + "星雲.FIT");
-    std::vector<Entries> painted;
-    paintedEntries = &painted;
-    paintedWindow = this;
+    Entries names{"a.fit", "星雲.FIT"};
+    for (int i = 0; i < 10; ++i)
+        names.push_back("light" + std::to_string(i) + ".fit");
+    std::string answer = scratch.dirPath();
+    for (const std::string& name : names) {
+        test::writeFile(scratch.file(name), test::imageWithDropouts(3, {2880 + 12160 + 100}, 1));
+        answer += '\0' + name;
+    }
+    choose(answer);
+    std::vector<LRESULT> painted;
+    paintedCounts = &painted;
     listProcedure = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(
         control("List1"), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&notingPaints)));
+    const HWND run = control("Command2");
+    ::SetFocus(run);
 
-    ::SendMessageW(control("Command2"), BM_CLICK, 0, 0);
-    paintedEntries = nullptr;
+    ::PostMessageW(run, BM_CLICK, 0, 0);
+    // Made while the run goes, and queued behind its start.
+    ::PostMessageW(run, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    ::PostMessageW(run, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    ::PostMessageW(run, WM_KEYDOWN, VK_RETURN, 1);
+    ::PostMessageW(run, WM_KEYUP, VK_RETURN, 1 | 0xC0000000);
+    ::PostMessageW(form.window(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    pump();
+    EXPECT_TRUE(form.running()) << "the click returns while the run goes on";
+    bool busy = true;
+    int served = 0;
+    waitForRun([&] {
+        busy = busy && !::IsWindowEnabled(form.window()) && waitCursorShown(form.window());
+        ++served;
+    });
+    paintedCounts = nullptr;
 
-    EXPECT_EQ(painted, (std::vector<Entries>{{"a.fit", "星雲.FIT"}, {"星雲.FIT"}}));
+    std::vector<LRESULT> shrinking;
+    for (auto left = static_cast<LRESULT>(names.size()); left > 0; --left)
+        shrinking.push_back(left);
+    painted.resize(std::min(painted.size(), shrinking.size())); // the completion message follows
+    EXPECT_EQ(painted, shrinking);
+    EXPECT_GT(served, 1) << "the window served its messages during the run";
+    EXPECT_TRUE(busy);
     EXPECT_EQ(entries(), Entries{kDone});
-    EXPECT_TRUE(messages.empty());
-    EXPECT_NE(test::readFile(scratch.file("a_R.fit")), first);
-    EXPECT_TRUE(std::filesystem::exists(scratch.file("星雲_R.fit")));
+    EXPECT_TRUE(messages.empty()) << messages.front().text;
+    for (const std::string& name : names)
+        EXPECT_TRUE(
+            std::filesystem::exists(scratch.file(name.substr(0, name.size() - 4) + "_R.fit")));
+    EXPECT_TRUE(::IsWindow(form.window()) && ::IsWindowEnabled(form.window()));
+    EXPECT_FALSE(waitCursorShown(form.window()));
+    EXPECT_EQ(::GetFocus(), run);
 
-    ::SendMessageW(control("Command2"), BM_CLICK, 0, 0); // the completion message taken for a name
+    ::SendMessageW(run, BM_CLICK, 0, 0); // the completion message taken for a name
+    waitForRun();
     EXPECT_EQ(messages,
               (std::vector<test::ShownMessage>{
                   {"Tarnis Ver3.0", "ファイルを読み込めませんでした。\n" + scratch.dirPath() + kDone
@@ -258,7 +318,8 @@ TEST_F(Window, files_dropped_on_the_window_are_queued_as_if_chosen)
         const auto& [files, expected] : std::vector<std::pair<std::wstring, Entries>>{
             {L"C:\\data\\b.fit\0C:\\data\\Light_M42_300.0s_Bin1_gain100_20261206-221503_-10.0C_0001.fit\0"s,
              {"b.fit", "Light_M42_300.0s_Bin1_gain100_20261206-221503_-10.0C_0001.fit"}},
-            {L"C:\\data\\a.fit\0C:\\other\\b.fit\0"s, {}}}) {
+            {L"C:\\data\\a.fit\0C:\\other\\b.fit\0"s, // refused with a message, the list kept
+             {"b.fit", "Light_M42_300.0s_Bin1_gain100_20261206-221503_-10.0C_0001.fit"}}}) {
         const HGLOBAL drop = ::GlobalAlloc(GHND, sizeof(DROPFILES)
                                                      + (files.size() + 1) * sizeof(wchar_t));
         auto* header = static_cast<DROPFILES*>(::GlobalLock(drop));
@@ -271,11 +332,11 @@ TEST_F(Window, files_dropped_on_the_window_are_queued_as_if_chosen)
         EXPECT_EQ(entries(), expected);
         RECT inside;
         ::GetClientRect(control("List1"), &inside);
-        EXPECT_EQ(::SendMessageW(control("List1"), LB_GETHORIZONTALEXTENT, 0, 0) > inside.right,
-                  !expected.empty())
+        EXPECT_GT(::SendMessageW(control("List1"), LB_GETHORIZONTALEXTENT, 0, 0), inside.right)
             << "scrolls to a long name";
     }
     EXPECT_EQ(form.selection().dirPath, "C:\\data\\");
+    EXPECT_EQ(messages.size(), 1u) << "files of two folders are refused with a message";
 }
 
 TEST(Form1, Command3_and_the_close_box_close_file_slot_1_and_the_window_and_end_the_program)
@@ -318,7 +379,10 @@ protected:
 
     // Shows `dialog`; once it shows, notes its filters, whether the read-only box shows and whether
     // its list of files takes several, and types `typed` as the file name and confirms.
-    std::string showAndType(Win32OpenFileDialog& dialog, const wchar_t* typed)
+    // With `folderFirst`, that folder's name is typed and confirmed first, and the dialog browses
+    // into it.
+    std::string showAndType(Win32OpenFileDialog& dialog, const wchar_t* typed,
+                            const wchar_t* folderFirst = nullptr)
     {
         std::atomic<bool> done{false};
         std::thread user([&] {
@@ -345,7 +409,19 @@ protected:
                 oneFileAtATime = files == nullptr
                                  || (::GetWindowLongPtrW(files, GWL_STYLE) & LVS_SINGLESEL) != 0;
                 HWND name = ::GetDlgItem(shown, cmb13);
-                ::SetWindowTextW(name != nullptr ? name : ::GetDlgItem(shown, edt1), typed);
+                name = name != nullptr ? name : ::GetDlgItem(shown, edt1);
+                if (folderFirst != nullptr) {
+                    ::SetWindowTextW(name, folderFirst);
+                    ::PostMessageW(shown, WM_COMMAND, IDOK, 0);
+                    for (int j = 0; j < 400; ++j, ::Sleep(25)) { // until it shows that folder
+                        wchar_t folder[MAX_PATH] = {};
+                        ::SendMessageW(shown, CDM_GETFOLDERPATH, MAX_PATH,
+                                       reinterpret_cast<LPARAM>(folder));
+                        if (std::wstring(folder).ends_with(folderFirst))
+                            break;
+                    }
+                }
+                ::SetWindowTextW(name, typed);
                 ::PostMessageW(shown, WM_COMMAND, IDOK, 0);
                 return;
             }
@@ -370,8 +446,9 @@ protected:
     bool oneFileAtATime = true;
 };
 
-TEST_F(CommonDialog,
-       answers_with_the_folder_and_the_names_under_the_fit_filter_and_refuses_an_answer_too_long)
+TEST_F(
+    CommonDialog,
+    answers_with_the_folder_and_the_names_under_the_fit_filter_keeps_the_current_folder_and_refuses_an_answer_too_long)
 {
     Win32OpenFileDialog dialog(nullptr);
     const std::string answer = showAndType(dialog, L"\"a.fit\" \"b.fit\"");
@@ -384,9 +461,30 @@ TEST_F(CommonDialog,
     EXPECT_FALSE(readOnlyBoxShown);
     EXPECT_FALSE(oneFileAtATime);
 
+    // A file of a folder browsed into: the program's current folder stays where it was, so that
+    // the card or stick the file is on can be ejected.
+    std::filesystem::create_directory(scratch.file("sub"));
+    test::writeFile(scratch.file("sub/c.fit"), test::Bytes(4, 1));
+    EXPECT_EQ(showAndType(dialog, L"c.fit", L"sub"), scratch.dirPath() + "sub\\c.fit");
+    EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), scratch.path()));
+
     // Room for less than the full path of the one file chosen.
     Win32OpenFileDialog tooSmall(nullptr, folder.size() + 4);
     EXPECT_EQ(showAndType(tooSmall, L"a.fit"), "too many");
+}
+
+// Asked for its help or its version, the program prints it where its output goes and ends with 0,
+// without a window.
+TEST(Program, prints_its_help_or_its_version_and_ends_without_a_window)
+{
+    const test::ScratchDir scratch;
+    for (const auto& [argument, firstLine] : std::vector<std::pair<std::string, std::string>>{
+             {"--help", "Usage: tarnis [OPTION]... [FILE]..."}, {"-V", "tarnis 3.0"}}) {
+        const test::ProgramResult result = test::runProgram(TARNIS_PROGRAM, {argument},
+                                                            scratch.path());
+        EXPECT_EQ(result.exitStatus, 0) << argument;
+        EXPECT_EQ(result.out.substr(0, result.out.find('\n')), firstLine);
+    }
 }
 
 } // namespace

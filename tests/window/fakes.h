@@ -1,7 +1,7 @@
 #pragma once
 
-// The window's seams as the tests of both windows fill them: a dialog that plays back a script and
-// a message box that records.
+// The window's seams as the tests of both windows fill them: a dialog that plays back a script, a
+// message box that records, and a window that notes when it is shown busy.
 
 #include "window/form1_logic.h"
 
@@ -56,6 +56,16 @@ public:
 
 private:
     std::vector<ShownMessage>& shown_;
+};
+
+/// The window's side of a run, without a window: notes each time it is shown busy or ready. The
+/// test serves the run's calls itself (Form1Logic::waitForRun), so waking up does nothing.
+class RecordingRunHost : public RunHost {
+public:
+    void showBusy(bool isBusy) override { busy.push_back(isBusy); }
+    void wakeUp() override {}
+
+    std::vector<bool> busy;
 };
 
 } // namespace tarnis::test
