@@ -122,13 +122,15 @@ void setPermissions(const SystemFile& file, std::uint32_t permissions);
 
 /// How a copy was made.
 enum class Copied {
-    Shared, ///< a clone: the file system shares the blocks until one of the files changes them
-    Whole,  ///< every byte copied (in the kernel where it can)
-    Short,  ///< the source ended before `length` bytes: it changed
+    Shared,  ///< a clone: the file system shares the blocks until one of the files changes them
+    Whole,   ///< every byte copied (in the kernel where it can)
+    Short,   ///< the source ended before `length` bytes: it changed
+    Nothing, ///< only a clone was asked for, and the file system makes none
 };
-/// Fills `to` with the first `length` bytes of `from`, by the file system itself where it can.
-/// Failures are reported as writing `who`'s file.
-Copied copyFile(const SystemFile& from, const SystemFile& to, std::int64_t length,
+/// Fills `to` with the first `length` bytes of `from`, by the file system itself where it can;
+/// with `cloneOnly`, only where the file system shares the blocks. Failures are reported as
+/// writing `who`'s file.
+Copied copyFile(const SystemFile& from, const SystemFile& to, std::int64_t length, bool cloneOnly,
                 const Subject& who);
 void writeAt(const SystemFile& file, std::int64_t offset, std::span<const std::uint8_t> data,
              const Subject& who);

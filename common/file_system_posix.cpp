@@ -295,7 +295,7 @@ void setPermissions(const SystemFile& file, std::uint32_t permissions)
     ::fchmod(descriptor(file), static_cast<mode_t>(permissions));
 }
 
-Copied copyFile(const SystemFile& from, const SystemFile& to, std::int64_t length,
+Copied copyFile(const SystemFile& from, const SystemFile& to, std::int64_t length, bool cloneOnly,
                 const Subject& who)
 {
     const int source = descriptor(from);
@@ -308,6 +308,8 @@ Copied copyFile(const SystemFile& from, const SystemFile& to, std::int64_t lengt
     if (::ioctl(target, FICLONE, source) == 0 && ::fstat(target, &cloned) == 0)
         return cloned.st_size == length ? Copied::Shared : Copied::Short;
 #endif
+    if (cloneOnly)
+        return Copied::Nothing;
     std::int64_t done = 0;
 #ifdef __linux__
     // In the kernel, without a copy through memory. Refused across file systems on older kernels

@@ -449,19 +449,28 @@ FileReport repairFile(const std::string& folder, const std::string& name, std::s
     // The input's permissions, so that a private frame gives a private output; its owner may write
     // the output, so that a later run can renew it.
     slot.openForWriting(report.outputPath, replacing, (input.permissions & 0777) | 0200);
-    // The output starts as a copy of the input that the file system makes: where it shares blocks,
-    // only the blocks that the repair changes take room of their own. The copy, once confirmed, is
-    // what is repaired, whatever happens to the input afterwards.
+    // The output starts from the input as the file slot can: a clone where the file system shares
+    // blocks, so that only the blocks the repair changes take room of their own where that pays;
+    // otherwise written whole as the input is read. A clone, once confirmed, is what is repaired,
+    // whatever happens to the input afterwards.
     slot.copyFrom(inputPath, input);
     slot.confirmUnchanged();
-    if (layout) {
-        repair({[&](std::int64_t offset, std::span<std::uint8_t> bytes) {
-                    slot.readAt(offset, bytes);
-                },
-                [&](std::int64_t offset, std::span<const std::uint8_t> bytes) {
-                    slot.writeAt(offset, bytes);
-                },
-                [&](std::int64_t end) { slot.finishedUpTo(end); }});
+    try {
+        const RepairCounts counts = repairIntoNewFile(
+            {{[&](std::int64_t offset, std::span<std::uint8_t> bytes) {
+                  slot.readAt(offset, bytes);
+              },
+              [&](std::int64_t offset, std::span<const std::uint8_t> bytes) {
+                  slot.writeAt(offset, bytes);
+              },
+              [&](std::int64_t end) { slot.finishedUpTo(end); }},
+             slot.copyMade(),
+             [&] { return slot.dropCopy(); }},
+            run.fileLength, layout ? &*layout : nullptr, run.fileData);
+        if (layout)
+            report.dropouts = counts;
+    } catch (const std::bad_alloc&) {
+        throw Error(FileAction::Read, inputPath, Cause::TooLargeForMemory);
     }
     files.wrote(index, slot.commit());
     return report;
