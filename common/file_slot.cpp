@@ -297,7 +297,7 @@ void FileSlot::readAt(std::int64_t offset, std::span<std::uint8_t> buffer)
     State& s = *state_;
     if (s.mode == State::Mode::Writing) {
         s.requireMode(State::Mode::Writing);
-        // A new file written whole holds nothing to read but what was written: its source is read.
+        // A clone dropped for a file written whole leaves nothing to read but its source.
         const bool nothingCopied = s.copied == Copied::Nothing;
         if (s.sourceReadable && (offset >= s.writtenEnd || nothingCopied)
             && !detail::writerCameBy(s.file)
@@ -306,7 +306,7 @@ void FileSlot::readAt(std::int64_t offset, std::span<std::uint8_t> buffer)
             return;
         s.sourceReadable = false;
         s.file.reset();
-        // Where nothing was copied there is no snapshot to fall back on: the read gives up.
+        // Where the clone was dropped there is no snapshot to fall back on: the read gives up.
         if (nothingCopied)
             fail(s.reading(), Cause::ChangedWhileReading);
         // A writer came: the clone, a snapshot of the source as it was before, is read from now on.
@@ -343,7 +343,7 @@ void FileSlot::confirmUnchanged()
         fail(who, Cause::ChangedWhileReading);
     if (s.mode == State::Mode::Writing) {
         s.copyUnconfirmed = false;
-        s.sourceReadable = (s.copied == Copied::Shared || s.copied == Copied::Nothing) && s.watched;
+        s.sourceReadable = s.copied == Copied::Shared && s.watched;
         if (!s.sourceReadable)
             s.file.reset(); // and with it the lease: the copy is what is repaired
     }
@@ -408,9 +408,7 @@ void FileSlot::copyFrom(const std::string& source, const FileStamp& expected)
     s.opened = opened.info;
     s.watched = opened.watched;
     s.copyUnconfirmed = true;
-    // A watched source can be read while the new file is written, so a copy that the file system
-    // cannot share is not made: the whole file is written once, from the bytes read.
-    s.copied = detail::copyFile(s.file, s.temporary.file, expected.length, s.watched, s.writing());
+    s.copied = detail::copyFile(s.file, s.temporary.file, expected.length, s.writing());
     if (s.copied == Copied::Short)
         fail(who, Cause::ChangedWhileReading);
 }

@@ -125,23 +125,21 @@ public:
     /// not write it. A new file gets `permissions` less the process's umask (POSIX).
     void openForWriting(const std::string& path, const std::optional<FileStamp>& replacing,
                         std::uint32_t permissions = 0666);
-    /// Starts the new file from the file at `source`, which must still be the file `expected`
-    /// describes (as stamp() gave it when it was read); confirmUnchanged() then says whether what
-    /// was copied is the file as it was. Where the file system shares blocks the new file is a
-    /// clone; elsewhere, where the system watches the source for writers, nothing is copied, and
-    /// the new file is written whole from the source read through readAt(), which fails once a
-    /// writer comes; elsewhere every byte is copied. copyMade() says which.
+    /// Makes the new file a copy of the file at `source`, which must still be the file `expected`
+    /// describes (as stamp() gave it when it was read); confirmUnchanged() then says whether the
+    /// copy is the file as it was. Where the file system shares blocks the copy is a clone;
+    /// copyMade() says which.
     virtual void copyFrom(const std::string& source, const FileStamp& expected);
     /// What copyFrom() made of the new file.
     enum class CopyMade {
         Shared,  ///< a clone, sharing every block with the source until it is written
         Whole,   ///< a copy of every byte, of its own
-        Nothing, ///< an empty file, to be written whole
+        Nothing, ///< an empty file, to be written whole: the clone was dropped
     };
     [[nodiscard]] CopyMade copyMade() const;
-    /// Replaces a clone by an empty new file, to be written whole from the source, where the
-    /// source may still be read (no writer has come since the clone); false, keeping the clone,
-    /// where it may not.
+    /// Replaces a clone by an empty new file, to be written whole from the source read through
+    /// readAt(), which fails once a writer comes, where the source may still be read (no writer
+    /// has come since the clone); false, keeping the clone, where it may not.
     bool dropCopy();
     /// Writes `data` at `offset` of the new file (after a copy, once it is confirmed).
     void writeAt(std::int64_t offset, std::span<const std::uint8_t> data);

@@ -125,12 +125,11 @@ enum class Copied {
     Shared,  ///< a clone: the file system shares the blocks until one of the files changes them
     Whole,   ///< every byte copied (in the kernel where it can)
     Short,   ///< the source ended before `length` bytes: it changed
-    Nothing, ///< only a clone was asked for, and the file system makes none
+    Nothing, ///< nothing copied: the file is written whole
 };
-/// Fills `to` with the first `length` bytes of `from`, by the file system itself where it can;
-/// with `cloneOnly`, only where the file system shares the blocks. Failures are reported as
-/// writing `who`'s file.
-Copied copyFile(const SystemFile& from, const SystemFile& to, std::int64_t length, bool cloneOnly,
+/// Fills `to` with the first `length` bytes of `from`, by the file system itself where it can.
+/// Failures are reported as writing `who`'s file.
+Copied copyFile(const SystemFile& from, const SystemFile& to, std::int64_t length,
                 const Subject& who);
 void writeAt(const SystemFile& file, std::int64_t offset, std::span<const std::uint8_t> data,
              const Subject& who);

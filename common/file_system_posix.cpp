@@ -295,7 +295,7 @@ void setPermissions(const SystemFile& file, std::uint32_t permissions)
     ::fchmod(descriptor(file), static_cast<mode_t>(permissions));
 }
 
-Copied copyFile(const SystemFile& from, const SystemFile& to, std::int64_t length, bool cloneOnly,
+Copied copyFile(const SystemFile& from, const SystemFile& to, std::int64_t length,
                 const Subject& who)
 {
     const int source = descriptor(from);
@@ -319,8 +319,6 @@ Copied copyFile(const SystemFile& from, const SystemFile& to, std::int64_t lengt
         return cloned.st_size == length ? Copied::Shared : Copied::Short;
     }
 #endif
-    if (cloneOnly)
-        return Copied::Nothing;
     std::int64_t done = 0;
 #ifdef __linux__
     // In the kernel, without a copy through memory. Refused across file systems on older kernels

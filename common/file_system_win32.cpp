@@ -431,13 +431,11 @@ void setPermissions(const SystemFile&, std::uint32_t)
     // Windows files have no permission bits: a new file takes its folder's.
 }
 
-Copied copyFile(const SystemFile& from, const SystemFile& to, std::int64_t length, bool cloneOnly,
+Copied copyFile(const SystemFile& from, const SystemFile& to, std::int64_t length,
                 const Subject& who)
 {
     if (length > 0 && cloneOnReFS(handle(from), handle(to), length))
         return Copied::Shared;
-    if (cloneOnly)
-        return Copied::Nothing;
     std::vector<std::uint8_t> buffer(
         static_cast<std::size_t>(std::min<std::int64_t>(length, kChunkBytes)));
     for (std::int64_t done = 0; done < length;) {

@@ -449,10 +449,10 @@ FileReport repairFile(const std::string& folder, const std::string& name, std::s
     // The input's permissions, so that a private frame gives a private output; its owner may write
     // the output, so that a later run can renew it.
     slot.openForWriting(report.outputPath, replacing, (input.permissions & 0777) | 0200);
-    // The output starts from the input as the file slot can: a clone where the file system shares
-    // blocks, so that only the blocks the repair changes take room of their own where that pays;
-    // otherwise written whole as the input is read. A clone, once confirmed, is what is repaired,
-    // whatever happens to the input afterwards.
+    // The output starts as a copy of the input that the file system makes: where it shares blocks,
+    // a clone, of which only the blocks the repair changes take room of their own where few change,
+    // and which is dropped for the output written whole where many do. The copy, once confirmed,
+    // is what is repaired, whatever happens to the input afterwards, until it is dropped.
     slot.copyFrom(inputPath, input);
     slot.confirmUnchanged();
     try {

@@ -251,7 +251,7 @@ public:
 
 private:
     enum class Mode { Sharing, Patching, Whole };
-    static constexpr std::int64_t kWriteBackBytes = std::int64_t{16} << 20;
+    static constexpr std::int64_t kWriteBackBytes = std::int64_t{4} << 20;
 
     // Writes the new file whole up to `end`, from the input with the changes held back.
     void copyUpTo(std::int64_t end)

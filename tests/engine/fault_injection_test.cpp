@@ -54,8 +54,7 @@ enum class Tamper {
     RewriteWhileCopied,
     WriteThroughMapping,
     LockFolderAfterReading,
-    RewriteBeforeConfirming,
-    OpenForWritingWhileWritten
+    RewriteBeforeConfirming
 };
 
 class TamperingSlot : public FileSlot {
@@ -91,7 +90,6 @@ public:
         FileSlot::copyFrom(source, expected);
         if (source != utf8FromPath(target_))
             return;
-        copied_ = true;
 #ifndef _WIN32
         // A program that opens the file for writing while it is copied, and rewrites it in place at
         // the same length, as FITS libraries do, once the system lets it.
@@ -115,18 +113,9 @@ public:
             test::writeFile(target_, bytes);
         }
         FileSlot::confirmUnchanged();
-#ifndef _WIN32
-        // A program that opens the frame for writing while its output is written from it.
-        if (tamper_ == Tamper::OpenForWritingWhileWritten && copied_) {
-            const int file = ::open(target_.c_str(), O_WRONLY | O_NONBLOCK);
-            if (file >= 0)
-                ::close(file);
-        }
-#endif
     }
 
 private:
-    bool copied_ = false;
     Tamper tamper_;
     fs::path target_;
     volatile char* mapping_ =
@@ -297,8 +286,6 @@ const std::vector<Fault> kFaults = {
     Fault{.label = "file_grows_between_measuring_and_reading", .name = "growing.fit", .make = writable("growing.fit"), .cause = Cause::ChangedWhileReading, .tamper = Tamper::GrowAfterMeasuring},
 #ifndef _WIN32 // the slot's handle shares no writing there, so no other program can change the file meanwhile
     Fault{.label = "file_rewritten_in_place_while_copied", .name = "rewritten.fit", .make = writable("rewritten.fit"), .cause = Cause::ChangedWhileReading, .tamper = Tamper::RewriteWhileCopied},
-    // Where the file system shares no blocks, as the scratch folder's, nothing was copied: the output is written from the input as it is read.
-    Fault{.label = "file_opened_for_writing_while_its_output_is_written_from_it", .name = "written.fit", .make = writable("written.fit"), .cause = Cause::ChangedWhileReading, .tamper = Tamper::OpenForWritingWhileWritten},
     // Told by the lease: the writer has the file open. Where no lease is granted, by a second read.
     Fault{.label = "input_written_through_a_shared_mapping", .name = "mapped.fit", .make = writable("mapped.fit"), .cause = Cause::InUse, .tamper = Tamper::WriteThroughMapping},
     Fault{.label = "input_written_through_a_shared_mapping_where_no_lease_is_granted", .name = "mapped.fit", .make = writable("mapped.fit"), .cause = Cause::ChangedWhileReading, .tamper = Tamper::WriteThroughMapping, .watch = ChangeWatch::ReadTwice},
