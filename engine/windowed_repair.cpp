@@ -129,10 +129,11 @@ public:
 
     // Whether patching the changed blocks of a clone costs less than writing the file whole. Each
     // run of changed blocks is an extent of its own to allocate, remap, sync and read again later,
-    // which costs about as much as writing four blocks whole; a block that changes, about one. So a
-    // frame with dropouts in up to one block in five is patched, one with more written whole: on xfs
-    // and btrfs, patching took 0.6-1.0x cp's time at 25 and 50 dropouts in a million, where writing
-    // whole took 1.3-2.4x, and 1.9-8x at 100 and 300, where writing whole took 1.1-1.6x. The
+    // which costs about as much as writing six blocks whole; a block that changes, about two. So a
+    // frame with dropouts in up to one block in eight (some 60 in a million samples) is patched,
+    // one with more written whole: on xfs and btrfs, patching took 0.6-1.0x cp's time at 25 and 50
+    // dropouts in a million (1,100 runs in 11,900 blocks), where writing whole took 1.3-2.4x, and
+    // 1.9-8x at 100 and 300 (2,000 and 5,500 runs), where writing whole took 1.1-1.6x. The
     // changes held back stay a few megabytes, whatever the file's size.
     [[nodiscard]] bool sharingPays() const
     {
@@ -171,8 +172,8 @@ public:
     }
 
 private:
-    static constexpr std::int64_t kRunCost = 4;
-    static constexpr std::int64_t kBlockCost = 1;
+    static constexpr std::int64_t kRunCost = 6;
+    static constexpr std::int64_t kBlockCost = 2;
     static constexpr std::size_t kMostHeldBytes = std::size_t{16} << 20;
 
     struct Change {
