@@ -142,7 +142,8 @@ struct FileSlot::State {
     // A write.
     detail::Folder folder;
     detail::Temporary temporary;
-    std::optional<FileStamp> replacing; // what the write may replace; nothing: no file at all
+    std::optional<FileStamp> replacing;     // what the write may replace; nothing: no file at all
+    std::uint32_t temporaryPermissions = 0; // as the temporary file was created with
     bool copyUnconfirmed = false;
     // A clone is read from its source while the lease shows that nobody has opened the source for
     // writing since before the clone: the same bytes, from the page cache where the source's are,
@@ -296,13 +297,19 @@ void FileSlot::readAt(std::int64_t offset, std::span<std::uint8_t> buffer)
     State& s = *state_;
     if (s.mode == State::Mode::Writing) {
         s.requireMode(State::Mode::Writing);
-        if (s.sourceReadable && offset >= s.writtenEnd && !detail::writerCameBy(s.file)
+        // A clone dropped for a file written whole leaves nothing to read but its source.
+        const bool nothingCopied = s.copied == Copied::Nothing;
+        if (s.sourceReadable && (offset >= s.writtenEnd || nothingCopied)
+            && !detail::writerCameBy(s.file)
             && detail::readAt(s.file, offset, buffer, s.reading()) == buffer.size()
             && !detail::writerCameBy(s.file))
             return;
-        // A writer came: the clone, a snapshot of the source as it was before, is read from now on.
         s.sourceReadable = false;
         s.file.reset();
+        // Where the clone was dropped there is no snapshot to fall back on: the read gives up.
+        if (nothingCopied)
+            fail(s.reading(), Cause::ChangedWhileReading);
+        // A writer came: the clone, a snapshot of the source as it was before, is read from now on.
         if (detail::readAt(s.temporary.file, offset, buffer, s.writing()) != buffer.size())
             fail(s.writing(), Cause::ChangedWhileReading);
         return;
@@ -373,7 +380,8 @@ void FileSlot::openForWriting(const std::string& path, const std::optional<FileS
     s.writtenEnd = 0;
     s.finished = 0;
     try {
-        s.temporary = s.createTemporary(existing ? 0666 : permissions & 0777, s.writing());
+        s.temporaryPermissions = existing ? 0666 : permissions & 0777;
+        s.temporary = s.createTemporary(s.temporaryPermissions, s.writing());
         // A replaced output keeps the permissions it had.
         if (existing)
             detail::setPermissions(s.temporary.file, existing->stamp.permissions);
@@ -403,6 +411,35 @@ void FileSlot::copyFrom(const std::string& source, const FileStamp& expected)
     s.copied = detail::copyFile(s.file, s.temporary.file, expected.length, s.writing());
     if (s.copied == Copied::Short)
         fail(who, Cause::ChangedWhileReading);
+}
+
+FileSlot::CopyMade FileSlot::copyMade() const
+{
+    state_->requireMode(State::Mode::Writing);
+    switch (state_->copied) {
+    case Copied::Shared: return CopyMade::Shared;
+    case Copied::Nothing: return CopyMade::Nothing;
+    case Copied::Whole:
+    case Copied::Short: break;
+    }
+    return CopyMade::Whole;
+}
+
+bool FileSlot::dropCopy()
+{
+    State& s = *state_;
+    s.requireMode(State::Mode::Writing);
+    if (s.copied != Copied::Shared || !s.sourceReadable || detail::writerCameBy(s.file))
+        return false;
+    // A new file rather than the clone cut short: nothing of the clone's sharing is left to undo.
+    detail::removeTemporary(s.folder, s.temporary);
+    s.temporary = s.createTemporary(s.temporaryPermissions, s.writing());
+    if (s.replacing)
+        detail::setPermissions(s.temporary.file, s.replacing->permissions);
+    s.copied = Copied::Nothing;
+    s.writtenEnd = 0;
+    s.finished = 0;
+    return true;
 }
 
 void FileSlot::writeAt(std::int64_t offset, std::span<const std::uint8_t> data)

@@ -127,8 +127,20 @@ public:
                         std::uint32_t permissions = 0666);
     /// Makes the new file a copy of the file at `source`, which must still be the file `expected`
     /// describes (as stamp() gave it when it was read); confirmUnchanged() then says whether the
-    /// copy is the file as it was.
+    /// copy is the file as it was. Where the file system shares blocks the copy is a clone;
+    /// copyMade() says which.
     virtual void copyFrom(const std::string& source, const FileStamp& expected);
+    /// What copyFrom() made of the new file.
+    enum class CopyMade {
+        Shared,  ///< a clone, sharing every block with the source until it is written
+        Whole,   ///< a copy of every byte, of its own
+        Nothing, ///< an empty file, to be written whole: the clone was dropped
+    };
+    [[nodiscard]] CopyMade copyMade() const;
+    /// Replaces a clone by an empty new file, to be written whole from the source read through
+    /// readAt(), which fails once a writer comes, where the source may still be read (no writer
+    /// has come since the clone); false, keeping the clone, where it may not.
+    bool dropCopy();
     /// Writes `data` at `offset` of the new file (after a copy, once it is confirmed).
     void writeAt(std::int64_t offset, std::span<const std::uint8_t> data);
     /// Says that the new file's bytes before `end` are final, so that the system may start writing

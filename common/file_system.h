@@ -122,9 +122,10 @@ void setPermissions(const SystemFile& file, std::uint32_t permissions);
 
 /// How a copy was made.
 enum class Copied {
-    Shared, ///< a clone: the file system shares the blocks until one of the files changes them
-    Whole,  ///< every byte copied (in the kernel where it can)
-    Short,  ///< the source ended before `length` bytes: it changed
+    Shared,  ///< a clone: the file system shares the blocks until one of the files changes them
+    Whole,   ///< every byte copied (in the kernel where it can)
+    Short,   ///< the source ended before `length` bytes: it changed
+    Nothing, ///< nothing copied: the file is written whole
 };
 /// Fills `to` with the first `length` bytes of `from`, by the file system itself where it can.
 /// Failures are reported as writing `who`'s file.

@@ -451,18 +451,27 @@ FileReport repairFile(const std::string& folder, const std::string& name, std::s
     // the output, so that a later run can renew it.
     slot.openForWriting(report.outputPath, replacing, (input.permissions & 0777) | 0200);
     // The output starts as a copy of the input that the file system makes: where it shares blocks,
-    // only the blocks that the repair changes take room of their own. The copy, once confirmed, is
-    // what is repaired, whatever happens to the input afterwards.
+    // a clone, of which only the blocks the repair changes take room of their own where few change,
+    // and which is dropped for the output written whole where many do. The copy, once confirmed,
+    // is what is repaired, whatever happens to the input afterwards, until it is dropped.
     slot.copyFrom(inputPath, input);
     slot.confirmUnchanged();
-    if (layout) {
-        repair({[&](std::int64_t offset, std::span<std::uint8_t> bytes) {
-                    slot.readAt(offset, bytes);
-                },
-                [&](std::int64_t offset, std::span<const std::uint8_t> bytes) {
-                    slot.writeAt(offset, bytes);
-                },
-                [&](std::int64_t end) { slot.finishedUpTo(end); }});
+    try {
+        const RepairCounts counts = repairIntoNewFile(
+            {{[&](std::int64_t offset, std::span<std::uint8_t> bytes) {
+                  slot.readAt(offset, bytes);
+              },
+              [&](std::int64_t offset, std::span<const std::uint8_t> bytes) {
+                  slot.writeAt(offset, bytes);
+              },
+              [&](std::int64_t end) { slot.finishedUpTo(end); }},
+             slot.copyMade(),
+             [&] { return slot.dropCopy(); }},
+            run.fileLength, layout ? &*layout : nullptr, run.fileData, options.rule);
+        if (layout)
+            report.dropouts = counts;
+    } catch (const std::bad_alloc&) {
+        throw Error(FileAction::Read, inputPath, Cause::TooLargeForMemory);
     }
     files.wrote(index, slot.commit());
     return report;

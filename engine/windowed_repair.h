@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/file_slot.h"
 #include "engine/byte_buffer.h"
 #include "engine/repair.h"
 
@@ -43,5 +44,26 @@ RepairCounts repairInWindows(const PatchedFile& file, std::int64_t fileLength,
                              const ImageLayout& layout, RepairWindow& window,
                              RepairRule rule = RepairRule::Values,
                              std::int64_t stretchBytes = kStretchBytes);
+
+/// An output in the making: the input's bytes to read (`file.read`), its new file to write
+/// (`file.write`), as the file slot started it from the input (`start`).
+struct NewFile {
+    PatchedFile file;
+    FileSlot::CopyMade start = FileSlot::CopyMade::Whole;
+    /// Replaces a shared copy by an empty file; false where the copy must stay.
+    std::function<bool()> dropCopy;
+};
+
+/// Makes the new file the input repaired, `layout` (nothing: the input copied as it is), reading
+/// the input once. A copy of its own is patched where the repair changed it. A shared copy is
+/// patched where few blocks change, few enough and close enough together that writing them costs
+/// less than writing the whole file, and otherwise dropped; a file that shares nothing is written
+/// whole, in the order of its bytes, a stretch per write, so that the file system keeps it in few
+/// extents. Dropouts are rebuilt by `rule`. Throws std::bad_alloc when the window cannot be had,
+/// and whatever the calls throw.
+RepairCounts repairIntoNewFile(const NewFile& output, std::int64_t fileLength,
+                               const ImageLayout* layout, RepairWindow& window,
+                               RepairRule rule = RepairRule::Values,
+                               std::int64_t stretchBytes = kStretchBytes);
 
 } // namespace tarnis

@@ -1,7 +1,8 @@
-// On file systems that share blocks between files (xfs with reflink, btrfs), an output takes room
-// only for the blocks that hold repaired samples: the rest it shares with its input. Its copy of
-// the input is a snapshot: a program that writes the input once the copy is made changes nothing
-// of the output. Each case makes a small file system of its own in a loop image, which only root
+// On file systems that share blocks between files (xfs with reflink, btrfs), an output with few
+// changed blocks takes room only for the blocks that hold repaired samples: the rest it shares with
+// its input; one with many is written whole, in few extents rather than cut at every change. Its
+// copy of the input is a snapshot: a program that writes the input once the copy is made changes
+// nothing of the output. Each case makes a small file system of its own in a loop image, which only root
 // may mount.
 #include "engine/batch.h"
 
@@ -32,6 +33,18 @@ namespace {
 
 namespace fs = std::filesystem;
 constexpr std::int64_t kBlockBytes = 4096;
+
+// How many extents the file system keeps `path` in.
+unsigned extentsOf(const fs::path& path)
+{
+    fiemap map{};
+    map.fm_length = FIEMAP_MAX_OFFSET;
+    map.fm_flags = FIEMAP_FLAG_SYNC;
+    const int file = ::open(path.c_str(), O_RDONLY);
+    EXPECT_EQ(::ioctl(file, FS_IOC_FIEMAP, &map), 0) << path;
+    ::close(file);
+    return map.fm_mapped_extents;
+}
 
 // The 4 KiB blocks of `path` whose data the file system does not share with another file.
 std::set<std::int64_t> blocksOfItsOwn(const fs::path& path)
@@ -91,8 +104,9 @@ struct SharingFileSystem {
 
 class SharedBlocks : public ::testing::TestWithParam<SharingFileSystem> {};
 
-TEST_P(SharedBlocks,
-       an_output_takes_room_only_for_the_blocks_the_repair_changed_and_is_a_snapshot_of_its_input)
+TEST_P(
+    SharedBlocks,
+    an_output_shares_every_block_the_repair_left_where_few_change_is_written_whole_in_few_extents_where_many_do_and_is_a_snapshot_of_its_input)
 {
     const SharingFileSystem& system = GetParam();
     if (!test::runningAsRoot())
@@ -130,8 +144,11 @@ TEST_P(SharedBlocks,
     FileSlot slot;
     runBatch(list, {utf8FromPath(disk) + "/", 2}, values, slot);
 
-    test::Bytes expected = frame;
-    repairDropouts(expected, static_cast<std::int64_t>(expected.size()), readImageLayout(expected));
+    const auto repaired = [](test::Bytes bytes) {
+        repairDropouts(bytes, static_cast<std::int64_t>(bytes.size()), readImageLayout(bytes));
+        return bytes;
+    };
+    const test::Bytes expected = repaired(frame);
     std::set<std::int64_t> changed;
     for (std::size_t i = 0; i < frame.size(); ++i) {
         if (frame[i] != expected[i])
@@ -141,12 +158,30 @@ TEST_P(SharedBlocks,
     EXPECT_EQ(test::readFile(disk / "a_R.fit"), expected);
     EXPECT_EQ(blocksOfItsOwn(disk / "a_R.fit"), changed) << system.label;
 
-    test::writeFile(disk / "b.fit", frame);
+    // Where sharing costs more than it saves, the output is written whole, in few extents: a frame
+    // with a dropout near its start and one in every other block further on, so that the changes
+    // held back until sharing was known not to pay go into the whole file too.
+    std::vector<std::int64_t> dense = {500000};
+    for (std::int64_t at = 1500000; at < 4800000; at += 2 * kBlockBytes + 8)
+        dense.push_back(at);
+    const test::Bytes denseFrame = test::imageWithDropouts(400, dense);
+    test::writeFile(disk / "c.fit", denseFrame);
+    list.entries = {"c.fit"};
+    runBatch(list, {utf8FromPath(disk) + "/", 2}, values, slot);
+    EXPECT_EQ(test::readFile(disk / "c_R.fit"), repaired(denseFrame));
+    EXPECT_EQ(blocksOfItsOwn(disk / "c_R.fit").size(),
+              (denseFrame.size() + kBlockBytes - 1) / kBlockBytes)
+        << "shares nothing";
+    EXPECT_LE(extentsOf(disk / "c_R.fit"), 4u) << system.label;
+
+    // The clone of a frame whose input is overwritten is kept, and patched, even where writing the
+    // output whole would have paid: it is all that is left of the input as it was.
+    test::writeFile(disk / "b.fit", denseFrame);
     list.entries = {"b.fit"};
     OverwritingSlot overwriting;
     runBatch(list, {utf8FromPath(disk) + "/", 2}, values, overwriting);
-    EXPECT_EQ(test::readFile(disk / "b_R.fit"), expected);
-    EXPECT_NE(test::readFile(disk / "b.fit"), frame);
+    EXPECT_EQ(test::readFile(disk / "b_R.fit"), repaired(denseFrame));
+    EXPECT_NE(test::readFile(disk / "b.fit"), denseFrame);
 }
 
 INSTANTIATE_TEST_SUITE_P(Batch, SharedBlocks,
