@@ -2,6 +2,7 @@
 
 #include "common/error.h"
 #include "common/texts.h"
+#include "engine/replace_rule.h"
 
 #include <chrono>
 #include <cstdint>
@@ -54,6 +55,14 @@ enum class UsageProblem {
 /// The warning for a file in which more than 1 % of the samples are dropouts.
 [[nodiscard]] std::string manyDropoutsText(const std::string& path, std::int64_t dropouts,
                                            std::int64_t samples, bool checkOnly, Language language);
+
+/// What was done, on one line, in place of repairing the FILE `path` that the run passed over: the
+/// same file named again, an earlier output renewed from its input, or left for want of it.
+[[nodiscard]] std::string passedOverText(const std::string& path, const PassedOverNote& note,
+                                         Language language);
+
+/// That a wildcard pattern given as a FILE matches no file (Windows, where the program expands them).
+[[nodiscard]] std::string noMatchText(const std::string& pattern, Language language);
 
 /// What a run did, for the summary that closes it on a terminal.
 struct Summary {
