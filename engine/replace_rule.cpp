@@ -168,7 +168,7 @@ std::optional<FileStamp> replaceableOutput(const std::string& outputPath, const 
     try {
         earlierOutput = isOutputOf(slot, print);
     } catch (const Error& error) {
-        // What cannot be read of the input was read a moment ago: the failure is the output's.
+        // A failure to read the input again is the input's; any other is the output's.
         throw Error(action, error.path() == print.path ? print.path : outputPath, error.cause(),
                     error.detail());
     }

@@ -203,6 +203,14 @@ const std::vector<CliCase> kCases = {
     CliCase{"a_path_through_a_missing_folder_is_not_found", {"a.fit", "link/../nothing/../a.fit"}, ".", 1, "a.fit\ta_R.fit\t2\t1\tmono\n",
             "tarnis-repair: link/../nothing/../a.fit: cannot read: no such file\n", {"a_R.fit"}},
 #endif
+    // Every file named gets an answer: a note, where it is passed over, unless --quiet; one under the
+    // output's name of a file that is not there is left as it is.
+    CliCase{"a_file_passed_over_gets_a_note_unless_quiet", {"a.fit", "./a.fit"}, ".", 0, "a.fit\ta_R.fit\t2\t1\tmono\n",
+            "tarnis-repair: ./a.fit: the same file as 'a.fit', named before; passed over\n", {"a_R.fit"}},
+    CliCase{"quiet_keeps_notes_off", {"-q", "a.fit", "./a.fit"}, ".", 0, "", "", {"a_R.fit"}},
+    CliCase{"a_file_named_after_an_input_that_is_not_there_is_left", {"m31.fts", "m31_R.fit"}, ".", 1, "",
+            "tarnis-repair: m31.fts: cannot read: no such file\n"
+            "tarnis-repair: m31_R.fit: the output's name of 'm31.fts', which is not there; left as it is\n", {}},
     // The help and the usage errors in the user's language: what LC_ALL, LC_MESSAGES or LANG says,
     // the first of them that is set and not empty.
     CliCase{"help", {"--help"}, ".", 0,
@@ -311,9 +319,10 @@ enum class Kind {
     FolderLinkTo    // a symbolic link to a folder
 };
 
-// Where a frame of 100 rows holds its planet, and an edit paints a trail: far from its start, and
-// between the blocks that a look at sixteen blocks of 4 KiB would compare.
-constexpr std::size_t kFarInto = 120000;
+// Where a frame of 100 rows holds its planet, and an edit paints a trail: far from its start, past
+// the first stretch compared, and between the blocks that a look at sixteen blocks of 4 KiB would
+// compare.
+constexpr std::size_t kFarInto = 1100000;
 constexpr std::size_t kPaintedBytes = 400;
 
 struct FileOfCase {
