@@ -142,16 +142,19 @@ FileReport repairFile(const std::string& folder, const std::string& name, std::s
     FileReport report = reportOf(input, run.fileLength);
     if (options.checkOnly && input.layout)
         repairThroughSlot(input, run, slot, report, false);
-    slot.confirmUnchanged();
-    slot.close();
 
     report.outputPath = options.outputFolder.value_or(folder) + outputFileName(name, inputPath);
     const FileAction action = options.checkOnly ? FileAction::Check : FileAction::Write;
     // An input is named by its name where the outputs go beside the inputs, by its path elsewhere.
     const std::string& shownName = options.outputFolder ? inputPath : name;
     files.checkOutputName(index, shownName, report.outputPath, action);
+    // An earlier output is held against the input while it is still open, so that the reads of
+    // both are confirmed with the input's own.
+    FileSlot existing;
     const std::optional<FileStamp> replacing = replaceableOutput(
-        report.outputPath, input.print, shownName, index, files, slot, action);
+        report.outputPath, slot, input.print, shownName, index, files, existing, action);
+    slot.confirmUnchanged();
+    slot.close();
     if (!options.checkOnly)
         files.wrote(index, writeOutput(input, replacing, run, slot, report));
     return report;

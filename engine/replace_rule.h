@@ -29,8 +29,7 @@ struct RunOptions {
     std::optional<std::string> outputFolder;
 };
 
-/// What an input's outputs are held against: the input itself, read again when a file under its
-/// output's name is looked at, and where its header ends (its data starts).
+/// Where an input lies and what of it is header: what its outputs are held against.
 struct InputPrint {
     std::string path;
     std::int64_t length = 0;
@@ -42,11 +41,12 @@ struct InputPrint {
 /// an output does.
 [[nodiscard]] std::optional<InputPrint> printOfInput(FileSlot& slot, const std::string& path);
 
-/// Whether the file open for reading in `candidate` is an output of the input of `print`: as long,
-/// and equal to it byte for byte everywhere but at the input's dropout samples, which the repair
-/// rewrites and an earlier version of this program may have rewritten otherwise. Both files are
-/// compared whole, a stretch at a time. Fails with an Error naming the input where it cannot be read.
-[[nodiscard]] bool isOutputOf(FileSlot& candidate, const InputPrint& print);
+/// Whether the file open for reading in `candidate` is an output of the input of `print`, open for
+/// reading in `input`: as long, and equal to it byte for byte everywhere but at the input's dropout
+/// samples, which the repair rewrites and an earlier version of this program may have rewritten
+/// otherwise. Both files are compared whole, a stretch at a time; what was read of the input is
+/// then confirmed unchanged with the rest of its reads.
+[[nodiscard]] bool isOutputOf(FileSlot& candidate, FileSlot& input, const InputPrint& print);
 
 /// Whether the file at `existingPath` is this program's own output of the input at `inputPath`, as
 /// isOutputOf() proves it: a frame whose output already exists may be passed over. Fails with an
@@ -121,11 +121,11 @@ private:
 };
 
 /// What is under the output's name `outputPath` of input `index` (`name`), looked at through
-/// `slot`: nothing, or an earlier output of the input of `print`, which the write may replace.
-/// Anything else fails, as an Error naming the file, and so does a file that the run wrote for
-/// another input.
+/// `slot` and held against the input of `print`, open for reading in `input`: nothing, or an
+/// earlier output of it, which the write may replace. Anything else fails, as an Error naming the
+/// file, and so does a file that the run wrote for another input. Leaves `slot` closed.
 [[nodiscard]] std::optional<FileStamp> replaceableOutput(const std::string& outputPath,
-                                                         const InputPrint& print,
+                                                         FileSlot& input, const InputPrint& print,
                                                          const std::string& name, std::size_t index,
                                                          const RunFiles& files, FileSlot& slot,
                                                          FileAction action);
