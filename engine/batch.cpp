@@ -17,19 +17,6 @@ namespace {
 
 constexpr std::size_t kDroppedCharacters = 4;
 
-// However a run ends, nothing stays open in the slot: an open file would make every later run fail
-// and keep the file locked until the program ends.
-class CloseSlotOnExit {
-public:
-    explicit CloseSlotOnExit(FileSlot& slot) : slot_(slot) {}
-    ~CloseSlotOnExit() { slot_.close(); }
-    CloseSlotOnExit(const CloseSlotOnExit&) = delete;
-    CloseSlotOnExit& operator=(const CloseSlotOnExit&) = delete;
-
-private:
-    FileSlot& slot_;
-};
-
 // The input as it was read: what it is, where its samples lie, and what its outputs are held against.
 struct ReadInput {
     FileStamp stamp;

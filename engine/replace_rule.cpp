@@ -22,19 +22,6 @@ constexpr std::int64_t kComparedBytes = 364 * kRecordBytes;
 // How far into an input its END card is looked for; no header this program reads is longer.
 constexpr std::int64_t kMostHeaderBytes = 1000 * kRecordBytes;
 
-// However a look ends, nothing stays open in the slot: an open file would make every later use of
-// it fail and keep the file locked until the program ends.
-class CloseSlotOnExit {
-public:
-    explicit CloseSlotOnExit(FileSlot& slot) : slot_(slot) {}
-    ~CloseSlotOnExit() { slot_.close(); }
-    CloseSlotOnExit(const CloseSlotOnExit&) = delete;
-    CloseSlotOnExit& operator=(const CloseSlotOnExit&) = delete;
-
-private:
-    FileSlot& slot_;
-};
-
 bool isDropoutAt(std::span<const std::uint8_t> bytes, std::size_t at)
 {
     return at + 1 < bytes.size() && bytes[at] == 0x80 && bytes[at + 1] == 0x00;

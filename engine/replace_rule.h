@@ -18,6 +18,19 @@
 
 namespace tarnis {
 
+/// Closes the slot however the scope that holds it ends: a file left open would make every later
+/// use of the slot fail and keep the file locked until the program ends.
+class CloseSlotOnExit {
+public:
+    explicit CloseSlotOnExit(FileSlot& slot) : slot_(slot) {}
+    ~CloseSlotOnExit() { slot_.close(); }
+    CloseSlotOnExit(const CloseSlotOnExit&) = delete;
+    CloseSlotOnExit& operator=(const CloseSlotOnExit&) = delete;
+
+private:
+    FileSlot& slot_;
+};
+
 /// How a run treats its files. The window's run takes the defaults.
 struct RunOptions {
     /// Count the dropouts and look at the outputs' names, but write nothing; what a run would refuse
