@@ -183,16 +183,19 @@ Parsed parse(const std::vector<std::string>& arguments, Language language)
     if (options.run.outputFolder) {
         std::string& folder = *options.run.outputFolder;
         std::error_code error;
+#ifdef _WIN32
+        // A bare drive, "D:", is the folder that D: is in, as cmd takes it: the system says which.
+        if (folder.size() == 2 && folder.back() == ':') {
+            const std::string current = utf8FromPath(
+                std::filesystem::absolute(pathFromUtf8(folder), error));
+            folder = current.empty() ? folder : current;
+        }
+#endif
         const auto status = std::filesystem::status(pathFromUtf8(folder), error);
         if (!std::filesystem::exists(status))
             return fail(UsageProblem::NoSuchFolder, folder);
         if (!std::filesystem::is_directory(status))
             return fail(UsageProblem::NotAFolder, folder);
-#ifdef _WIN32
-        // A bare drive, "D:", is the folder that D: is in, as cmd takes it: the system says which.
-        if (folder.size() == 2 && folder.back() == ':')
-            folder = utf8FromPath(std::filesystem::absolute(pathFromUtf8(folder), error));
-#endif
         if (!isPathSeparator(folder.back()))
             folder += kPathSeparator;
     }
