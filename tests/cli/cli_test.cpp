@@ -323,7 +323,7 @@ enum class Kind {
 // the first stretch compared, and between the blocks that a look at sixteen blocks of 4 KiB would
 // compare.
 constexpr std::size_t kFarInto = 1100000;
-constexpr std::size_t kPaintedBytes = 400;
+constexpr std::size_t kPaintedBytes = 300;
 
 struct FileOfCase {
     std::string name;
