@@ -183,17 +183,20 @@ Parsed parse(const std::vector<std::string>& arguments, Language language)
     if (options.run.outputFolder) {
         std::string& folder = *options.run.outputFolder;
         std::error_code error;
+#ifdef _WIN32
+        // A bare drive, "D:", is the folder that D: is in, as cmd takes it: the system says which.
+        if (folder.size() == 2 && folder.back() == ':') {
+            const std::string current = utf8FromPath(
+                std::filesystem::absolute(pathFromUtf8(folder), error));
+            folder = current.empty() ? folder : current;
+        }
+#endif
         const auto status = std::filesystem::status(pathFromUtf8(folder), error);
         if (!std::filesystem::exists(status))
             return fail(UsageProblem::NoSuchFolder, folder);
         if (!std::filesystem::is_directory(status))
             return fail(UsageProblem::NotAFolder, folder);
-#ifdef _WIN32
-        const bool drive = folder.back() == ':'; // "D:" is the folder that D: is in: "D:a_R.fit"
-#else
-        const bool drive = false;
-#endif
-        if (!isPathSeparator(folder.back()) && !drive)
+        if (!isPathSeparator(folder.back()))
             folder += kPathSeparator;
     }
     return parsed;
@@ -205,6 +208,7 @@ struct Outcome {
     std::string line;
     std::string error;   // a failure, for standard error
     std::string warning; // for standard error, even with --quiet
+    std::string note;    // for standard error, but not with --quiet: what was done instead
     std::int64_t bytes = 0;
     RepairCounts dropouts;
 };
@@ -213,18 +217,40 @@ struct Outcome {
 // of a frame taken without an offset are stored as dropouts are, and are repaired as dropouts.
 constexpr std::int64_t kWarnedPercent = 1;
 
+// Whether `path` is a wildcard pattern that reached the run because it matched no file: on
+// Windows, where the program expands them and no name may hold "*" or "?".
+bool isUnmatchedPattern([[maybe_unused]] const std::string& path)
+{
+#ifdef _WIN32
+    return nameOf(path).find_first_of("*?") != std::string_view::npos;
+#else
+    return false;
+#endif
+}
+
 Outcome repairOne(const std::string& path, std::size_t index, RunFiles& files, RunValues& run,
                   FileSlot& slot, Language language)
 {
     Outcome outcome;
-    if (files.passedOver(index)) // an earlier output that its input renews, or a file named again
+    if (isUnmatchedPattern(path)) {
+        outcome.error = noMatchText(path, language);
         return outcome;
+    }
+    // Every file named gets an answer: what was done in its place, where it is passed over.
+    const PassedOverNote note = files.note(index);
+    if (note.kind != PassedOver::No)
+        outcome.note = passedOverText(path, note, language);
+    const std::optional<Renewal> renewal = files.renewal(index);
+    if (note.kind != PassedOver::No && !renewal)
+        return outcome;
+    const std::string input = renewal ? renewal->folder + renewal->name : path;
     try {
-        const FileReport report = repairFile(std::string(folderOf(path)), std::string(nameOf(path)),
-                                             index, files, run, slot);
+        const FileReport report = repairFile(std::string(folderOf(input)),
+                                             std::string(nameOf(input)),
+                                             renewal ? renewal->index : index, files, run, slot);
         // The last column says which repair the file had, in a word that scripts can rely on: "bayer"
         // for a colour frame repaired from samples of its own colour, "mono" for every other.
-        outcome.line = oneLine(path) + '\t' + oneLine(report.outputPath) + '\t'
+        outcome.line = oneLine(input) + '\t' + oneLine(report.outputPath) + '\t'
                        + std::to_string(report.dropouts.repaired) + '\t'
                        + std::to_string(report.dropouts.left) + '\t'
                        + (report.mosaic == Mosaic::Bayer ? "bayer" : "mono") + '\n';
@@ -232,7 +258,7 @@ Outcome repairOne(const std::string& path, std::size_t index, RunFiles& files, R
         outcome.dropouts = report.dropouts;
         const std::int64_t dropouts = report.dropouts.repaired + report.dropouts.left;
         if (dropouts * 100 > report.samples * kWarnedPercent)
-            outcome.warning = manyDropoutsText(path, dropouts, report.samples,
+            outcome.warning = manyDropoutsText(input, dropouts, report.samples,
                                                files.options().checkOnly, language);
         // Repaired as far as its bytes go, it still is not the image it says it is: FITS readers
         // take it, and its output, for damaged.
@@ -242,7 +268,7 @@ Outcome repairOne(const std::string& path, std::size_t index, RunFiles& files, R
     } catch (const Error& error) {
         outcome.error = failureText(error, language);
     } catch (const std::bad_alloc&) {
-        outcome.error = failureText(Error(FileAction::Read, path, Cause::OutOfMemory), language);
+        outcome.error = failureText(Error(FileAction::Read, input, Cause::OutOfMemory), language);
     }
     slot.close();
     return outcome;
@@ -273,6 +299,10 @@ public:
         outcomes_[index] = std::move(outcome);
         ++done_;
         for (; next_ < outcomes_.size() && outcomes_[next_]; ++next_) {
+            if (!quiet_ && !outcomes_[next_]->note.empty()) {
+                eraseProgress();
+                console_.writeError(outcomes_[next_]->note);
+            }
             if (!outcomes_[next_]->error.empty()) {
                 eraseProgress();
                 console_.writeError(outcomes_[next_]->error);

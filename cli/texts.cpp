@@ -22,6 +22,8 @@ struct CommandTexts {
     std::string_view shortFile; // "{held}" and "{promised}": the image's samples there and in all
     std::string_view shortFileCounted; // with --check
     std::string (*summary)(const Summary&);
+    std::string_view (*passedOver)(PassedOver); // "{}" the other file
+    std::string_view noMatch;
 };
 
 // `text` with `slot` replaced by `value` where it stands.
@@ -95,6 +97,20 @@ std::string englishSummary(const Summary& s)
            + duration(s.time, "min", "s") + "\n";
 }
 
+std::string_view englishPassedOver(PassedOver kind)
+{
+    switch (kind) {
+    case PassedOver::No: return {};
+    case PassedOver::NamedAgain: return "{path}: the same file as '{}', named before; passed over";
+    case PassedOver::RenewedByInput:
+        return "{path}: an earlier output of '{}', which renews it; passed over";
+    case PassedOver::RenewedHere: return "{path}: an earlier output of '{}'; renewed from it";
+    case PassedOver::InputNotThere:
+        return "{path}: the output's name of '{}', which is not there; left as it is";
+    }
+    return {};
+}
+
 const CommandTexts kEnglish{
     "Usage: tarnis-repair [OPTION]... FILE...\n"
     "Repairs the dropouts (samples stored as the bytes 80 00) of 16-bit FITS images\n"
@@ -150,6 +166,8 @@ const CommandTexts kEnglish{
     "{path}: warning: the file ends before the image its header describes: it holds {held} of the "
     "image's {promised} samples, and only those were counted",
     englishSummary,
+    englishPassedOver,
+    "{path}: no file matches",
 };
 
 // ---- Japanese ----
@@ -179,6 +197,22 @@ std::string japaneseSummary(const Summary& s)
            + grouped(s.repaired) + " 個、" + (s.checkOnly ? "残すもの " : "残したもの ")
            + grouped(s.left) + " 個。" + byteCount(s.bytes) + "、" + duration(s.time, "分", "秒")
            + "。\n";
+}
+
+std::string_view japanesePassedOver(PassedOver kind)
+{
+    switch (kind) {
+    case PassedOver::No: return {};
+    case PassedOver::NamedAgain:
+        return "{path}: 先に指定された「{}」と同じファイルです。処理を飛ばしました。";
+    case PassedOver::RenewedByInput:
+        return "{path}: 「{}」の以前の出力です。「{}」から作り直すため、処理を飛ばしました。";
+    case PassedOver::RenewedHere:
+        return "{path}: 「{}」の以前の出力です。「{}」から作り直しました。";
+    case PassedOver::InputNotThere:
+        return "{path}: 「{}」の出力の名前ですが、「{}」がありません。そのまま残しました。";
+    }
+    return {};
 }
 
 const CommandTexts kJapanese{
@@ -233,6 +267,8 @@ const CommandTexts kJapanese{
     "{path}: 警告: ファイルがヘッダーの示す画像より短く、画像の {promised} サンプルのうち {held} サンプル"
     "しかありません。あるサンプルだけを数えました。",
     japaneseSummary,
+    japanesePassedOver,
+    "{path}: 一致するファイルがありません。",
 };
 
 const CommandTexts& textsOf(Language language)
@@ -341,6 +377,20 @@ std::string shortFileText(const std::string& path, std::int64_t held, std::int64
                                         "{held}", grouped(held)),
                                "{promised}", grouped(promised)),
                       "{path}", oneLine(path))
+           + "\n";
+}
+
+std::string passedOverText(const std::string& path, const PassedOverNote& note, Language language)
+{
+    std::string text = filledIn(textsOf(language).passedOver(note.kind), "{path}", oneLine(path));
+    for (std::size_t at = text.find("{}"); at != std::string::npos; at = text.find("{}", at))
+        text.replace(at, 2, oneLine(note.other));
+    return "tarnis-repair: " + text + "\n";
+}
+
+std::string noMatchText(const std::string& pattern, Language language)
+{
+    return "tarnis-repair: " + filledIn(textsOf(language).noMatch, "{path}", oneLine(pattern))
            + "\n";
 }
 

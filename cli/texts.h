@@ -2,6 +2,7 @@
 
 #include "common/error.h"
 #include "common/texts.h"
+#include "engine/replace_rule.h"
 
 #include <chrono>
 #include <cstdint>
@@ -59,6 +60,13 @@ enum class UsageProblem {
 /// image's `promised` samples, and only they were repaired (or counted).
 [[nodiscard]] std::string shortFileText(const std::string& path, std::int64_t held,
                                         std::int64_t promised, bool checkOnly, Language language);
+/// What was done, on one line, in place of repairing the FILE `path` that the run passed over: the
+/// same file named again, an earlier output renewed from its input, or left for want of it.
+[[nodiscard]] std::string passedOverText(const std::string& path, const PassedOverNote& note,
+                                         Language language);
+
+/// That a wildcard pattern given as a FILE matches no file (Windows, where the program expands them).
+[[nodiscard]] std::string noMatchText(const std::string& pattern, Language language);
 
 /// What a run did, for the summary that closes it on a terminal.
 struct Summary {

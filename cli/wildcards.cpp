@@ -27,12 +27,9 @@ std::u32string folded(std::string_view text, CaseFold fold)
     return characters;
 }
 
-} // namespace
-
-bool matchesWildcard(std::string_view pattern, std::string_view name, CaseFold fold)
+// Whether `n` matches `p`, character by character.
+bool matches(std::u32string_view p, std::u32string_view n)
 {
-    const std::u32string p = folded(pattern, fold);
-    const std::u32string n = folded(name, fold);
     // Each "*" takes as few characters as it can, and one more whenever what follows fails.
     std::size_t i = 0, j = 0, star = std::u32string::npos, starAt = 0;
     while (j < n.size()) {
@@ -52,6 +49,19 @@ bool matchesWildcard(std::string_view pattern, std::string_view name, CaseFold f
     while (i < p.size() && p[i] == U'*')
         ++i;
     return i == p.size();
+}
+
+} // namespace
+
+bool matchesWildcard(std::string_view pattern, std::string_view name, CaseFold fold)
+{
+    const std::u32string p = folded(pattern, fold);
+    const std::u32string n = folded(name, fold);
+    // As cmd's dir takes it, ".*" at the end may also match no extension at all: "*.*" matches
+    // every name, "a.*" the file "a" too.
+    const std::u32string_view withoutExtension = std::u32string_view(p).substr(
+        0, p.ends_with(U".*") ? p.size() - 2 : p.size());
+    return matches(p, n) || (withoutExtension.size() < p.size() && matches(withoutExtension, n));
 }
 
 std::vector<std::string> expandWildcards(

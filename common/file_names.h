@@ -52,10 +52,14 @@ inline constexpr char kPathSeparator = '/';
 [[nodiscard]] std::optional<std::string_view> dropLastCharacters(std::string_view text,
                                                                  std::size_t count);
 
+/// The upper case of `c` where it has one of a single character (Unicode's simple upper-case
+/// mapping, as the up-case tables of NTFS and exFAT hold it), or `c` itself.
+[[nodiscard]] char32_t upperCase(char32_t c);
+
 /// `text` with every letter that has an upper case in its upper case, for telling whether two names
-/// are one on a file system that ignores letter case. Covers at least what NTFS, FAT and exFAT fold
-/// (ASCII, Latin-1, the Latin extensions, IPA, Greek, Cyrillic, Roman numerals, circled and
-/// full-width letters); anything else, invalid UTF-8 included, stays as it is.
+/// are one on a file system that ignores letter case, as NTFS, FAT and exFAT fold them: in every
+/// script (Latin, Greek, Cyrillic, Armenian, Georgian, Cherokee, Deseret, ...). Anything else,
+/// invalid UTF-8 included, stays as it is.
 [[nodiscard]] std::string foldCase(std::string_view text);
 
 /// A UTF-8 text as a path of the platform, so that any Unicode name reaches the file system intact.

@@ -286,6 +286,12 @@ std::int64_t FileSlot::length() const
     return state_->opened.stamp.length;
 }
 
+bool FileSlot::watched() const
+{
+    state_->requireMode(State::Mode::Reading);
+    return state_->watched;
+}
+
 FileStamp FileSlot::stamp() const
 {
     state_->requireMode(State::Mode::Reading);

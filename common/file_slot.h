@@ -107,6 +107,10 @@ public:
     virtual void openForReading(const std::string& path);
     /// The length in bytes of the file open for reading.
     [[nodiscard]] std::int64_t length() const;
+    /// Whether the system tells of every program that writes the file open for reading, so that
+    /// it is read only once; where it cannot (no lease granted, a network or FUSE file system,
+    /// ChangeWatch::ReadTwice), confirmUnchanged() reads it again.
+    [[nodiscard]] bool watched() const;
     /// The file open for reading as it was when it was opened.
     [[nodiscard]] FileStamp stamp() const;
     /// Fills `buffer` from the bytes at `offset`, which the file must hold: of the file open for

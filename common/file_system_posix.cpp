@@ -10,6 +10,7 @@
 #include <chrono>
 #include <csignal>
 #include <ctime>
+#include <iterator>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -106,6 +107,42 @@ bool refusalMeansAWriter([[maybe_unused]] int file)
     return type != kNfs && type != kSmb
            && type != static_cast<long>(static_cast<unsigned long>(kCifs))
            && type != static_cast<long>(static_cast<unsigned long>(kSmb2));
+#else
+    return true;
+#endif
+}
+
+// Whether every writer of the open file goes through this kernel, so that a lease on it tells of them
+// all. Not on network file systems, whose other clients write on the server, nor on file systems in
+// user space (sshfs, rclone mounts), whose daemons write as they please: the kernel may grant a lease
+// there that no such writer ever breaks.
+bool kernelSeesEveryWriter([[maybe_unused]] int file)
+{
+#ifdef __linux__
+    struct statfs system {};
+    if (::fstatfs(file, &system) != 0)
+        return false;
+    constexpr unsigned long kRemoteOrUserSpace[] = {
+        0x65735546, // FUSE
+        0x6969,     // NFS
+        0x517B,     // SMB
+        0xFF534D42, // CIFS
+        0xFE534D42, // SMB2
+        0x01021997, // 9P (virtual machines' shared folders)
+        0x00C36400, // Ceph
+        0x5346414F, // AFS
+        0x73757245, // Coda
+        0x0BD00BD0, // Lustre
+        0x564C,     // NCP
+        0x01161970, // GFS2
+        0x7461636F, // OCFS2
+        0x786F4256, // VirtualBox shared folders
+        0x47504653, // GPFS
+        0x20030528, // OrangeFS
+    };
+    const auto type = static_cast<unsigned long>(system.f_type) & 0xFFFFFFFFUL;
+    return std::find(std::begin(kRemoteOrUserSpace), std::end(kRemoteOrUserSpace), type)
+           == std::end(kRemoteOrUserSpace);
 #else
     return true;
 #endif
@@ -214,6 +251,12 @@ OpenedFile openToRead(const std::string& path, bool watch, const Subject& who)
         opened.watched = ::fcntl(file, F_SETLEASE, F_RDLCK) == 0;
         if (!opened.watched && errno == EAGAIN && refusalMeansAWriter(file))
             throw Error(who.action, who.path, Cause::InUse);
+        // Granted, it still told that no program here has the file open for writing; where not
+        // every writer goes through this kernel, a second read has to tell of the others.
+        if (opened.watched && !kernelSeesEveryWriter(file)) {
+            (void)::fcntl(file, F_SETLEASE, F_UNLCK);
+            opened.watched = false;
+        }
     }
 #endif
     opened.info = infoOf(settledStatus(file, who));

@@ -98,7 +98,7 @@ bool readsAs(std::string_view shown, std::string_view expected)
 struct CliCase {
     std::string label;
     std::vector<std::string>
-        arguments;      // "@" stands for the scratch folder, ending with its separator
+        arguments; // "@" stands for the scratch folder, ending with its separator; "%" for its drive
     std::string folder; // where it runs, in the scratch folder
     int exitStatus;
     std::string out;   // as the user reads it, with "@" for the scratch folder; "…" for any text
@@ -128,6 +128,8 @@ TEST_P(Cli, repairs_each_file_as_the_window_does_and_answers_on_the_right_stream
     const auto here = [&](std::string text) {
         for (std::size_t at = text.find('@'); at != std::string::npos; at = text.find('@', at))
             text.replace(at, 1, scratch.dirPath());
+        if (text == "%")
+            text = scratch.dirPath().substr(0, 2);
         return text;
     };
     std::vector<std::string> arguments;
@@ -223,6 +225,19 @@ const std::vector<CliCase> kCases = {
             "tarnis-repair: m31_R.fit: cannot write: the output of 'm31.fit' would have the name of a file to be repaired, which is "
             "never replaced\n…tarnis-repair: ././a_R.fit: cannot read: no such file\n",
             {"m31_R_R.fit"}},
+#ifndef _WIN32 // symbolic links need a privilege there
+    // A path is what the system resolves it to: through a folder that is not there, nothing.
+    CliCase{"a_path_through_a_missing_folder_is_not_found", {"a.fit", "link/../nothing/../a.fit"}, ".", 1, "a.fit\ta_R.fit\t2\t1\tmono\n",
+            "tarnis-repair: link/../nothing/../a.fit: cannot read: no such file\n", {"a_R.fit"}},
+#endif
+    // Every file named gets an answer: a note, where it is passed over, unless --quiet; one under the
+    // output's name of a file that is not there is left as it is.
+    CliCase{"a_file_passed_over_gets_a_note_unless_quiet", {"a.fit", "./a.fit"}, ".", 0, "a.fit\ta_R.fit\t2\t1\tmono\n",
+            "tarnis-repair: ./a.fit: the same file as 'a.fit', named before; passed over\n", {"a_R.fit"}},
+    CliCase{"quiet_keeps_notes_off", {"-q", "a.fit", "./a.fit"}, ".", 0, "", "", {"a_R.fit"}},
+    CliCase{"a_file_named_after_an_input_that_is_not_there_is_left", {"m31.fts", "m31_R.fit"}, ".", 1, "",
+            "tarnis-repair: m31.fts: cannot read: no such file\n"
+            "tarnis-repair: m31_R.fit: the output's name of 'm31.fts', which is not there; left as it is\n", {}},
     // The help and the usage errors in the user's language: what LC_ALL, LC_MESSAGES or LANG says,
     // the first of them that is set and not empty.
     CliCase{"help", {"--help"}, ".", 0,
@@ -293,6 +308,10 @@ const std::vector<CliCase> kCases = {
     // Windows' shells pass wildcards on as they are, and a device name there is no file.
     CliCase{"expands_wildcards_itself", {"--check", "夜/*.FIT"}, ".", 0,
             "夜/m42.fit\t夜/m42_R.fit\t0\t0\tmono\n夜/星雲 M42.fit\t夜/星雲 M42_R.fit\t1\t0\tmono\n", "", {}},
+    // A pattern that matches nothing says so; and "-o D:" is the folder that D: is in ("%" its drive).
+    CliCase{"a_pattern_that_matches_nothing_says_so", {"a.fit", "*.xyz"}, ".", 1, "a.fit\ta_R.fit\t2\t1\tmono\n",
+            "tarnis-repair: *.xyz: no file matches\n", {"a_R.fit"}},
+    CliCase{"a_bare_drive_as_output_folder_is_its_current_folder", {"-q", "-o", "%", "m42.fit"}, "夜", 0, "", "", {"夜/m42_R.fit"}},
     CliCase{"refuses_device_names", {"--check", "CON", "nul.fit"}, ".", 1, "",
             "tarnis-repair: CON: cannot read: not a regular file (a device, a pipe or the like)\n"
             "tarnis-repair: nul.fit: cannot read: not a regular file (a device, a pipe or the like)\n",
@@ -320,8 +339,18 @@ enum class Kind {
     LongerCopyOf,
     HeaderChangedCopyOf,
     SameHeaderOtherImage,
-    HardLinkTo
+    HardLinkTo,
+    LargeInput,     // of 100 rows: more than a stretch compared at a time
+    EditedOutputOf, // an earlier output with a satellite trail painted out far into it
+    PlanetFrame,    // black sky stored as dropouts (true zeros), the planet its own
+    FolderLinkTo    // a symbolic link to a folder
 };
+
+// Where a frame of 100 rows holds its planet, and an edit paints a trail: far from its start, past
+// the first stretch compared, and between the blocks that a look at sixteen blocks of 4 KiB would
+// compare.
+constexpr std::size_t kFarInto = 1100000;
+constexpr std::size_t kPaintedBytes = 300;
 
 struct FileOfCase {
     std::string name;
@@ -342,8 +371,9 @@ struct OutputCase {
     std::map<std::string, std::string> outputs; // written or renewed: each and its input
     std::vector<Refusal> refused = {};          // in the run's order; each names the input's output
     std::vector<std::string> options =
-        {};                // tarnis-repair's alone: the window does not run the case
-    std::string into = {}; // the folder the outputs go to, where not beside their inputs
+        {};                 // tarnis-repair's alone: the window does not run the case
+    std::string into = {};  // the folder the outputs go to, where not beside their inputs
+    std::string notes = {}; // tarnis-repair's notes on standard error, before any failure
 };
 
 void PrintTo(const OutputCase& c, std::ostream* out) { *out << c.label; }
@@ -361,7 +391,7 @@ TEST_P(Outputs, replace_only_this_programs_earlier_output_of_the_same_input)
         for (const FileOfCase& file : c.files) {
             std::filesystem::create_directories(scratch.file(file.name).parent_path());
             const auto seed = static_cast<std::uint32_t>(files.size() + 1);
-            Bytes bytes = file.of.empty() ? Bytes() : files.at(file.of);
+            Bytes bytes = files.contains(file.of) ? files.at(file.of) : Bytes();
             switch (file.kind) {
             case Kind::Input: bytes = test::imageWithDropouts(3, {15040, 20000}, seed); break;
             case Kind::RedChannel: bytes = test::imageWithDropouts(4, {}, seed); break;
@@ -374,11 +404,29 @@ TEST_P(Outputs, replace_only_this_programs_earlier_output_of_the_same_input)
             case Kind::HardLinkTo:
                 std::filesystem::create_hard_link(scratch.file(file.of), scratch.file(file.name));
                 break;
+            case Kind::LargeInput:
+                bytes = test::imageWithDropouts(100, {15040, 20000}, seed);
+                break;
+            case Kind::EditedOutputOf:
+                bytes[15040] = bytes[20000] = 0x11;
+                std::fill_n(bytes.begin() + kFarInto, kPaintedBytes, 0x22);
+                break;
+            case Kind::PlanetFrame:
+                bytes = test::imageWithDropouts(100, {}, seed);
+                for (std::size_t at = 2880; at < bytes.size(); at += 2) {
+                    if (at < kFarInto || at >= kFarInto + kPaintedBytes)
+                        bytes[at] = 0x80, bytes[at + 1] = 0x00;
+                }
+                break;
+            case Kind::FolderLinkTo:
+                std::filesystem::create_directory_symlink(pathFromUtf8(file.of),
+                                                          scratch.file(file.name));
+                continue;
             }
             if (file.kind != Kind::HardLinkTo)
                 test::writeFile(scratch.file(file.name), bytes);
             // Private frames, which the user may not write; outputs of earlier runs as the user left them.
-            if (file.kind == Kind::Input)
+            if (file.kind == Kind::Input || file.kind == Kind::LargeInput)
                 std::filesystem::permissions(scratch.file(file.name), std::filesystem::perms(0400));
             files[file.name] = bytes;
         }
@@ -433,7 +481,7 @@ TEST_P(Outputs, replace_only_this_programs_earlier_output_of_the_same_input)
             const test::ProgramResult result = test::runProgram(
                 TARNIS_REPAIR, arguments, scratch.path(), "", "", {"LC_ALL=C"});
             EXPECT_EQ(result.exitStatus, c.refused.empty() ? 0 : 1);
-            EXPECT_EQ(result.error, errors);
+            EXPECT_EQ(result.error, c.notes + errors);
             EXPECT_EQ(
                 static_cast<std::size_t>(std::count(result.out.begin(), result.out.end(), '\n')),
                 c.outputs.size())
@@ -484,21 +532,43 @@ const std::vector<OutputCase> kOutputCases = {
                {{"a.fit", Cause::NotAnEarlierOutput, "a.fit"}}},
     OutputCase{"a_file_with_another_header_is_kept", {{"a.fit"}, {"a_R.fit", Kind::HeaderChangedCopyOf, "a.fit"}}, {"a.fit"}, {},
                {{"a.fit", Cause::NotAnEarlierOutput, "a.fit"}}},
+    // Proven over the whole file: an edit far into it, or another frame whose sky is all dropouts.
+    OutputCase{"a_large_earlier_output_is_renewed", {{"M42.fit", Kind::LargeInput}, {"M42_R.fit", Kind::EarlierOutputOf, "M42.fit"}},
+               {"M42.fit"}, {{"M42_R.fit", "M42.fit"}}},
+    OutputCase{"an_output_edited_far_into_it_is_kept", {{"M31.fit", Kind::LargeInput}, {"M31_R.fit", Kind::EditedOutputOf, "M31.fit"}},
+               {"M31.fit"}, {}, {{"M31.fit", Cause::NotAnEarlierOutput, "M31.fit"}}},
+    OutputCase{"another_planetary_frames_output_is_kept",
+               {{"jup_0001", Kind::PlanetFrame}, {"jup_0002", Kind::PlanetFrame}, {"jup__R.fit", Kind::EarlierOutputOf, "jup_0001"}},
+               {"jup_0002"}, {}, {{"jup_0002", Cause::NotAnEarlierOutput, "jup_0002"}}},
     OutputCase{"another_image_with_the_same_header_is_kept", {{"a.fit"}, {"a_R.fit", Kind::SameHeaderOtherImage}}, {"a.fit"}, {},
                {{"a.fit", Cause::NotAnEarlierOutput, "a.fit"}}},
     // A second run over every file of the folder: the earlier outputs are renewed, never repaired.
     OutputCase{"a_second_run_over_the_folder_changes_nothing_but_the_outputs",
                {{"a.fit"}, {"a_R.fit", Kind::EarlierOutputOf, "a.fit"}, {"b.fit"}, {"b_R.fit", Kind::EarlierOutputOf, "b.fit"}},
-               {"a_R.fit", "a.fit", "b.fit", "b_R.fit"}, {{"a_R.fit", "a.fit"}, {"b_R.fit", "b.fit"}}},
+               {"a_R.fit", "a.fit", "b.fit", "b_R.fit"}, {{"a_R.fit", "a.fit"}, {"b_R.fit", "b.fit"}}, {}, {}, {},
+               "tarnis-repair: a_R.fit: an earlier output of 'a.fit', which renews it; passed over\n"
+               "tarnis-repair: b_R.fit: an earlier output of 'b.fit', which renews it; passed over\n"},
     // As when xargs or parallel hand the outputs to another run than their inputs.
-    OutputCase{"an_earlier_output_chosen_without_its_input_is_passed_over", {{"a.fit"}, {"a_R.fit", Kind::EarlierOutputOf, "a.fit"}},
-               {"a_R.fit"}, {}},
+    OutputCase{"an_earlier_output_chosen_without_its_input_is_renewed_from_it", {{"a.fit"}, {"a_R.fit", Kind::EarlierOutputOf, "a.fit"}},
+               {"a_R.fit"}, {{"a_R.fit", "a.fit"}}, {}, {}, {}, "tarnis-repair: a_R.fit: an earlier output of 'a.fit'; renewed from it\n"},
     // A file of the selection that is not an earlier output stays, however it is reached.
     OutputCase{"a_red_channel_chosen_with_its_namesake", {{"m31.fit"}, {"m31_R.fit", Kind::RedChannel}}, {"m31.fit", "m31_R.fit"},
                {{"m31_R_R.fit", "m31_R.fit"}}, {{"m31.fit", Cause::OutputIsSelected, "m31.fit"}}},
     OutputCase{"a_red_channel_chosen_through_a_hard_link",
                {{"m31.fit"}, {"m31_R.fit", Kind::RedChannel}, {"red.fit", Kind::HardLinkTo, "m31_R.fit"}}, {"m31.fit", "red.fit"},
                {{"red_R.fit", "red.fit"}}, {{"m31.fit", Cause::OutputIsSelected, "m31.fit"}}},
+    // Letter case folded in every script, as NTFS and exFAT fold it.
+    OutputCase{"names_one_ignoring_armenian_letter_case", {{"ա.fit"}, {"Ա.fts"}}, {"ա.fit", "Ա.fts"}, {{"ա_R.fit", "ա.fit"}},
+               {{"Ա.fts", Cause::OutputOfAnotherInput, "ա.fit"}}},
+#ifndef _WIN32 // symbolic links need a privilege there
+    // Files told apart by what the system resolves their paths to, not by how they are spelt.
+    OutputCase{"a_path_through_a_link_to_another_folder_is_another_file",
+               {{"b.fit"}, {"x/b.fit"}, {"x/y/c.fit"}, {"link", Kind::FolderLinkTo, "x/y"}}, {"b.fit", "link/../b.fit"},
+               {{"b_R.fit", "b.fit"}, {"x/b_R.fit", "x/b.fit"}}, {}, {"-j1"}},
+    OutputCase{"the_same_file_named_through_a_link_to_its_folder_is_passed_over", {{"a.fit"}, {"link", Kind::FolderLinkTo, "."}},
+               {"a.fit", "link/a.fit"}, {{"a_R.fit", "a.fit"}}, {}, {"-j1"}, {},
+               "tarnis-repair: link/a.fit: the same file as 'a.fit', named before; passed over\n"},
+#endif
     // Into a folder of their own, from a card that is write-protected or an archive that is read-only
     // ("--out", as GNU programs take a long option cut short): two inputs of one name from two folders
     // have one output there, ignoring letter case too, and an earlier output there is renewed.
@@ -605,20 +675,26 @@ TEST(TarnisRepair, shows_progress_and_a_summary_on_a_terminal_only)
     for (const char* name : {"a.fit", "float.fit"})
         test::writeFile(scratch.file(name), kInputs.at(name));
     const std::string failure = "tarnis-repair: " + scratch.dirPath() + "float.fit: ";
+    const std::string a = scratch.dirPath() + "a.fit";
+    const std::string namedAgain = "tarnis-repair: " + a + ": the same file as '" + a
+                                   + "', named before; passed over\n";
     const std::string progress = "\r3/3  39 kB  33 kB/s\r\r                   \r";
     for (
         const auto& [terminal, options, language, shown] :
         std::vector<std::tuple<bool, std::string, Language, std::string>>{
             {true, "-j1", Language::English,
-             failure + "cannot repair: not a 16-bit integer image (BITPIX = -32)\n" + progress
+             failure + "cannot repair: not a 16-bit integer image (BITPIX = -32)\n" + namedAgain
+                 + progress
                  + "1 file repaired, 1 failed; 2 dropouts repaired, 1 left; 39 kB in 1.6 s\n"},
             {true, "-c", Language::Japanese,
              failure
                  + "ファイルを修復できませんでした。16 ビット整数の画像ではありません（BITPIX = -32）。\n"
-                 + progress
+                 + "tarnis-repair: " + a + ": 先に指定された「" + a
+                 + "」と同じファイルです。処理を飛ばしました。\n" + progress
                  + "ファイル 1 個を確認、失敗 1 個。修復するドロップアウト 2 個、残すもの 1 個。39 kB、1.6 秒。\n"},
             {false, "-j1", Language::English,
-             failure + "cannot repair: not a 16-bit integer image (BITPIX = -32)\n"}}) {
+             failure + "cannot repair: not a 16-bit integer image (BITPIX = -32)\n"
+                 + namedAgain}}) {
         SlowConsole console(terminal);
         EXPECT_EQ(cli::runCommand({options, scratch.dirPath() + "a.fit",
                                    scratch.dirPath() + "float.fit", scratch.dirPath() + "a.fit"},

@@ -1,12 +1,15 @@
-// What Windows makes of names and errors: device names, which no file can have there, and errors
-// that Tarnis has no cause of its own for. The names are checked on every platform.
+// What Windows makes of names and errors: device names, which no file can have there, names that
+// NTFS and exFAT take for one ignoring letter case, and errors that Tarnis has no cause of its own
+// for. The names are checked on every platform.
 #include "common/cause.h"
+#include "common/error.h"
 #include "common/file_names.h"
 #include "common/texts.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -26,6 +29,32 @@ TEST(Windows, takes_these_names_for_devices_in_any_case_and_with_any_extension)
         {"a.fit", false},     {".con", false}};
     for (const auto& [name, device] : names)
         EXPECT_EQ(isWindowsDeviceName(name), device) << name;
+}
+
+// Their up-case tables fold every script's letters, not Latin alone; a letter without a single
+// upper case (ß, ŉ) stays, and so does what only looks alike.
+TEST(Windows, takes_names_for_one_ignoring_letter_case_in_every_script)
+{
+    // A table reads best one case to a line.
+    // clang-format off
+    const std::vector<std::tuple<std::string, std::string, bool>> pairs = {
+        {"a_R.fit", "A_r.FIT", true},
+        {"ա_R.fit", "Ա_R.fit", true},        // Armenian
+        {"ა_R.fit", "Ა_R.fit", true},        // Georgian: Mkhedruli and Mtavruli
+        {"ⴀ_R.fit", "Ⴀ_R.fit", true},        // Georgian: Nuskhuri and Asomtavruli
+        {"ꭰ_R.fit", "Ꭰ_R.fit", true},        // Cherokee
+        {"ᏸ_R.fit", "Ᏸ_R.fit", true},        // Cherokee, the six letters whose small forms came first
+        {"σς_R.fit", "ΣΣ_R.fit", true},      // Greek, final sigma too
+        {"ᾳ_R.fit", "ᾼ_R.fit", true},        // Greek with a subscript iota: one letter in upper case
+        {"ж_R.fit", "Ж_R.fit", true},        // Cyrillic
+        {"𐐨_R.fit", "𐐀_R.fit", true},        // Deseret, beyond the basic plane
+        {"ß_R.fit", "SS_R.fit", false},
+        {"ŉ_R.fit", "ʼN_R.fit", false},
+        {"a_R.fit", "а_R.fit", false},       // Latin and Cyrillic a
+    };
+    // clang-format on
+    for (const auto& [first, second, one] : pairs)
+        EXPECT_EQ(foldCase(first) == foldCase(second), one) << first << " " << second;
 }
 
 #ifdef _WIN32

@@ -377,7 +377,7 @@ TEST(FaultInjection, full_disk_keeps_the_earlier_output_and_leaves_no_temporary_
 // spelling of a name a number of its own, keeps times to two seconds, and has neither unnamed files
 // nor links. A chosen file under another spelling of an output's name is kept, as is any other
 // file there; an earlier output, however spelt, is renewed; a frame written through a mapping while
-// it is read is never an output.
+// it is read is never an output; and no lease is trusted there.
 TEST(FaultInjection, a_card_that_ignores_letter_case_loses_nothing)
 {
     if (!test::runningAsRoot())
@@ -427,6 +427,17 @@ TEST(FaultInjection, a_card_that_ignores_letter_case_loses_nothing)
         << "renewed under its new spelling";
     EXPECT_TRUE(test::readFile(card / "a.fit") == frame && test::readFile(card / "A_R.FIT") == red);
     EXPECT_NE(test::readFile(card / "B_R.FIT"), frame) << "renewed";
+    // A lease there tells only of writers through this kernel, not of the daemon's own: the input is
+    // read again instead, as on a local file system only where no lease is granted.
+    const auto watched = [](const std::string& path) {
+        FileSlot slot;
+        slot.openForReading(path);
+        return slot.watched();
+    };
+    EXPECT_FALSE(watched(folder + "b.fit"));
+    test::writeFile(scratch.file("local.fit"), frame);
+    const Bytes leases = test::readFile("/proc/sys/fs/leases-enable");
+    EXPECT_EQ(watched(scratch.dirPath() + "local.fit"), !leases.empty() && leases[0] == '1');
     for (const auto& [watch, cause] : {std::pair{ChangeWatch::WherePossible, Cause::InUse},
                                        {ChangeWatch::ReadTwice, Cause::ChangedWhileReading}})
         EXPECT_EQ(run({"b.fit"}, TamperingSlot(Tamper::WriteThroughMapping, card / "b.fit", watch)),
