@@ -467,6 +467,22 @@ FileReport repairFile(const std::string& folder, const std::string& name, std::s
     return report;
 }
 
+bool isEarlierOutput(const std::string& inputPath, const std::string& outputPath, FileSlot& slot)
+{
+    CloseSlotOnExit closeSlot(slot);
+    try {
+        slot.openForReading(inputPath);
+        const std::optional<InputPrint> print = printOfInput(slot);
+        slot.close();
+        if (!print)
+            return false;
+        slot.openForReading(outputPath);
+        return isOutputOf(slot, *print);
+    } catch (const Error&) {
+        return false;
+    }
+}
+
 void runBatch(FileList& fileList, const SelectionState& selection, RunValues& run, FileSlot& slot)
 {
     CloseSlotOnExit closeSlot(slot);

@@ -110,6 +110,12 @@ struct FileReport {
 FileReport repairFile(const std::string& folder, const std::string& name, std::size_t index,
                       RunFiles& files, RunValues& run, FileSlot& slot);
 
+/// Whether the file at `outputPath` is this program's earlier output of the input at `inputPath`,
+/// by the rule that decides which file an output may replace; false where there is none, or either
+/// cannot be read. Looks through `slot`, and leaves it closed.
+[[nodiscard]] bool isEarlierOutput(const std::string& inputPath, const std::string& outputPath,
+                                   FileSlot& slot);
+
 /// Works through the file list: `selection.entryCount` - 1 cycles, each taking the list's top entry
 /// as the name of a file in `selection.dirPath`, repairing it with repairFile() and then removing
 /// the entry. An entry that RunFiles passes over leaves the list as a repaired one does. The
