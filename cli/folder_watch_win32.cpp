@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include <windows.h>
 
@@ -25,7 +27,10 @@ bool onNetworkDrive(const std::wstring& folder)
 
 class DirectoryChanges : public FolderWatch {
 public:
-    DirectoryChanges(HANDLE folder, HANDLE event) : folder_(folder), event_(event) {}
+    DirectoryChanges(std::wstring path, HANDLE folder, HANDLE event)
+        : path_(std::move(path)), folder_(folder), event_(event)
+    {
+    }
     ~DirectoryChanges() override
     {
         if (reading_) {
@@ -59,8 +64,10 @@ public:
             changes.gone = true;
             return changes;
         }
-        if (WaitForSingleObject(event_, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0)
+        if (WaitForSingleObject(event_, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) {
+            changes.gone = deletePending();
             return changes;
+        }
         DWORD bytes = 0;
         const bool done = GetOverlappedResult(folder_, &overlapped_, &bytes, FALSE) != 0;
         reading_ = false;
@@ -94,6 +101,29 @@ public:
     }
 
 private:
+    // A folder removed while this watch holds it open is either gone by its name at once (Windows
+    // 10's POSIX deletion) or only marked for deletion until the watch lets it go, and then cannot
+    // be opened again; neither ends the read of changes.
+    bool deletePending() const
+    {
+        FILE_STANDARD_INFO info{};
+        if (GetFileInformationByHandleEx(folder_, FileStandardInfo, &info, sizeof info) != 0
+            && info.DeletePending)
+            return true;
+        const HANDLE again = CreateFileW(path_.c_str(), FILE_LIST_DIRECTORY,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                         nullptr);
+        if (again != INVALID_HANDLE_VALUE) {
+            CloseHandle(again);
+            return false;
+        }
+        const DWORD error = GetLastError();
+        return error == ERROR_ACCESS_DENIED || error == ERROR_DELETE_PENDING
+               || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+
+    std::wstring path_;
     HANDLE folder_;
     HANDLE event_;
     OVERLAPPED overlapped_{};
@@ -118,7 +148,7 @@ std::unique_ptr<FolderWatch> notifyingWatch(const std::string& folder)
         CloseHandle(handle);
         return nullptr;
     }
-    auto watch = std::make_unique<DirectoryChanges>(handle, event);
+    auto watch = std::make_unique<DirectoryChanges>(wide, handle, event);
     if (!watch->read())
         return nullptr; // a file system that gives no notification
     return watch;

