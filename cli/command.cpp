@@ -123,8 +123,8 @@ Parsed parse(const std::vector<std::string>& arguments, Language language)
         parsed.usageError = usageErrorText(problem, argument, language);
         return parsed;
     };
+    bool jobsGiven = false; // which --watch refuses
     // Takes one option with its value; a usage problem when the value is wrong.
-    std::optional<std::string> jobsGiven; // as written, for --watch to refuse
     const auto take = [&](const Option& option,
                           const std::string& value) -> std::optional<UsageProblem> {
         switch (option.id) {
@@ -140,7 +140,7 @@ Parsed parse(const std::vector<std::string>& arguments, Language language)
             if (!jobs)
                 return UsageProblem::BadJobs;
             options.jobs = *jobs;
-            jobsGiven = value;
+            jobsGiven = true;
             break;
         }
         case OptionId::OutputDir: options.run.outputFolder = value; break;
