@@ -161,6 +161,16 @@ TEST_P(WatchNight, takes_each_frame_once_whole_and_in_order_and_nothing_else)
     test::writeFile(night.file("g.fit.part"), kFrame);
     std::filesystem::rename(night.file("g.fit.part"), night.file("g.fit"));
     ASSERT_TRUE(console.shows(line(night.dirPath(), "g.fit", "g_R.fit", 2)));
+    // Whole, but still open for writing: taken once its writer lets it go.
+    {
+        std::ofstream held(night.file("held.fit"), std::ios::binary);
+        held.write(reinterpret_cast<const char*>(kFrame.data()),
+                   static_cast<std::streamsize>(kFrame.size()));
+        held.flush();
+        test::writeFile(night.file("next.fit"), kFrame);
+        ASSERT_TRUE(console.shows(line(night.dirPath(), "next.fit", "next_R.fit", 2)));
+    }
+    ASSERT_TRUE(console.shows(line(night.dirPath(), "held.fit", "held_R.fit", 2)));
     test::writeFile(night.file("bad.fit"), Bytes(5000, 'x'));
     ASSERT_TRUE(console.shows("bad.fit: cannot repair", true));
     // Given up half way: taken as it is once it has not grown for the watch's patience.
@@ -176,6 +186,8 @@ TEST_P(WatchNight, takes_each_frame_once_whole_and_in_order_and_nothing_else)
                                  + line(night.dirPath(), "E.FITS", "E._R.fit", 2)
                                  + line(night.dirPath(), "half.fit", "half_R.fit", 2)
                                  + line(night.dirPath(), "g.fit", "g_R.fit", 2)
+                                 + line(night.dirPath(), "next.fit", "next_R.fit", 2)
+                                 + line(night.dirPath(), "held.fit", "held_R.fit", 2)
                                  + line(night.dirPath(), "short.fit", "short_R.fit", 1));
     EXPECT_EQ(console.error(),
               (polling ? "tarnis-repair: " + night.dirPath()
@@ -186,10 +198,12 @@ TEST_P(WatchNight, takes_each_frame_once_whole_and_in_order_and_nothing_else)
                   + "bad.fit: cannot repair: not a FITS file (it starts with "
                     "'xxxxxxxxxxxxxxxxxxxxxxxxxxxxxx')\n");
     EXPECT_EQ(test::namesIn(night.path()),
-              (std::set<std::string>{"first.fit", "first_R.fit", "done.fit", "done_R.fit", "b.fit",
-                                     "b_R.fit", "half.fit", "half_R.fit", "E.FITS", "E._R.fit",
-                                     "notes.txt", ".hidden.fit", "g.fit", "g_R.fit", "bad.fit",
-                                     "short.fit", "short_R.fit", "cut.fit"}));
+              (std::set<std::string>{"first.fit",   "first_R.fit", "done.fit",  "done_R.fit",
+                                     "b.fit",       "b_R.fit",     "half.fit",  "half_R.fit",
+                                     "E.FITS",      "E._R.fit",    "notes.txt", ".hidden.fit",
+                                     "g.fit",       "g_R.fit",     "next.fit",  "next_R.fit",
+                                     "held.fit",    "held_R.fit",  "bad.fit",   "short.fit",
+                                     "short_R.fit", "cut.fit"}));
     EXPECT_EQ(test::readFile(night.file("done_R.fit")), earlierOutput);
 }
 
