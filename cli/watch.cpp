@@ -14,9 +14,11 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <set>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 namespace tarnis::cli {
@@ -28,6 +30,9 @@ using Clock = std::chrono::steady_clock;
 // How long a wait for changes lasts at most: the time a stop may take to be seen, and how often
 // frames that are not complete yet are looked at again.
 constexpr std::chrono::milliseconds kLookAgainEvery{200};
+// How long a file whose header promises no length must keep its length before it is taken: it
+// fails, and would fail again for every piece that a writer adds.
+constexpr std::chrono::milliseconds kSettled{1000};
 // The most of a header that is read to learn how long its frame will be.
 constexpr std::int64_t kMostHeaderBytes = 100 * kRecordBytes;
 
@@ -166,8 +171,26 @@ public:
     }
 
 private:
+    // A file's length and time, as they were when it failed.
+    using Look = std::pair<std::uintmax_t, std::filesystem::file_time_type>;
+
+    static std::optional<Look> lookAt(const std::string& path)
+    {
+        std::error_code error;
+        const auto length = std::filesystem::file_size(pathFromUtf8(path), error);
+        const auto time = std::filesystem::last_write_time(pathFromUtf8(path), error);
+        return error ? std::nullopt : std::optional(Look{length, time});
+    }
+
     void add(const std::string& name)
     {
+        // A frame that failed is taken again only once it has changed: the system may tell of it
+        // again after its writer has closed it (on Windows, as its time is set).
+        if (const auto failed = failed_.find(name); failed != failed_.end()) {
+            if (lookAt(request_.folder + name) == failed->second)
+                return;
+            failed_.erase(failed);
+        }
         if (isFrameName(name) && queued_.insert(name).second)
             pending_.push_back({name, -1, Clock::now(), std::nullopt});
     }
@@ -206,6 +229,8 @@ private:
         if (!frame.promise->headerComplete
             || (frame.promise->length && length < *frame.promise->length))
             return now - frame.since >= settings_.patience ? State::Complete : State::Waiting;
+        if (!frame.promise->length && now - frame.since < kSettled)
+            return State::Waiting;
         return State::Complete;
     }
 
@@ -238,6 +263,10 @@ private:
                 if (stillWritten) {
                     ++frame;
                     continue;
+                }
+                if (!outcome.error.empty()) {
+                    if (const auto look = lookAt(request_.folder + frame->name))
+                        failed_.emplace(frame->name, *look);
                 }
                 report(std::move(outcome));
             }
@@ -316,6 +345,7 @@ private:
     RunValues values_;
     std::deque<Pending> pending_;
     std::set<std::string> queued_;
+    std::map<std::string, Look> failed_; // the frames that failed, as they were then
     Summary summary_;
     int outputError_ = 0;
     std::size_t shownWidth_ = 0;
