@@ -138,6 +138,9 @@ public:
             console_.writeError(watchPollingText(request_.folder, language_));
             changes = pollingWatch(request_.folder, settings_.pollEvery);
         }
+        // Another folder under its name is not the one watched: a file system unmounted leaves
+        // its empty mount point there, which neither a listing nor polling tells apart.
+        const std::optional<FileIdentity> watched = fileIdentityByName(request_.folder);
         // Started before the folder is first listed, so that nothing saved in between is missed.
         addEveryFrame();
         showStatus();
@@ -148,8 +151,8 @@ public:
                 break;
             FolderChanges changed = changes->wait(kLookAgainEvery);
             std::error_code error;
-            if (changed.gone
-                || !std::filesystem::is_directory(pathFromUtf8(request_.folder), error)) {
+            if (changed.gone || !std::filesystem::is_directory(pathFromUtf8(request_.folder), error)
+                || (watched && fileIdentityByName(request_.folder) != watched)) {
                 gone = true;
                 break;
             }
