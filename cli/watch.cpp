@@ -86,7 +86,7 @@ struct Promise {
     std::optional<std::int64_t> length;
 };
 
-Promise promiseOf(const std::vector<std::uint8_t>& start, bool wholeFile)
+Promise promiseOf(const std::vector<std::uint8_t>& start)
 {
     Promise promise;
     const std::optional<std::int64_t> end = headerLength(start);
@@ -94,8 +94,7 @@ Promise promiseOf(const std::vector<std::uint8_t>& start, bool wholeFile)
         // The beginning of a header still being written, or no FITS file at all.
         constexpr std::string_view kSimple = "SIMPLE";
         const std::size_t compared = std::min(start.size(), kSimple.size());
-        promise.headerComplete = wholeFile && start.size() >= kMostHeaderBytes;
-        promise.headerComplete = promise.headerComplete
+        promise.headerComplete = start.size() >= kMostHeaderBytes
                                  || !std::equal(start.begin(),
                                                 start.begin()
                                                     + static_cast<std::ptrdiff_t>(compared),
@@ -132,6 +131,7 @@ public:
 
     int run()
     {
+        // Started before the folder is first listed, so that nothing saved in between is missed.
         std::unique_ptr<FolderWatch> changes = settings_.polling ? nullptr
                                                                  : notifyingWatch(request_.folder);
         if (!changes) {
@@ -141,7 +141,6 @@ public:
         // Another folder under its name is not the one watched: a file system unmounted leaves
         // its empty mount point there, which neither a listing nor polling tells apart.
         const std::optional<FileIdentity> watched = fileIdentityByName(request_.folder);
-        // Started before the folder is first listed, so that nothing saved in between is missed.
         addEveryFrame();
         showStatus();
         bool gone = false;
@@ -245,7 +244,7 @@ private:
         file.read(reinterpret_cast<char*>(start.data()),
                   static_cast<std::streamsize>(start.size()));
         start.resize(static_cast<std::size_t>(std::max<std::streamsize>(file.gcount(), 0)));
-        return promiseOf(start, length >= kMostHeaderBytes);
+        return promiseOf(start);
     }
 
     // Takes the frames that are complete, in the order they came, one at a time; a frame that is
