@@ -1,7 +1,11 @@
 #include "cli/command.h"
 
+#include "cli/options.h"
+#include "cli/outcome.h"
 #include "cli/texts.h"
+#include "cli/watch.h"
 #include "common/cause.h"
+#include "common/error.h"
 #include "common/file_slot.h"
 #include "common/file_names.h"
 #include "common/texts.h"
@@ -37,6 +41,7 @@ struct Options {
     bool quiet = false;
     unsigned jobs = 1;
     std::vector<std::string> files;
+    std::optional<std::string> watched; // the folder of --watch, ending with a separator
 };
 
 enum class Request { Run, Help, Version };
@@ -61,23 +66,13 @@ std::optional<unsigned> jobCount(std::string_view text)
     return value;
 }
 
-struct OptionName {
-    char shortName;
-    std::string_view longName;
-    bool takesValue;
-};
-
-constexpr OptionName kOptionNames[] = {{'c', "check", false}, {'h', "help", false},
-                                       {'j', "jobs", true},   {'o', "output-dir", true},
-                                       {'q', "quiet", false}, {'V', "version", false}};
-
 // The option that a long name names: written whole, or cut short as long as no other option begins
 // alike ("--out" for "--output-dir"), as GNU programs take them.
-const OptionName* longOption(std::string_view name)
+const Option* longOption(std::string_view name)
 {
-    const OptionName* found = nullptr;
+    const Option* found = nullptr;
     int beginningAlike = 0;
-    for (const OptionName& option : kOptionNames) {
+    for (const Option& option : options()) {
         if (option.longName == name)
             return &option;
         if (!name.empty() && option.longName.starts_with(name)) {
@@ -88,13 +83,37 @@ const OptionName* longOption(std::string_view name)
     return beginningAlike == 1 ? found : nullptr;
 }
 
-const OptionName* shortOption(char name)
+const Option* shortOption(char name)
 {
-    for (const OptionName& option : kOptionNames) {
-        if (option.shortName == name)
+    for (const Option& option : options()) {
+        if (option.shortName == name && name != '\0')
             return &option;
     }
     return nullptr;
+}
+
+// The folder that --output-dir or --watch names, or the problem with it: it must be there, or
+// every output would fail one by one.
+std::optional<UsageProblem> checkFolder(std::string& folder, UsageProblem missing,
+                                        UsageProblem notAFolder)
+{
+    std::error_code error;
+#ifdef _WIN32
+    // A bare drive, "D:", is the folder that D: is in, as cmd takes it: the system says which.
+    if (folder.size() == 2 && folder.back() == ':') {
+        const std::string current = utf8FromPath(
+            std::filesystem::absolute(pathFromUtf8(folder), error));
+        folder = current.empty() ? folder : current;
+    }
+#endif
+    const auto status = std::filesystem::status(pathFromUtf8(folder), error);
+    if (!std::filesystem::exists(status))
+        return missing;
+    if (!std::filesystem::is_directory(status))
+        return notAFolder;
+    if (!isPathSeparator(folder.back()))
+        folder += kPathSeparator;
+    return std::nullopt;
 }
 
 // The command line as GNU programs read theirs: options and files in any order, short options
@@ -108,30 +127,33 @@ Parsed parse(const std::vector<std::string>& arguments, Language language)
         parsed.usageError = usageErrorText(problem, argument, language);
         return parsed;
     };
+    bool jobsGiven = false; // which --watch refuses
     // Takes one option with its value; a usage problem when the value is wrong.
-    const auto take = [&](const OptionName& option,
+    const auto take = [&](const Option& option,
                           const std::string& value) -> std::optional<UsageProblem> {
-        switch (option.shortName) {
-        case 'c': options.run.checkOnly = true; break;
-        case 'q': options.quiet = true; break;
-        case 'h': parsed.request = Request::Help; break;
-        case 'V':
+        switch (option.id) {
+        case OptionId::Check: options.run.checkOnly = true; break;
+        case OptionId::Quiet: options.quiet = true; break;
+        case OptionId::Help: parsed.request = Request::Help; break;
+        case OptionId::Version:
             if (parsed.request == Request::Run)
                 parsed.request = Request::Version;
             break;
-        case 'j': {
+        case OptionId::Jobs: {
             const auto jobs = jobCount(value);
             if (!jobs)
                 return UsageProblem::BadJobs;
             options.jobs = *jobs;
+            jobsGiven = true;
             break;
         }
-        case 'o': options.run.outputFolder = value; break;
+        case OptionId::OutputDir: options.run.outputFolder = value; break;
+        case OptionId::Watch: options.watched = value; break;
         }
         return std::nullopt;
     };
-    const auto missing = [](const OptionName& option) {
-        return option.shortName == 'j' ? UsageProblem::MissingJobs : UsageProblem::MissingFolder;
+    const auto missing = [&](const Option& option) {
+        return fail(UsageProblem::MissingValue, option.longName);
     };
     bool optionsEnded = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -142,76 +164,65 @@ Parsed parse(const std::vector<std::string>& arguments, Language language)
             optionsEnded = true;
         } else if (argument.starts_with("--")) {
             const std::size_t equals = argument.find('=');
-            const OptionName* option = longOption(std::string_view(argument).substr(2, equals - 2));
+            const Option* option = longOption(std::string_view(argument).substr(2, equals - 2));
             if (option == nullptr)
                 return fail(UsageProblem::UnknownOption, argument.substr(0, equals));
-            if (!option->takesValue && equals != std::string::npos)
+            if (!option->takesValue() && equals != std::string::npos)
                 return fail(UsageProblem::ValueNotTaken, "--" + std::string(option->longName));
             std::string value;
             if (equals != std::string::npos)
                 value = argument.substr(equals + 1);
-            else if (option->takesValue && i + 1 < arguments.size())
+            else if (option->takesValue() && i + 1 < arguments.size())
                 value = arguments[++i];
-            else if (option->takesValue)
-                return fail(missing(*option), argument);
+            else if (option->takesValue())
+                return missing(*option);
             if (const auto problem = take(*option, value))
                 return fail(*problem, value);
         } else {
             for (std::size_t at = 1; at < argument.size(); ++at) {
-                const OptionName* option = shortOption(argument[at]);
+                const Option* option = shortOption(argument[at]);
                 if (option == nullptr)
                     return fail(UsageProblem::UnknownOption, std::string("-") + argument[at]);
                 std::string value;
-                if (option->takesValue && at + 1 < argument.size())
+                if (option->takesValue() && at + 1 < argument.size())
                     value = argument.substr(at + 1);
-                else if (option->takesValue && i + 1 < arguments.size())
+                else if (option->takesValue() && i + 1 < arguments.size())
                     value = arguments[++i];
-                else if (option->takesValue)
-                    return fail(missing(*option), std::string("-") + argument[at]);
+                else if (option->takesValue())
+                    return missing(*option);
                 if (const auto problem = take(*option, value))
                     return fail(*problem, value);
-                if (option->takesValue)
+                if (option->takesValue())
                     break;
             }
         }
     }
     if (parsed.request != Request::Run)
         return parsed;
-    if (options.files.empty())
+    if (options.watched) {
+        // A watch repairs one frame at a time, as each is saved; counting alone would be done
+        // with the first frames and wait for nothing.
+        if (options.run.checkOnly)
+            return fail(UsageProblem::NotWithWatch, "--check");
+        if (jobsGiven)
+            return fail(UsageProblem::NotWithWatch, "--jobs");
+        if (!options.files.empty())
+            return fail(UsageProblem::FileWithWatch, options.files.front());
+        const std::string given = *options.watched;
+        if (const auto problem = checkFolder(*options.watched, UsageProblem::NoSuchFolderToWatch,
+                                             UsageProblem::NotAFolderToWatch))
+            return fail(*problem, given);
+    } else if (options.files.empty()) {
         return fail(UsageProblem::NoFile, {});
-    // The output folder must be there: the outputs would otherwise fail one by one.
+    }
     if (options.run.outputFolder) {
-        std::string& folder = *options.run.outputFolder;
-        std::error_code error;
-#ifdef _WIN32
-        // A bare drive, "D:", is the folder that D: is in, as cmd takes it: the system says which.
-        if (folder.size() == 2 && folder.back() == ':') {
-            const std::string current = utf8FromPath(
-                std::filesystem::absolute(pathFromUtf8(folder), error));
-            folder = current.empty() ? folder : current;
-        }
-#endif
-        const auto status = std::filesystem::status(pathFromUtf8(folder), error);
-        if (!std::filesystem::exists(status))
-            return fail(UsageProblem::NoSuchFolder, folder);
-        if (!std::filesystem::is_directory(status))
-            return fail(UsageProblem::NotAFolder, folder);
-        if (!isPathSeparator(folder.back()))
-            folder += kPathSeparator;
+        const std::string given = *options.run.outputFolder;
+        if (const auto problem = checkFolder(*options.run.outputFolder, UsageProblem::NoSuchFolder,
+                                             UsageProblem::NotAFolder))
+            return fail(*problem, given);
     }
     return parsed;
 }
-
-// How one file went: its line for standard output, or the description of its failure, and what
-// it adds to the summary.
-struct Outcome {
-    std::string line;
-    std::string error;   // a failure, for standard error
-    std::string warning; // for standard error, even with --quiet
-    std::string note;    // for standard error, but not with --quiet: what was done instead
-    std::int64_t bytes = 0;
-    RepairCounts dropouts;
-};
 
 // A file in which more than this share of the samples are dropouts is warned about: the true zeros
 // of a frame taken without an offset are stored as dropouts are, and are repaired as dropouts.
@@ -227,6 +238,8 @@ bool isUnmatchedPattern([[maybe_unused]] const std::string& path)
     return false;
 #endif
 }
+
+} // namespace
 
 Outcome repairOne(const std::string& path, std::size_t index, RunFiles& files, RunValues& run,
                   FileSlot& slot, Language language)
@@ -263,16 +276,20 @@ Outcome repairOne(const std::string& path, std::size_t index, RunFiles& files, R
         // Repaired as far as its bytes go, it still is not the image it says it is: FITS readers
         // take it, and its output, for damaged.
         if (report.samples < report.imageSamples)
-            outcome.warning += shortFileText(path, report.samples, report.imageSamples,
+            outcome.warning += shortFileText(input, report.samples, report.imageSamples,
                                              files.options().checkOnly, language);
     } catch (const Error& error) {
         outcome.error = failureText(error, language);
+        outcome.cause = error.cause();
     } catch (const std::bad_alloc&) {
         outcome.error = failureText(Error(FileAction::Read, input, Cause::OutOfMemory), language);
+        outcome.cause = Cause::OutOfMemory;
     }
     slot.close();
     return outcome;
 }
+
+namespace {
 
 // Writes each file's outcome in the order the files were given, whichever worker finished it, and
 // on a terminal keeps a progress line below them for a run that takes a while, and sums the run up
@@ -428,6 +445,9 @@ int runCommand(const std::vector<std::string>& arguments, Console& console, Lang
     case Request::Version: console.writeOut(versionText()); return kAllRepaired;
     case Request::Run: break;
     }
+    if (parsed.options.watched)
+        return watchFolder({*parsed.options.watched, parsed.options.run, parsed.options.quiet},
+                           console, language);
     return run(parsed.options, console, language);
 }
 

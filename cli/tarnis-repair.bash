@@ -23,13 +23,13 @@ _tarnis_repair()
             mapfile -t COMPREPLY < <(compgen -W "$(seq 1 "$(getconf _NPROCESSORS_ONLN 2>/dev/null || echo 4)")" -- "$cur")
             return
         fi
-        if [[ $option =~ ^-[cqhV]*o$ || ($option == --?* && --output-dir == "$option"*) ]]; then
+        if [[ $option =~ ^-[cqhV]*o$ || ($option == --?* && (--output-dir == "$option"* || --watch == "$option"*)) ]]; then
             compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(compgen -d -- "$cur" | sort)
             return
         fi
         if [[ $cur == -* ]]; then
-            mapfile -t COMPREPLY < <(compgen -W '--check --jobs --output-dir --quiet --help --version -c -j -o -q -h -V' -- "$cur")
+            mapfile -t COMPREPLY < <(compgen -W '--check --jobs --output-dir --quiet --watch --help --version -c -j -o -q -h -V' -- "$cur")
             return
         fi
     fi

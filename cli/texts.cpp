@@ -1,7 +1,9 @@
 #include "cli/texts.h"
 
+#include "cli/options.h"
 #include "common/version.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -12,9 +14,10 @@ namespace {
 // One language's texts. "{}" stands for what a text names; "{path}" and "{share}" for a file and
 // the share of its samples that are dropouts.
 struct CommandTexts {
-    std::string_view help;
+    std::string_view help;         // up to the options, which options() lists
+    std::string_view helpAfter;    // after the options
     std::string_view languageRule; // the end of the help
-    std::string_view (*usage)(UsageProblem);
+    std::string_view (*usage)(UsageProblem, std::string_view option);
     std::string_view hint;
     std::string_view outputError;
     std::string_view manyDropouts;
@@ -24,6 +27,9 @@ struct CommandTexts {
     std::string (*summary)(const Summary&);
     std::string_view (*passedOver)(PassedOver); // "{}" the other file
     std::string_view noMatch;
+    std::string_view watchPolling;
+    std::string_view watchGone;
+    std::string (*watchStatus)(std::int64_t repaired, std::int64_t failed);
 };
 
 // `text` with `slot` replaced by `value` where it stands.
@@ -65,20 +71,24 @@ std::string duration(std::chrono::duration<double> time, const char* minutes, co
 
 // ---- English ----
 
-std::string_view englishUsage(UsageProblem problem)
+std::string_view englishUsage(UsageProblem problem, std::string_view option)
 {
     switch (problem) {
     case UsageProblem::NoFile: return "no file given";
     case UsageProblem::UnknownOption: return "unknown option '{}'";
-    case UsageProblem::MissingJobs:
-        return "option '--jobs' needs the number of files to repair at a time";
+    case UsageProblem::MissingValue: return optionNamed(option)->missingEnglish;
     case UsageProblem::BadJobs:
         return "option '--jobs' takes a whole number from 1 to 256, not '{}'";
-    case UsageProblem::MissingFolder: return "option '--output-dir' needs a folder";
     case UsageProblem::ValueNotTaken: return "option '{}' takes no value";
     case UsageProblem::NoSuchFolder:
         return "option '--output-dir' needs an existing folder; there is no '{}'";
     case UsageProblem::NotAFolder: return "option '--output-dir' needs a folder; '{}' is not one";
+    case UsageProblem::NoSuchFolderToWatch:
+        return "option '--watch' needs an existing folder; there is no '{}'";
+    case UsageProblem::NotAFolderToWatch: return "option '--watch' needs a folder; '{}' is not one";
+    case UsageProblem::NotWithWatch: return "option '{}' does not go with '--watch'";
+    case UsageProblem::FileWithWatch:
+        return "'--watch' takes the frames of its folder and no FILE, such as '{}'";
     }
     return {};
 }
@@ -111,8 +121,14 @@ std::string_view englishPassedOver(PassedOver kind)
     return {};
 }
 
+std::string englishStatus(std::int64_t repaired, std::int64_t failed)
+{
+    return counted(repaired, "frame") + " repaired, " + grouped(failed) + " failed; waiting";
+}
+
 const CommandTexts kEnglish{
     "Usage: tarnis-repair [OPTION]... FILE...\n"
+    "  or:  tarnis-repair [OPTION]... --watch DIR\n"
     "Repairs the dropouts (samples stored as the bytes 80 00) of 16-bit FITS images\n"
     "from the image rows above and below them, and writes each repaired copy beside\n"
     "its input, named after it with its last four characters replaced by \"_R.fit\"\n"
@@ -120,13 +136,10 @@ const CommandTexts kEnglish{
     "but this program's earlier output of the same input; an earlier output given as\n"
     "a FILE is passed over and renewed from its input. A file that fails does not\n"
     "stop the others.\n"
+    "\n",
     "\n"
-    "  -c, --check           count the dropouts and write nothing\n"
-    "  -j, --jobs=N          repair N files at a time (1 to 256; 1 unless given)\n"
-    "  -o, --output-dir=DIR  write every output into the folder DIR instead\n"
-    "  -q, --quiet           print nothing but failures and warnings\n"
-    "  -h, --help            show this help and exit\n"
-    "  -V, --version         show the version and exit\n"
+    "With --watch DIR it repairs the frames in DIR that have no output yet, and then\n"
+    "each .fit, .fits or .fts file saved into DIR once it is complete, until Ctrl+C.\n"
     "\n"
     "Standard output gets one line for each file, its fields separated by tabs:\n"
     "  1. the input, as given\n"
@@ -168,23 +181,28 @@ const CommandTexts kEnglish{
     englishSummary,
     englishPassedOver,
     "{path}: no file matches",
+    "tarnis-repair: {}: this file system tells of no new files; looking for them every 2 seconds",
+    "tarnis-repair: {}: the folder is gone; the watch ends",
+    englishStatus,
 };
 
 // ---- Japanese ----
 
-std::string_view japaneseUsage(UsageProblem problem)
+std::string_view japaneseUsage(UsageProblem problem, std::string_view option)
 {
     switch (problem) {
     case UsageProblem::NoFile: return "ファイルが指定されていません。";
     case UsageProblem::UnknownOption: return "知らないオプションです: {}";
-    case UsageProblem::MissingJobs:
-        return "--jobs の後に、同時に処理するファイルの数を指定してください。";
+    case UsageProblem::MissingValue: return optionNamed(option)->missingJapanese;
     case UsageProblem::BadJobs: return "--jobs には 1 から 256 までの整数を指定してください: {}";
-    case UsageProblem::MissingFolder:
-        return "--output-dir の後に、出力先のフォルダを指定してください。";
     case UsageProblem::ValueNotTaken: return "{} には値を付けられません。";
     case UsageProblem::NoSuchFolder: return "--output-dir に指定したフォルダがありません: {}";
     case UsageProblem::NotAFolder: return "--output-dir にはフォルダを指定してください: {}";
+    case UsageProblem::NoSuchFolderToWatch: return "--watch に指定したフォルダがありません: {}";
+    case UsageProblem::NotAFolderToWatch: return "--watch にはフォルダを指定してください: {}";
+    case UsageProblem::NotWithWatch: return "{} は --watch といっしょには使えません。";
+    case UsageProblem::FileWithWatch:
+        return "--watch はフォルダの画像を処理するため、ファイルは指定できません: {}";
     }
     return {};
 }
@@ -215,8 +233,15 @@ std::string_view japanesePassedOver(PassedOver kind)
     return {};
 }
 
+std::string japaneseStatus(std::int64_t repaired, std::int64_t failed)
+{
+    return "修復 " + grouped(repaired) + " 個、失敗 " + grouped(failed)
+           + " 個。次の画像を待っています";
+}
+
 const CommandTexts kJapanese{
     "使い方: tarnis-repair [オプション]... ファイル...\n"
+    "        tarnis-repair [オプション]... --watch DIR\n"
     "\n"
     "16 ビット FITS 画像のドロップアウト（バイト 80 00 のサンプル）を、上下の行から修復します。\n"
     "修復したものは入力と同じフォルダ（--output-dir では、そのフォルダ）に、名前の最後の 4 文字を\n"
@@ -224,13 +249,10 @@ const CommandTexts kJapanese{
     "以前に作った出力のほかは、どのファイルも上書きしません。以前の出力を指定しても修復し直さず、\n"
     "その入力から作り直します。修復できないファイルがあっても、ほかのファイルの処理は続けます。\n"
     "\n"
-    "オプション:\n"
-    "  -c, --check           ドロップアウトを数えるだけで、何も書き出しません\n"
-    "  -j, --jobs=N          N 個のファイルを同時に処理します（1 から 256 まで、既定は 1）\n"
-    "  -o, --output-dir=DIR  出力をすべて、入力の横ではなくフォルダ DIR に書き出します\n"
-    "  -q, --quiet           失敗と警告のほかは何も表示しません\n"
-    "  -h, --help            この説明を表示します\n"
-    "  -V, --version         版を表示します\n"
+    "オプション:\n",
+    "\n"
+    "--watch DIR では、フォルダ DIR にある画像のうち出力のないものを修復し、そのあとは DIR に保存される\n"
+    ".fit、.fits、.fts のファイルを、書き終わるたびに修復します。Ctrl+C で終わります。\n"
     "\n"
     "標準出力には、ファイルごとに 1 行を、タブで区切って書きます:\n"
     "  1. 入力（指定されたとおり）\n"
@@ -269,6 +291,9 @@ const CommandTexts kJapanese{
     japaneseSummary,
     japanesePassedOver,
     "{path}: 一致するファイルがありません。",
+    "tarnis-repair: {}: このファイルシステムは新しいファイルを知らせないため、2 秒ごとに見に行きます。",
+    "tarnis-repair: {}: フォルダがなくなったため、見張りを終えます。",
+    japaneseStatus,
 };
 
 const CommandTexts& textsOf(Language language)
@@ -326,7 +351,19 @@ std::string oneLine(std::string_view name)
 
 std::string helpText(Language language)
 {
-    return std::string(textsOf(language).help) + std::string(textsOf(language).languageRule);
+    const CommandTexts& texts = textsOf(language);
+    std::string help(texts.help);
+    for (const Option& option : options()) {
+        // "  -j, --jobs=N          ", or "      --watch=DIR       " where there is no short name
+        std::string names = option.shortName != '\0' ? std::string("  -") + option.shortName + ", "
+                                                     : std::string(6, ' ');
+        names.append("--").append(option.longName);
+        if (option.takesValue())
+            names.append("=").append(option.value);
+        names.resize(std::max<std::size_t>(names.size() + 2, 24), ' ');
+        help.append(names).append(option.help(language)).append("\n");
+    }
+    return help.append(texts.helpAfter).append(texts.languageRule);
 }
 
 std::string versionText() { return std::string("tarnis-repair ") + TARNIS_VERSION + "\n"; }
@@ -334,8 +371,8 @@ std::string versionText() { return std::string("tarnis-repair ") + TARNIS_VERSIO
 std::string usageErrorText(UsageProblem problem, std::string_view argument, Language language)
 {
     const CommandTexts& texts = textsOf(language);
-    return "tarnis-repair: " + filledIn(texts.usage(problem), "{}", oneLine(argument)) + "\n"
-           + std::string(texts.hint) + "\n";
+    return "tarnis-repair: " + filledIn(texts.usage(problem, argument), "{}", oneLine(argument))
+           + "\n" + std::string(texts.hint) + "\n";
 }
 
 std::string failureText(const Error& error, Language language)
@@ -397,6 +434,21 @@ std::string noMatchText(const std::string& pattern, Language language)
 std::string summaryText(const Summary& summary, Language language)
 {
     return textsOf(language).summary(summary);
+}
+
+std::string watchPollingText(const std::string& folder, Language language)
+{
+    return filledIn(textsOf(language).watchPolling, "{}", oneLine(folder)) + "\n";
+}
+
+std::string watchGoneText(const std::string& folder, Language language)
+{
+    return filledIn(textsOf(language).watchGone, "{}", oneLine(folder)) + "\n";
+}
+
+std::string watchStatusText(std::int64_t repaired, std::int64_t failed, Language language)
+{
+    return textsOf(language).watchStatus(repaired, failed);
 }
 
 std::string byteCount(std::int64_t bytes)

@@ -33,15 +33,19 @@ namespace tarnis::cli {
 [[nodiscard]] std::string versionText();
 
 /// What is wrong with a command line, on one line, followed by where to read more.
+/// For MissingValue, `argument` is the option's long name: its own text says what it needs.
 enum class UsageProblem {
     NoFile,
     UnknownOption,
-    MissingJobs,
+    MissingValue,
     BadJobs,
-    MissingFolder,
     ValueNotTaken,
     NoSuchFolder,
-    NotAFolder
+    NotAFolder,
+    NoSuchFolderToWatch,
+    NotAFolderToWatch,
+    NotWithWatch,
+    FileWithWatch
 };
 [[nodiscard]] std::string usageErrorText(UsageProblem problem, std::string_view argument,
                                          Language language);
@@ -79,6 +83,14 @@ struct Summary {
     std::chrono::duration<double> time{};
 };
 [[nodiscard]] std::string summaryText(const Summary& summary, Language language);
+
+/// That the watched folder's file system tells of no new files, so that it is looked at every 2 s.
+[[nodiscard]] std::string watchPollingText(const std::string& folder, Language language);
+/// That the watched folder was removed, or its file system unmounted.
+[[nodiscard]] std::string watchGoneText(const std::string& folder, Language language);
+/// The status line of a watch on a terminal, without a line break.
+[[nodiscard]] std::string watchStatusText(std::int64_t repaired, std::int64_t failed,
+                                          Language language);
 
 /// A number of bytes as people read it: "820 kB", "48 MB", "2.1 GB".
 [[nodiscard]] std::string byteCount(std::int64_t bytes);

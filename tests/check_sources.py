@@ -24,7 +24,8 @@ SYSTEM_HEADER = re.compile(r'<(windows|commdlg|unistd|fcntl|sys/\w+|linux/\w+)\.
 PLATFORM_FILES = {
     'common/file_system_posix.cpp', 'common/file_system_win32.cpp', 'common/error_win32.cpp',
     'common/utf16_win32.cpp', 'common/standard_streams.cpp', 'cli/console_posix.cpp',
-    'cli/console_win32.cpp', 'cli/wildcards_win32.cpp',
+    'cli/console_win32.cpp', 'cli/wildcards_win32.cpp', 'cli/folder_watch_linux.cpp',
+    'cli/folder_watch_win32.cpp',
 }
 VECTOR_HEADER = re.compile(r'<(immintrin|intrin)\.h>')
 

@@ -269,6 +269,13 @@ const std::vector<CliCase> kCases = {
             "tarnis-repair: option '--output-dir' needs an existing folder; there is no 'nowhere'\n" + kHint, {}},
     CliCase{"output_folder_that_is_a_file", {"--output-dir=a.fit", "a.fit"}, ".", 2, "",
             "tarnis-repair: --output-dir にはフォルダを指定してください: a.fit\n" + kJapaneseHint, {}, kJapanese},
+    // A watch takes the frames of its folder, one at a time as they are saved, and writes them.
+    CliCase{"watch_without_a_folder", {"-q", "--watch"}, ".", 2, "",
+            "tarnis-repair: --watch の後に、見張るフォルダを指定してください。\n" + kJapaneseHint, {}, kJapanese},
+    CliCase{"watch_refuses_check_and_files", {"--watch", ".", "--check"}, ".", 2, "",
+            "tarnis-repair: option '--check' does not go with '--watch'\n" + kHint, {}},
+    CliCase{"watch_refuses_a_missing_folder", {"--watch=夜/none"}, ".", 2, "",
+            "tarnis-repair: option '--watch' needs an existing folder; there is no '夜/none'\n" + kHint, {}},
     // After "--" every argument is a file, even one that looks like an option.
     CliCase{"jobs_up_to_256_given_with_equals_and_options_ended_by_two_dashes", {"--jobs=256", "--", "-q", "a.fit"}, ".", 1,
             "a.fit\ta_R.fit\t2\t1\tmono\n", "tarnis-repair: -q: cannot read: no such file\n", {"a_R.fit"}},
