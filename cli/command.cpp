@@ -149,6 +149,7 @@ Parsed parse(const std::vector<std::string>& arguments, Language language)
         }
         case OptionId::OutputDir: options.run.outputFolder = value; break;
         case OptionId::Watch: options.watched = value; break;
+        case OptionId::Bytewise: options.run.rule = RepairRule::Bytes; break;
         }
         return std::nullopt;
     };

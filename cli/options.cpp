@@ -18,6 +18,7 @@ constexpr Option kOptions[] = {
     {OptionId::Quiet, 'q', "quiet", "", "print nothing but failures and warnings", "失敗と警告のほかは何も表示しません", "", ""},
     {OptionId::Watch, '\0', "watch", "DIR", "repair each frame saved into DIR, until stopped", "フォルダ DIR に保存される画像を、止めるまで次々に修復します",
      "option '--watch' needs the folder to watch", "--watch の後に、見張るフォルダを指定してください。"},
+    {OptionId::Bytewise, '\0', "bytewise", "", "rebuild dropouts byte by byte, as versions up to 3.0 did, only to make their files again", "3.0 までの版と同じくバイトごとに修復します（以前のファイルを作り直すときだけ）", "", ""},
     {OptionId::Help, 'h', "help", "", "show this help and exit", "この説明を表示します", "", ""},
     {OptionId::Version, 'V', "version", "", "show the version and exit", "版を表示します", "", ""},
 };

@@ -8,7 +8,7 @@
 namespace tarnis::cli {
 
 /// What an option does; the parser acts on it.
-enum class OptionId { Check, Jobs, OutputDir, Quiet, Watch, Help, Version };
+enum class OptionId { Check, Jobs, OutputDir, Quiet, Watch, Bytewise, Help, Version };
 
 /// One option of tarnis-repair: its names, the value it takes, and its texts in each language.
 /// Everything that lists the options reads them from kOptions: the parser, --help, and the check of

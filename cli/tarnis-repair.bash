@@ -29,7 +29,7 @@ _tarnis_repair()
             return
         fi
         if [[ $cur == -* ]]; then
-            mapfile -t COMPREPLY < <(compgen -W '--check --jobs --output-dir --quiet --watch --help --version -c -j -o -q -h -V' -- "$cur")
+            mapfile -t COMPREPLY < <(compgen -W '--check --jobs --output-dir --quiet --watch --bytewise --help --version -c -j -o -q -h -V' -- "$cur")
             return
         fi
     fi
