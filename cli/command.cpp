@@ -318,18 +318,18 @@ public:
         ++done_;
         for (; next_ < outcomes_.size() && outcomes_[next_]; ++next_) {
             if (!quiet_ && !outcomes_[next_]->note.empty()) {
-                eraseProgress();
+                progress_.erase();
                 console_.writeError(outcomes_[next_]->note);
             }
             if (!outcomes_[next_]->error.empty()) {
-                eraseProgress();
+                progress_.erase();
                 console_.writeError(outcomes_[next_]->error);
             } else if (!quiet_ && !outcomes_[next_]->line.empty() && outputError_ == 0) {
-                eraseProgress();
+                progress_.erase();
                 outputError_ = console_.writeOut(outcomes_[next_]->line);
             }
             if (!outcomes_[next_]->warning.empty()) {
-                eraseProgress();
+                progress_.erase();
                 console_.writeError(outcomes_[next_]->warning);
             }
             outcomes_[next_] = Outcome(); // its texts are written: only that it is done counts
@@ -342,7 +342,7 @@ public:
     bool end()
     {
         const std::lock_guard lock(mutex_);
-        eraseProgress();
+        progress_.erase();
         if (outputError_ != 0)
             console_.writeError(outputErrorText(outputError_, language_));
         if (terminal_) {
@@ -357,7 +357,7 @@ private:
     {
         const auto now = console_.now();
         if (!terminal_ || now - start_ < kProgressAfter
-            || (shownWidth_ > 0 && now - shownAt_ < kProgressEvery))
+            || (progress_.shown() && now - shownAt_ < kProgressEvery))
             return;
         const double seconds = std::chrono::duration<double>(now - start_).count();
         std::string line = std::to_string(done_) + "/" + std::to_string(outcomes_.size()) + "  "
@@ -365,21 +365,8 @@ private:
                            + byteCount(static_cast<std::int64_t>(static_cast<double>(summary_.bytes)
                                                                  / seconds))
                            + "/s";
-        const std::size_t width = line.size();
-        line.resize(std::max(width, shownWidth_), ' ');
-        console_.writeError("\r" + line + "\r");
-        shownWidth_ = width;
+        progress_.show(std::move(line));
         shownAt_ = now;
-    }
-
-    void eraseProgress()
-    {
-        if (shownWidth_ == 0)
-            return;
-        std::string blank(shownWidth_ + 2, ' ');
-        blank.front() = blank.back() = '\r';
-        console_.writeError(blank);
-        shownWidth_ = 0;
     }
 
     Console& console_;
@@ -395,7 +382,7 @@ private:
     int outputError_ = 0; // the first write to standard output that failed; no more are tried
     const std::chrono::steady_clock::time_point start_;
     std::chrono::steady_clock::time_point shownAt_;
-    std::size_t shownWidth_ = 0;
+    StatusLine progress_{console_};
 };
 
 int run(const Options& options, Console& console, Language language)

@@ -2,9 +2,11 @@
 
 #include "common/texts.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace tarnis::cli {
@@ -22,6 +24,38 @@ public:
     {
         return std::chrono::steady_clock::now();
     }
+};
+
+/// A line on standard error that is written over in place, as a terminal shows progress, and
+/// erased before any other text is written there.
+class StatusLine {
+public:
+    explicit StatusLine(Console& console) : console_(console) {}
+
+    /// Writes `line` over the one shown, blanking what is left of a longer one.
+    void show(std::string line)
+    {
+        const std::size_t width = line.size();
+        line.resize(std::max(width, width_), ' ');
+        console_.writeError("\r" + line + "\r");
+        width_ = width;
+    }
+
+    void erase()
+    {
+        if (width_ == 0)
+            return;
+        std::string blank(width_ + 2, ' ');
+        blank.front() = blank.back() = '\r';
+        console_.writeError(blank);
+        width_ = 0;
+    }
+
+    [[nodiscard]] bool shown() const { return width_ > 0; }
+
+private:
+    Console& console_;
+    std::size_t width_ = 0;
 };
 
 /// The process's own standard output and standard error. On Windows a console gets the text as

@@ -162,7 +162,7 @@ public:
             for (const std::string& name : changed.names)
                 add(name);
         }
-        eraseStatus();
+        status_.erase();
         if (gone)
             console_.writeError(watchGoneText(request_.folder, language_));
         if (outputError_ != 0)
@@ -306,14 +306,14 @@ private:
         summary_.left += outcome.dropouts.left;
         summary_.bytes += outcome.bytes;
         if (!outcome.error.empty()) {
-            eraseStatus();
+            status_.erase();
             console_.writeError(outcome.error);
         } else if (!request_.quiet && !outcome.line.empty() && outputError_ == 0) {
-            eraseStatus();
+            status_.erase();
             outputError_ = console_.writeOut(outcome.line);
         }
         if (!outcome.warning.empty()) {
-            eraseStatus();
+            status_.erase();
             console_.writeError(outcome.warning);
         }
         if (!outcome.line.empty() || !outcome.error.empty())
@@ -325,20 +325,7 @@ private:
         if (!terminal_)
             return;
         std::string line = watchStatusText(summary_.files, summary_.failed, language_);
-        const std::size_t width = line.size();
-        line.resize(std::max(width, shownWidth_), ' ');
-        console_.writeError("\r" + line + "\r");
-        shownWidth_ = width;
-    }
-
-    void eraseStatus()
-    {
-        if (shownWidth_ == 0)
-            return;
-        std::string blank(shownWidth_ + 2, ' ');
-        blank.front() = blank.back() = '\r';
-        console_.writeError(blank);
-        shownWidth_ = 0;
+        status_.show(std::move(line));
     }
 
     const WatchRequest& request_;
@@ -355,7 +342,7 @@ private:
     std::map<std::string, Look> failed_; // the frames that failed, as they were then
     Summary summary_;
     int outputError_ = 0;
-    std::size_t shownWidth_ = 0;
+    StatusLine status_{console_};
 };
 
 } // namespace
