@@ -116,51 +116,82 @@ std::optional<UsageProblem> checkFolder(std::string& folder, UsageProblem missin
     return std::nullopt;
 }
 
+// A usage problem and the argument it is about.
+using Problem = std::pair<UsageProblem, std::string>;
+
+// Takes one option with its value into `parsed`; a usage problem when the value is wrong.
+std::optional<UsageProblem> take(const Option& option, const std::string& value, Parsed& parsed,
+                                 bool& jobsGiven)
+{
+    Options& options = parsed.options;
+    switch (option.id) {
+    case OptionId::Check: options.run.checkOnly = true; break;
+    case OptionId::Quiet: options.quiet = true; break;
+    case OptionId::Help: parsed.request = Request::Help; break;
+    case OptionId::Version:
+        if (parsed.request == Request::Run)
+            parsed.request = Request::Version;
+        break;
+    case OptionId::Jobs: {
+        const auto jobs = jobCount(value);
+        if (!jobs)
+            return UsageProblem::BadJobs;
+        options.jobs = *jobs;
+        jobsGiven = true;
+        break;
+    }
+    case OptionId::OutputDir: options.run.outputFolder = value; break;
+    case OptionId::Watch: options.watched = value; break;
+    case OptionId::Bytewise: options.run.rule = RepairRule::Bytes; break;
+    }
+    return std::nullopt;
+}
+
+// What is wrong with the options taken together, once all are read: a watch with what it cannot
+// do, a run without files, a folder that is not there.
+std::optional<Problem> checkTogether(Options& options, bool jobsGiven)
+{
+    if (options.watched) {
+        // A watch repairs one frame at a time, as each is saved; counting alone would be done
+        // with the first frames and wait for nothing.
+        if (options.run.checkOnly)
+            return Problem{UsageProblem::NotWithWatch, "--check"};
+        if (jobsGiven)
+            return Problem{UsageProblem::NotWithWatch, "--jobs"};
+        if (!options.files.empty())
+            return Problem{UsageProblem::FileWithWatch, options.files.front()};
+        const std::string given = *options.watched;
+        if (const auto problem = checkFolder(*options.watched, UsageProblem::NoSuchFolderToWatch,
+                                             UsageProblem::NotAFolderToWatch))
+            return Problem{*problem, given};
+    } else if (options.files.empty()) {
+        return Problem{UsageProblem::NoFile, {}};
+    }
+    if (options.run.outputFolder) {
+        const std::string given = *options.run.outputFolder;
+        if (const auto problem = checkFolder(*options.run.outputFolder, UsageProblem::NoSuchFolder,
+                                             UsageProblem::NotAFolder))
+            return Problem{*problem, given};
+    }
+    return std::nullopt;
+}
+
 // The command line as GNU programs read theirs: options and files in any order, short options
 // alone or together ("-qc", "-j4", "-qj 4"), long ones with their value after "=" or as the next
 // argument, and every argument after "--" a file.
 Parsed parse(const std::vector<std::string>& arguments, Language language)
 {
     Parsed parsed;
-    Options& options = parsed.options;
     const auto fail = [&](UsageProblem problem, std::string_view argument) {
         parsed.usageError = usageErrorText(problem, argument, language);
         return parsed;
     };
     bool jobsGiven = false; // which --watch refuses
-    // Takes one option with its value; a usage problem when the value is wrong.
-    const auto take = [&](const Option& option,
-                          const std::string& value) -> std::optional<UsageProblem> {
-        switch (option.id) {
-        case OptionId::Check: options.run.checkOnly = true; break;
-        case OptionId::Quiet: options.quiet = true; break;
-        case OptionId::Help: parsed.request = Request::Help; break;
-        case OptionId::Version:
-            if (parsed.request == Request::Run)
-                parsed.request = Request::Version;
-            break;
-        case OptionId::Jobs: {
-            const auto jobs = jobCount(value);
-            if (!jobs)
-                return UsageProblem::BadJobs;
-            options.jobs = *jobs;
-            jobsGiven = true;
-            break;
-        }
-        case OptionId::OutputDir: options.run.outputFolder = value; break;
-        case OptionId::Watch: options.watched = value; break;
-        case OptionId::Bytewise: options.run.rule = RepairRule::Bytes; break;
-        }
-        return std::nullopt;
-    };
-    const auto missing = [&](const Option& option) {
-        return fail(UsageProblem::MissingValue, option.longName);
-    };
     bool optionsEnded = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
-            options.files.push_back(argument);
+            parsed.options.files.push_back(argument);
         } else if (argument == "--") {
             optionsEnded = true;
         } else if (argument.starts_with("--")) {
@@ -176,8 +207,8 @@ Parsed parse(const std::vector<std::string>& arguments, Language language)
             else if (option->takesValue() && i + 1 < arguments.size())
                 value = arguments[++i];
             else if (option->takesValue())
-                return missing(*option);
-            if (const auto problem = take(*option, value))
+                return fail(UsageProblem::MissingValue, option->longName);
+            if (const auto problem = take(*option, value, parsed, jobsGiven))
                 return fail(*problem, value);
         } else {
             for (std::size_t at = 1; at < argument.size(); ++at) {
@@ -190,8 +221,8 @@ Parsed parse(const std::vector<std::string>& arguments, Language language)
                 else if (option->takesValue() && i + 1 < arguments.size())
                     value = arguments[++i];
                 else if (option->takesValue())
-                    return missing(*option);
-                if (const auto problem = take(*option, value))
+                    return fail(UsageProblem::MissingValue, option->longName);
+                if (const auto problem = take(*option, value, parsed, jobsGiven))
                     return fail(*problem, value);
                 if (option->takesValue())
                     break;
@@ -200,28 +231,8 @@ Parsed parse(const std::vector<std::string>& arguments, Language language)
     }
     if (parsed.request != Request::Run)
         return parsed;
-    if (options.watched) {
-        // A watch repairs one frame at a time, as each is saved; counting alone would be done
-        // with the first frames and wait for nothing.
-        if (options.run.checkOnly)
-            return fail(UsageProblem::NotWithWatch, "--check");
-        if (jobsGiven)
-            return fail(UsageProblem::NotWithWatch, "--jobs");
-        if (!options.files.empty())
-            return fail(UsageProblem::FileWithWatch, options.files.front());
-        const std::string given = *options.watched;
-        if (const auto problem = checkFolder(*options.watched, UsageProblem::NoSuchFolderToWatch,
-                                             UsageProblem::NotAFolderToWatch))
-            return fail(*problem, given);
-    } else if (options.files.empty()) {
-        return fail(UsageProblem::NoFile, {});
-    }
-    if (options.run.outputFolder) {
-        const std::string given = *options.run.outputFolder;
-        if (const auto problem = checkFolder(*options.run.outputFolder, UsageProblem::NoSuchFolder,
-                                             UsageProblem::NotAFolder))
-            return fail(*problem, given);
-    }
+    if (const auto problem = checkTogether(parsed.options, jobsGiven))
+        return fail(problem->first, problem->second);
     return parsed;
 }
 
