@@ -18,6 +18,7 @@ std::string_view actionSentence(FileAction action)
     return {};
 }
 
+// One sentence per cause, one case to a line: long because the causes are many.
 std::string_view causeSentence(Cause cause)
 {
     switch (cause) {

@@ -153,38 +153,28 @@ FitsHeaderError::FitsHeaderError(Cause cause, std::string found)
 {
 }
 
-ImageLayout readImageLayout(std::span<const std::uint8_t> file)
+namespace {
+
+// The first card of each keyword up to END, by keyword.
+using Cards = std::map<std::string_view, std::string_view>;
+
+std::int64_t integerOf(const Cards& cards, const std::string& keyword)
 {
-    const std::string_view bytes(reinterpret_cast<const char*>(file.data()), file.size());
-    const std::size_t cardCount = bytes.size() / kCardBytes;
-    const auto card = [&](std::size_t index) {
-        return bytes.substr(index * kCardBytes, kCardBytes);
-    };
+    const auto found = cards.find(keyword);
+    const auto value = found == cards.end() ? std::nullopt : integerValue(found->second);
+    if (!value)
+        throw FitsHeaderError(Cause::MissingKeyword, keyword);
+    return *value;
+}
 
-    if (cardCount == 0 || keywordOf(card(0)) != "SIMPLE" || !isTrue(card(0)))
-        throw FitsHeaderError(Cause::NotFits, beginning(bytes));
-
-    // The first card of each keyword up to END; the header ends with the record that holds END.
-    const std::optional<std::int64_t> headerEnd = headerLength(file);
-    if (!headerEnd)
-        throw FitsHeaderError(Cause::NoEndCard, std::to_string(file.size()));
-    std::map<std::string_view, std::string_view> cards;
-    for (std::size_t i = 0; i < cardCount && keywordOf(card(i)) != "END"; ++i)
-        cards.emplace(keywordOf(card(i)), card(i));
-
-    const auto integer = [&](const std::string& keyword) {
-        const auto found = cards.find(keyword);
-        const auto value = found == cards.end() ? std::nullopt : integerValue(found->second);
-        if (!value)
-            throw FitsHeaderError(Cause::MissingKeyword, keyword);
-        return *value;
-    };
+// Refuses what is no image of 16-bit samples with rows, or whose 0x8000 is a value of its own.
+void checkSamples(const Cards& cards, std::int64_t axes)
+{
     // No axes first: a tile-compressed image has an empty primary header, often with BITPIX = 8,
     // before the extension that holds it, and is told as such.
-    const std::int64_t axes = integer("NAXIS");
     if (axes < 2)
         throw FitsHeaderError(Cause::NoImageRows, "NAXIS = " + std::to_string(axes));
-    const std::int64_t bitpix = integer("BITPIX");
+    const std::int64_t bitpix = integerOf(cards, "BITPIX");
     if (bitpix != 16)
         throw FitsHeaderError(Cause::NotSixteenBit, "BITPIX = " + std::to_string(bitpix));
     // A dropout is a physical 0 stored as 0x8000, as samples are stored where BZERO is 32768 and
@@ -206,16 +196,18 @@ ImageLayout readImageLayout(std::span<const std::uint8_t> file)
         throw FitsHeaderError(Cause::BlankSamples, "BLANK = -32768");
     if (axes > kMostAxes)
         throw FitsHeaderError(Cause::BadAxisLength, "NAXIS = " + std::to_string(axes));
+}
 
-    ImageLayout layout;
-    layout.dataStart = *headerEnd;
-    // The image's bytes, axis by axis, must stay countable after the header.
+// Sets the layout's row, rows and planes from the axes' lengths, which must be positive and leave
+// the image's bytes countable after the header.
+void readAxes(const Cards& cards, std::int64_t axes, ImageLayout& layout)
+{
     std::int64_t room = (std::numeric_limits<std::int64_t>::max() - layout.dataStart) / 2;
     std::string sizes;
     bool fits = true;
     for (std::int64_t axis = 1; axis <= axes; ++axis) {
         const std::string keyword = "NAXIS" + std::to_string(axis);
-        const std::int64_t length = integer(keyword);
+        const std::int64_t length = integerOf(cards, keyword);
         if (length <= 0)
             throw FitsHeaderError(Cause::BadAxisLength, keyword + " = " + std::to_string(length));
         sizes += (axis > 1 ? " x " : "") + std::to_string(length);
@@ -232,6 +224,34 @@ ImageLayout readImageLayout(std::span<const std::uint8_t> file)
     }
     if (!fits)
         throw FitsHeaderError(Cause::ImageTooLarge, sizes);
+}
+
+} // namespace
+
+ImageLayout readImageLayout(std::span<const std::uint8_t> file)
+{
+    const std::string_view bytes(reinterpret_cast<const char*>(file.data()), file.size());
+    const std::size_t cardCount = bytes.size() / kCardBytes;
+    const auto card = [&](std::size_t index) {
+        return bytes.substr(index * kCardBytes, kCardBytes);
+    };
+
+    if (cardCount == 0 || keywordOf(card(0)) != "SIMPLE" || !isTrue(card(0)))
+        throw FitsHeaderError(Cause::NotFits, beginning(bytes));
+
+    // The header ends with the record that holds END.
+    const std::optional<std::int64_t> headerEnd = headerLength(file);
+    if (!headerEnd)
+        throw FitsHeaderError(Cause::NoEndCard, std::to_string(file.size()));
+    Cards cards;
+    for (std::size_t i = 0; i < cardCount && keywordOf(card(i)) != "END"; ++i)
+        cards.emplace(keywordOf(card(i)), card(i));
+
+    const std::int64_t axes = integerOf(cards, "NAXIS");
+    checkSamples(cards, axes);
+    ImageLayout layout;
+    layout.dataStart = *headerEnd;
+    readAxes(cards, axes, layout);
     if (const auto found = cards.find("BAYERPAT"); found != cards.end())
         layout.mosaic = mosaicOf(found->second);
     return layout;

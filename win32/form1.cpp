@@ -239,6 +239,7 @@ LRESULT CALLBACK Form1::procedure(HWND window, UINT message, WPARAM wParam, LPAR
                            : ::DefWindowProcW(window, message, wParam, lParam);
 }
 
+// One case per message the window serves, each handed on to a function of its own.
 LRESULT Form1::handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
