@@ -239,7 +239,24 @@ LRESULT CALLBACK Form1::procedure(HWND window, UINT message, WPARAM wParam, LPAR
                            : ::DefWindowProcW(window, message, wParam, lParam);
 }
 
-// One case per message the window serves, each handed on to a function of its own.
+namespace {
+
+// The paths of the files dropped on the window, in UTF-8; the drop is done with afterwards.
+std::vector<std::string> droppedPaths(HDROP drop)
+{
+    std::vector<std::string> paths;
+    const UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; ++i) {
+        std::wstring path(::DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
+        path.resize(::DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size())));
+        paths.push_back(utf8(path));
+    }
+    ::DragFinish(drop);
+    return paths;
+}
+
+} // namespace
+
 LRESULT Form1::handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -262,19 +279,7 @@ LRESULT Form1::handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
             ::SetFocus(lastFocus_ != nullptr ? lastFocus_ : controls_.front());
         }
         return 0;
-    case WM_DROPFILES: {
-        const auto drop = reinterpret_cast<HDROP>(wParam);
-        std::vector<std::string> paths;
-        const UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-        for (UINT i = 0; i < count; ++i) {
-            std::wstring path(::DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
-            path.resize(::DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size())));
-            paths.push_back(utf8(path));
-        }
-        ::DragFinish(drop);
-        queueFiles(paths);
-        return 0;
-    }
+    case WM_DROPFILES: queueFiles(droppedPaths(reinterpret_cast<HDROP>(wParam))); return 0;
     case WM_DPICHANGED: {
         // Moved to a monitor of another DPI: the system proposes the frame that keeps the client
         // area's size in twips.
