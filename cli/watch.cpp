@@ -288,7 +288,8 @@ private:
             if (isOwnOutput(path, output))
                 return {}; // repaired before: a watch started again, or the frame saved again
         } catch (const Error&) {
-            // No output's name can be formed: its repair says so.
+            // No output there, or none that can be named or read: the repair decides, and says
+            // why where it fails.
         }
         // Looked at on its own: an output of a frame beside it, this watch's too, is passed over,
         // never renewed from that frame, which would only write it again and wake the watch anew.

@@ -45,8 +45,6 @@ constexpr std::int64_t kRowBytes = 12160; // 6080 samples of two bytes
 
 std::atomic<bool> wordsChosen{false};
 
-bool isDropout(const std::uint8_t* sample) { return sample[0] == 0x80 && sample[1] == 0x00; }
-
 // One plane of samples: bytes [start, end) of the buffer, `end` being where bytes below stop
 // counting. A dropout's neighbours lie `reach` bytes above and below it: one row, or two rows under
 // a colour mosaic. Samples less than a reach below the plane's start have no neighbour above.

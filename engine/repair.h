@@ -10,6 +10,13 @@ namespace tarnis {
 /// record after it.
 inline constexpr std::int64_t kRecordBytes = 2880;
 
+/// Whether the sample whose two bytes start at `sample` is a dropout: the bytes 0x80 0x00, a
+/// physical 0 under BZERO 32768.
+[[nodiscard]] inline bool isDropout(const std::uint8_t* sample)
+{
+    return sample[0] == 0x80 && sample[1] == 0x00;
+}
+
 /// Thrown by repairDropouts for a buffer that cannot hold whole 16-bit samples after the header:
 /// the file was cut short or is not an image of this kind. The buffer is left untouched.
 class TruncatedImageError : public std::runtime_error {

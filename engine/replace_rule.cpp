@@ -5,6 +5,7 @@
 #include "common/file_names.h"
 #include "engine/batch.h"
 #include "engine/fits_header.h"
+#include "engine/repair.h"
 
 #include <algorithm>
 #include <cstring>
@@ -25,7 +26,7 @@ constexpr std::int64_t kMostHeaderBytes = 1000 * kRecordBytes;
 
 bool isDropoutAt(std::span<const std::uint8_t> bytes, std::size_t at)
 {
-    return at + 1 < bytes.size() && bytes[at] == 0x80 && bytes[at + 1] == 0x00;
+    return at + 1 < bytes.size() && isDropout(&bytes[at]);
 }
 
 // Whether `output` equals `input` wherever `input` holds no dropout. Both are the same stretch of
