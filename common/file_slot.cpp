@@ -152,6 +152,9 @@ struct FileSlot::State {
     std::int64_t writtenEnd = 0;
     Copied copied = Copied::Whole;
     std::int64_t finished = 0; // the new file's bytes before this are final
+    bool synced = false;       // the new file is durable
+    bool named = false;        // and under its name
+    FileIdentity written;      // the new file's, once durable
     std::optional<std::string>
         cleanedFolder; // where abandoned temporary files were last looked for
 
@@ -385,6 +388,7 @@ void FileSlot::openForWriting(const std::string& path, const std::optional<FileS
     s.sourceReadable = false;
     s.writtenEnd = 0;
     s.finished = 0;
+    s.synced = s.named = false;
     try {
         s.temporaryPermissions = existing ? 0666 : permissions & 0777;
         s.temporary = s.createTemporary(s.temporaryPermissions, s.writing());
@@ -452,6 +456,8 @@ void FileSlot::writeAt(std::int64_t offset, std::span<const std::uint8_t> data)
 {
     State& s = *state_;
     s.requireMode(State::Mode::Writing);
+    if (s.synced)
+        fail(s.writing(), Cause::SlotBusy); // what is written after the sync would not be durable
     detail::writeAt(s.temporary.file, offset, data, s.writing());
     s.writtenEnd = std::max(s.writtenEnd, offset + static_cast<std::int64_t>(data.size()));
 }
@@ -465,16 +471,41 @@ void FileSlot::finishedUpTo(std::int64_t end)
     }
 }
 
-FileIdentity FileSlot::commit()
+void FileSlot::finishWriting()
 {
     State& s = *state_;
     s.requireMode(State::Mode::Writing);
-    const Subject who = s.writing();
     s.sourceReadable = false;
     s.file.reset(); // the source, and its lease, are not needed any more
+    const std::int64_t end = std::max(s.writtenEnd, s.opened.stamp.length);
+    if (end > s.finished) {
+        detail::startWriteBack(s.temporary.file, s.finished, end - s.finished);
+        s.finished = end;
+    }
+}
+
+void FileSlot::sync()
+{
+    State& s = *state_;
+    s.requireMode(State::Mode::Writing);
+    if (s.synced)
+        return;
+    finishWriting();
+    const Subject who = s.writing();
     detail::unhide(s.temporary, who);
     detail::syncFile(s.temporary.file, who);
-    const FileIdentity written = detail::statusOf(s.temporary.file, who).stamp.identity;
+    s.written = detail::statusOf(s.temporary.file, who).stamp.identity;
+    s.synced = true;
+}
+
+void FileSlot::name()
+{
+    State& s = *state_;
+    s.requireMode(State::Mode::Writing);
+    if (s.named)
+        return;
+    sync();
+    const Subject who = s.writing();
     for (int attempt = 1;; ++attempt) {
         // Between this look and the move, only a program that changes the file in these
         // microseconds goes unseen.
@@ -498,6 +529,14 @@ FileIdentity FileSlot::commit()
         std::this_thread::sleep_for(kMoveInterval);
     }
     s.temporary.name.clear(); // now the output's own name: close() must not remove it
+    s.named = true;
+}
+
+FileIdentity FileSlot::commit()
+{
+    State& s = *state_;
+    name();
+    const FileIdentity written = s.written;
     detail::syncFolder(s.folder, s.temporary);
     close();
     return written;

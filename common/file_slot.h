@@ -150,9 +150,23 @@ public:
     /// Says that the new file's bytes before `end` are final, so that the system may start writing
     /// them to the disk while the rest is worked on.
     void finishedUpTo(std::int64_t end);
+    /// Says that the new file is written: the source, and its lease, are let go, so that a write
+    /// that waits for its commit holds up no program that wants to write the source, and the
+    /// system may start writing the rest of the new file to the disk.
+    void finishWriting();
+    /// Makes the new file durable, not yet under its name: the first step of commit(), taken on
+    /// its own where several writes are committed together, so that the journal makes all their
+    /// data durable in one go rather than in one commit each.
+    void sync();
+    /// Puts the durable new file in place under the name given to openForWriting, replacing the
+    /// file expected there whole, and only that: the second step of commit(), taken on its own
+    /// where several writes are committed together, so that their folder's sync, which commit()
+    /// then does, records all their names in one go.
+    void name();
     /// Makes the new file durable and puts it in place under the name given to openForWriting,
-    /// replacing the file expected there whole, and only that; then closes the slot. Returns the
-    /// identity of the file now under the name.
+    /// replacing the file expected there whole, and only that, each step where sync() and name()
+    /// have not yet taken it; then syncs the folder, so that the name survives a power cut, and
+    /// closes the slot. Returns the identity of the file now under the name.
     FileIdentity commit();
 
     /// Closes the slot; an uncommitted write is abandoned and its temporary file removed. Does
