@@ -10,12 +10,14 @@
 #include "common/file_names.h"
 #include "common/texts.h"
 #include "engine/batch.h"
+#include "engine/waiting_outputs.h"
 
 #include <algorithm>
 #include <atomic>
 #include <charconv>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -29,9 +31,13 @@ namespace tarnis::cli {
 namespace {
 
 constexpr unsigned kMostJobs = 256;
-// What one worker may have open at once: an input, or an output's folder, a temporary file and,
-// while abandoned temporary files are cleaned up, the folder's listing and one of them.
-constexpr std::size_t kDescriptorsPerWorker = 4;
+// What one worker may have open at once for the file in hand: an input, or an output's folder, a
+// temporary file and, while abandoned temporary files are cleaned up, the folder's listing and one
+// of them; and for each output waiting for its commit, its folder and its file.
+constexpr std::size_t kDescriptorsPerFile = 4;
+constexpr std::size_t kDescriptorsPerWaitingOutput = 2;
+// How many outputs of a worker may wait for their commit: more than come while one commit goes on.
+constexpr std::size_t kWaitingFiles = 8;
 // A progress line shows once a run has taken this long, and changes at most this often.
 constexpr std::chrono::milliseconds kProgressAfter{1000};
 constexpr std::chrono::milliseconds kProgressEvery{200};
@@ -253,13 +259,24 @@ bool isUnmatchedPattern([[maybe_unused]] const std::string& path)
 
 } // namespace
 
-Outcome repairOne(const std::string& path, std::size_t index, RunFiles& files, RunValues& run,
-                  FileSlot& slot, Language language)
-{
+namespace {
+
+// How one file went, and, where its output was written to be committed by the caller, which input
+// it is the output of.
+struct Attempt {
     Outcome outcome;
+    std::optional<std::size_t> waitingOutputOf;
+    std::string outputPath;
+};
+
+Attempt attemptOne(const std::string& path, std::size_t index, RunFiles& files, RunValues& run,
+                   FileSlot& slot, Language language, OutputCommit commit)
+{
+    Attempt attempt;
+    Outcome& outcome = attempt.outcome;
     if (isUnmatchedPattern(path)) {
         outcome.error = noMatchText(path, language);
-        return outcome;
+        return attempt;
     }
     // Every file named gets an answer: what was done in its place, where it is passed over.
     const PassedOverNote note = files.note(index);
@@ -267,12 +284,17 @@ Outcome repairOne(const std::string& path, std::size_t index, RunFiles& files, R
         outcome.note = passedOverText(path, note, language);
     const std::optional<Renewal> renewal = files.renewal(index);
     if (note.kind != PassedOver::No && !renewal)
-        return outcome;
+        return attempt;
     const std::string input = renewal ? renewal->folder + renewal->name : path;
+    const std::size_t inputIndex = renewal ? renewal->index : index;
     try {
         const FileReport report = repairFile(std::string(folderOf(input)),
-                                             std::string(nameOf(input)),
-                                             renewal ? renewal->index : index, files, run, slot);
+                                             std::string(nameOf(input)), inputIndex, files, run,
+                                             slot, commit);
+        if (commit == OutputCommit::ByCaller && slot.isOpen()) {
+            attempt.waitingOutputOf = inputIndex;
+            attempt.outputPath = report.outputPath;
+        }
         // The last column says which repair the file had, in a word that scripts can rely on: "bayer"
         // for a colour frame repaired from samples of its own colour, "mono" for every other.
         outcome.line = oneLine(input) + '\t' + oneLine(report.outputPath) + '\t'
@@ -297,8 +319,45 @@ Outcome repairOne(const std::string& path, std::size_t index, RunFiles& files, R
         outcome.error = failureText(Error(FileAction::Read, input, Cause::OutOfMemory), language);
         outcome.cause = Cause::OutOfMemory;
     }
-    slot.close();
-    return outcome;
+    if (!attempt.waitingOutputOf)
+        slot.close();
+    return attempt;
+}
+
+} // namespace
+
+Outcome repairOne(const std::string& path, std::size_t index, RunFiles& files, RunValues& run,
+                  FileSlot& slot, Language language)
+{
+    return attemptOne(path, index, files, run, slot, language, OutputCommit::Now).outcome;
+}
+
+void repairOne(const std::string& path, std::size_t index, RunFiles& files, RunValues& run,
+               WaitingOutputs& outputs, Language language,
+               const std::function<void(Outcome)>& finished)
+{
+    Attempt attempt = attemptOne(path, index, files, run, outputs.slot(), language,
+                                 OutputCommit::ByCaller);
+    if (!attempt.waitingOutputOf) {
+        finished(std::move(attempt.outcome));
+        return;
+    }
+    outputs.wait(attempt.outputPath,
+                 [&files, finished, language, inputIndex = *attempt.waitingOutputOf,
+                  outcome = std::move(attempt.outcome)](const FileIdentity* written,
+                                                        const Error* error) mutable {
+                     if (written) {
+                         files.wrote(inputIndex, *written);
+                         finished(std::move(outcome));
+                         return;
+                     }
+                     // Nothing of the file counts but that it failed, and what was noted of it.
+                     Outcome failed;
+                     failed.note = std::move(outcome.note);
+                     failed.error = failureText(*error, language);
+                     failed.cause = error->cause();
+                     finished(std::move(failed));
+                 });
 }
 
 namespace {
@@ -405,20 +464,31 @@ int run(const Options& options, Console& console, Language language)
     RunFiles files(inputs, lookingSlot, options.run);
     Reporter reporter(console, options, language);
     std::atomic<std::size_t> next{0};
-    // Each worker has a slot and a buffer of its own, kept from file to file.
-    const auto work = [&] {
-        FileSlot slot;
-        RunValues run;
-        for (std::size_t index = next++; index < options.files.size(); index = next++)
-            reporter.finished(index,
-                              repairOne(options.files[index], index, files, run, slot, language));
-    };
     // As many workers as the open-file limit leaves room for, and as the system will start: fewer
-    // only take longer, while a worker short of files would fail the files it takes.
+    // only take longer, while a worker short of files would fail the files it takes. Where even
+    // one worker is short of room, its outputs wait for their commit in fewer numbers.
+    constexpr std::size_t perWorker = kDescriptorsPerFile
+                                      + kDescriptorsPerWaitingOutput * kWaitingFiles;
     std::size_t workers = std::min<std::size_t>(options.jobs, options.files.size());
-    workers = std::max<std::size_t>(
-        1, std::min(workers,
-                    spareFileDescriptors(workers * kDescriptorsPerWorker) / kDescriptorsPerWorker));
+    const std::size_t spare = spareFileDescriptors(workers * perWorker);
+    workers = std::max<std::size_t>(1, std::min(spare / perWorker, workers));
+    const std::size_t waitingFiles = std::clamp<std::size_t>(
+        (spare / workers - std::min(spare / workers, kDescriptorsPerFile))
+            / kDescriptorsPerWaitingOutput,
+        1, kWaitingFiles);
+    // Each worker has slots and a buffer of its own, kept from file to file, and its outputs are
+    // committed while it goes on with the next files.
+    const auto work = [&] {
+        WaitingOutputs outputs(waitingFiles);
+        RunValues run;
+        for (std::size_t index = next++; index < options.files.size(); index = next++) {
+            const std::function<void(Outcome)> finished = [&reporter, index](Outcome outcome) {
+                reporter.finished(index, std::move(outcome));
+            };
+            repairOne(options.files[index], index, files, run, outputs, language, finished);
+        }
+        outputs.commitAll();
+    };
     std::vector<std::jthread> others;
     try {
         while (others.size() + 1 < workers)

@@ -4,9 +4,11 @@
 #include "common/file_slot.h"
 #include "common/texts.h"
 #include "engine/batch.h"
+#include "engine/waiting_outputs.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -28,5 +30,11 @@ struct Outcome {
 /// an input that `files` passes over. Leaves the slot closed.
 [[nodiscard]] Outcome repairOne(const std::string& path, std::size_t index, RunFiles& files,
                                 RunValues& run, FileSlot& slot, Language language);
+/// As above, through the slot of `outputs`, where an output written waits to be committed with
+/// others; `finished` is told how the file went, at once where nothing waits, or once its output
+/// is committed, which may fail it after all.
+void repairOne(const std::string& path, std::size_t index, RunFiles& files, RunValues& run,
+               WaitingOutputs& outputs, Language language,
+               const std::function<void(Outcome)>& finished);
 
 } // namespace tarnis::cli

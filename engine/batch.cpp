@@ -90,7 +90,7 @@ void countThroughSlot(const ReadInput& input, RunValues& run, FileSlot& slot, Fi
 // clone, of which only the blocks the repair changes take room of their own where few change, and
 // which is dropped for the output written whole where many do. The copy, once confirmed, is what is
 // repaired, whatever happens to the input afterwards, until it is dropped.
-FileIdentity writeOutput(const ReadInput& input, const std::optional<FileStamp>& replacing,
+void writeOutput(const ReadInput& input, const std::optional<FileStamp>& replacing,
                          RunValues& run, FileSlot& slot, FileReport& report, RepairRule rule)
 {
     // The input's permissions, so that a private frame gives a private output; its owner may write
@@ -115,7 +115,7 @@ FileIdentity writeOutput(const ReadInput& input, const std::optional<FileStamp>&
     } catch (const std::bad_alloc&) {
         throw Error(FileAction::Read, input.print.path, Cause::TooLargeForMemory);
     }
-    return slot.commit();
+    slot.finishWriting();
 }
 
 } // namespace
@@ -132,7 +132,7 @@ std::string outputFileName(const std::string& fileName, const std::string& input
 }
 
 FileReport repairFile(const std::string& folder, const std::string& name, std::size_t index,
-                      RunFiles& files, RunValues& run, FileSlot& slot)
+                      RunFiles& files, RunValues& run, FileSlot& slot, OutputCommit commit)
 {
     const RunOptions& options = files.options();
     const std::string inputPath = folder + name;
@@ -153,8 +153,11 @@ FileReport repairFile(const std::string& folder, const std::string& name, std::s
         report.outputPath, slot, input.print, shownName, index, files, existing, action);
     slot.confirmUnchanged();
     slot.close();
-    if (!options.checkOnly)
-        files.wrote(index, writeOutput(input, replacing, run, slot, report, options.rule));
+    if (!options.checkOnly) {
+        writeOutput(input, replacing, run, slot, report, options.rule);
+        if (commit == OutputCommit::Now)
+            files.wrote(index, slot.commit());
+    }
     return report;
 }
 

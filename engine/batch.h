@@ -46,6 +46,13 @@ struct FileReport {
     Mosaic mosaic = Mosaic::None;  ///< a colour frame's is repaired from samples of its own colour
 };
 
+/// When repairFile() commits the output it writes.
+enum class OutputCommit {
+    Now,      ///< at once: the output is in place when repairFile() returns
+    ByCaller, ///< later: the output is left written and open in the slot, for the caller to commit
+              ///< (as WaitingOutputs does) and then to tell the run's files (RunFiles::wrote())
+};
+
 /// Repairs the file `name` in `folder` (which ends with a separator), input `index` of `files`: its
 /// output, beside it (or in the run's output folder) under outputFileName(), starts as a copy of it
 /// that the file system makes (sharing its blocks where it can), and then only the bytes the
@@ -57,9 +64,11 @@ struct FileReport {
 /// input, as isOutputOf() proves it over the whole file; anything else is refused, as `files`
 /// refuses, before anything is written. The run's options are those of `files`; a check reads the
 /// input a window at a time and writes nothing. The slot is closed after each successful read or
-/// write and left as it was on a failure, which is an Error that names the file and the cause.
+/// write and left as it was on a failure, which is an Error that names the file and the cause;
+/// with OutputCommit::ByCaller, a written output is left in it, complete and not yet committed.
 FileReport repairFile(const std::string& folder, const std::string& name, std::size_t index,
-                      RunFiles& files, RunValues& run, FileSlot& slot);
+                      RunFiles& files, RunValues& run, FileSlot& slot,
+                      OutputCommit commit = OutputCommit::Now);
 
 /// Works through the file list: `selection.entryCount` - 1 cycles, each taking the list's top entry
 /// as the name of a file in `selection.dirPath`, repairing it with repairFile() and then removing
