@@ -477,11 +477,6 @@ void FileSlot::finishWriting()
     s.requireMode(State::Mode::Writing);
     s.sourceReadable = false;
     s.file.reset(); // the source, and its lease, are not needed any more
-    const std::int64_t end = std::max(s.writtenEnd, s.opened.stamp.length);
-    if (end > s.finished) {
-        detail::startWriteBack(s.temporary.file, s.finished, end - s.finished);
-        s.finished = end;
-    }
 }
 
 void FileSlot::sync()

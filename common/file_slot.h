@@ -151,8 +151,9 @@ public:
     /// them to the disk while the rest is worked on.
     void finishedUpTo(std::int64_t end);
     /// Says that the new file is written: the source, and its lease, are let go, so that a write
-    /// that waits for its commit holds up no program that wants to write the source, and the
-    /// system may start writing the rest of the new file to the disk.
+    /// that waits for its commit holds up no program that wants to write the source. What is not
+    /// yet on its way to the disk is left to sync(): started here, the write-back of a clone's
+    /// scattered changes would take the caller's time, where a sync on another thread overlaps it.
     void finishWriting();
     /// Makes the new file durable, not yet under its name: the first step of commit(), taken on
     /// its own where several writes are committed together, so that the journal makes all their
