@@ -127,17 +127,21 @@ public:
         bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
     }
 
-    // Whether patching the changed blocks of a clone costs less than writing the file whole. Each
-    // run of changed blocks is an extent of its own to allocate, remap, sync and read again later,
-    // which costs about as much as writing six blocks whole; a block that changes, about two. So a
-    // frame with dropouts in up to one block in eight (some 60 in a million samples) is patched,
-    // one with more written whole: on xfs and btrfs, patching took 0.6-1.0x cp's time at 25 and 50
-    // dropouts in a million (1,100 runs in 11,900 blocks), where writing whole took 1.3-2.4x, and
-    // 1.9-8x at 100 and 300 (2,000 and 5,500 runs), where writing whole took 1.1-1.6x. The
-    // changes held back stay a few megabytes, whatever the file's size.
-    [[nodiscard]] bool sharingPays() const
+    // Whether patching the changed blocks of a clone costs less than writing the file whole, as
+    // far as the changes before block `seen` tell. Each run of changed blocks is an extent of its
+    // own to allocate, remap, sync and read again later, which costs about as much as writing six
+    // blocks whole; a block that changes, about two. So a frame with dropouts in up to one block
+    // in eight (some 60 in a million samples) is patched, one with more written whole: on xfs and
+    // btrfs, patching took 0.6-1.0x cp's time at 25 and 50 dropouts in a million (1,100 runs in
+    // 11,900 blocks), where writing whole took 1.3-2.4x, and 1.9-8x at 100 and 300 (2,000 and
+    // 5,500 runs), where writing whole took 1.1-1.6x. The blocks seen stand for the whole file
+    // once they are a few megabytes: a frame with many dropouts then drops its clone early, where
+    // otherwise most of it would be read a second time to be written whole. The changes held back
+    // stay a few megabytes, whatever the file's size.
+    [[nodiscard]] bool sharingPays(std::int64_t seen) const
     {
-        return runs_ * kRunCost + changedBlocks_ * kBlockCost <= blocks_
+        const std::int64_t budget = std::min(blocks_, std::max(seen, kLeastSeenBlocks));
+        return runs_ * kRunCost + changedBlocks_ * kBlockCost <= budget
                && bytes_.size() <= kMostHeldBytes;
     }
 
@@ -174,6 +178,7 @@ public:
 private:
     static constexpr std::int64_t kRunCost = 6;
     static constexpr std::int64_t kBlockCost = 2;
+    static constexpr std::int64_t kLeastSeenBlocks = (std::int64_t{4} << 20) / kBlockBytes;
     static constexpr std::size_t kMostHeldBytes = std::size_t{16} << 20;
 
     struct Change {
@@ -221,7 +226,7 @@ public:
             writeChanges([&](std::int64_t offset,
                              std::span<const std::uint8_t> bytes) { held_.add(offset, bytes); },
                          from, repaired, asRead);
-            if (held_.sharingPays())
+            if (held_.sharingPays((to + kBlockBytes - 1) / kBlockBytes))
                 return;
             if (!output_.dropCopy()) {
                 // The copy is the input as it was, kept since a writer came: patched after all.
