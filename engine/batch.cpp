@@ -9,6 +9,7 @@
 #include "engine/replace_rule.h"
 
 #include <algorithm>
+#include <functional>
 #include <new>
 #include <optional>
 
@@ -91,8 +92,16 @@ void countThroughSlot(const ReadInput& input, RunValues& run, FileSlot& slot, Fi
 // which is dropped for the output written whole where many do. The copy, once confirmed, is what is
 // repaired, whatever happens to the input afterwards, until it is dropped.
 void writeOutput(const ReadInput& input, const std::optional<FileStamp>& replacing,
-                         RunValues& run, FileSlot& slot, FileReport& report, RepairRule rule)
+                 RunValues& run, FileSlot& slot, FileReport& report, RepairRule rule,
+                 OutputCommit commit)
 {
+    // Committed at once, the output's final bytes are sent on their way to the disk while the rest
+    // is worked on, so that its sync waits for less. Committed on another thread, its sync does
+    // that writing while this one goes on with the next file; started here, it would take this
+    // thread's time (on btrfs, which checksums the data as it starts, a run took 1.4x as long).
+    std::function<void(std::int64_t)> finished;
+    if (commit == OutputCommit::Now)
+        finished = [&](std::int64_t end) { slot.finishedUpTo(end); };
     // The input's permissions, so that a private frame gives a private output; its owner may write
     // the output, so that a later run can renew it.
     slot.openForWriting(report.outputPath, replacing, (input.stamp.permissions & 0777) | 0200);
@@ -106,7 +115,7 @@ void writeOutput(const ReadInput& input, const std::optional<FileStamp>& replaci
               [&](std::int64_t offset, std::span<const std::uint8_t> bytes) {
                   slot.writeAt(offset, bytes);
               },
-              [&](std::int64_t end) { slot.finishedUpTo(end); }},
+              finished},
              slot.copyMade(),
              [&] { return slot.dropCopy(); }},
             run.fileLength, input.layout ? &*input.layout : nullptr, run.fileData, rule);
@@ -154,7 +163,7 @@ FileReport repairFile(const std::string& folder, const std::string& name, std::s
     slot.confirmUnchanged();
     slot.close();
     if (!options.checkOnly) {
-        writeOutput(input, replacing, run, slot, report, options.rule);
+        writeOutput(input, replacing, run, slot, report, options.rule, commit);
         if (commit == OutputCommit::Now)
             files.wrote(index, slot.commit());
     }
