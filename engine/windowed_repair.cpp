@@ -26,10 +26,22 @@ std::int64_t imageEnd(std::int64_t fileLength, const ImageLayout& layout)
                : fileLength;
 }
 
-// Writes the bytes of `repaired` (the file's from byte `from` on) that differ from `asRead`.
+// What of a block that holds changes is written.
+enum class Extent {
+    // The block whole, as far as the stretch holds it. A write of a few bytes into a block that
+    // the file system holds only on the disk, as a clone's are, first reads the block (on xfs each
+    // such patch took some 80 us, most of the time a frame with few dropouts took), where a whole
+    // block is simply replaced; and the block takes room of its own either way.
+    WholeBlocks,
+    // From the first changed byte to the last: what is held back in memory until it is written.
+    ChangedBytes,
+};
+
+// Writes the changes of `repaired` (the file's from byte `from` on) against `asRead`, one write
+// for each run of blocks that hold changes.
 template <typename Write>
 void writeChanges(const Write& write, std::int64_t from, std::span<const std::uint8_t> repaired,
-                  const std::uint8_t* asRead)
+                  const std::uint8_t* asRead, Extent extent = Extent::WholeBlocks)
 {
     std::size_t first = 0;
     std::size_t last = 0; // of the run of blocks so far; none while it is empty
@@ -46,6 +58,10 @@ void writeChanges(const Write& write, std::int64_t from, std::span<const std::ui
                                            - (from + static_cast<std::int64_t>(at)) % kBlockBytes));
         if (std::memcmp(repaired.data() + at, asRead + at, end - at) == 0) {
             writeRun();
+        } else if (extent == Extent::WholeBlocks) {
+            if (last == 0)
+                first = at;
+            last = end;
         } else {
             if (last == 0)
                 first = static_cast<std::size_t>(
@@ -145,28 +161,37 @@ public:
                && bytes_.size() <= kMostHeldBytes;
     }
 
-    // Writes every change.
-    template <typename Write>
-    void writeAll(const Write& write) const
+    // Writes every change in whole blocks, as writeChanges() writes them: the rest of each block
+    // read, through `read`, from the file as it was, a piece of `buffer` at a time.
+    template <typename Read, typename Write>
+    void writeAll(const Read& read, const Write& write, std::span<std::uint8_t> buffer,
+                  std::int64_t fileLength) const
     {
-        for (const Change& change : changes_)
-            write(change.offset, std::span(bytes_).subspan(change.at, change.size));
+        for (std::size_t next = 0; next < changes_.size();) {
+            // The blocks of this change, and of those after it that share or adjoin them.
+            const std::size_t first = next;
+            const std::int64_t start = changes_[next].offset / kBlockBytes * kBlockBytes;
+            std::int64_t end = start;
+            for (; next < changes_.size()
+                   && changes_[next].offset / kBlockBytes * kBlockBytes <= end;
+                 ++next)
+                end = std::max(end, std::min(fileLength, (endOf(changes_[next]) + kBlockBytes - 1)
+                                                             / kBlockBytes * kBlockBytes));
+            for (std::int64_t at = start; at < end;) {
+                const std::span<std::uint8_t> piece = buffer.first(static_cast<std::size_t>(
+                    std::min<std::int64_t>(end - at, static_cast<std::int64_t>(buffer.size()))));
+                read(at, piece);
+                apply(first, next, at, piece);
+                write(at, std::span<const std::uint8_t>(piece));
+                at += static_cast<std::int64_t>(piece.size());
+            }
+        }
     }
 
     // Puts the changes that fall into `bytes`, the file's from `offset` on, into them.
     void applyTo(std::int64_t offset, std::span<std::uint8_t> bytes) const
     {
-        const std::int64_t end = offset + static_cast<std::int64_t>(bytes.size());
-        for (const Change& change : changes_) {
-            const std::int64_t from = std::max(offset, change.offset);
-            const std::int64_t to = std::min(end, change.offset
-                                                      + static_cast<std::int64_t>(change.size));
-            if (from < to)
-                std::memcpy(bytes.data() + (from - offset),
-                            bytes_.data() + change.at
-                                + static_cast<std::size_t>(from - change.offset),
-                            static_cast<std::size_t>(to - from));
-        }
+        apply(0, changes_.size(), offset, bytes);
     }
 
     void clear()
@@ -186,6 +211,28 @@ private:
         std::size_t at; // in bytes_
         std::size_t size;
     };
+    static std::int64_t endOf(const Change& change)
+    {
+        return change.offset + static_cast<std::int64_t>(change.size);
+    }
+
+    // Puts changes [first, last) where they fall into `bytes`, the file's from `offset` on.
+    void apply(std::size_t first, std::size_t last, std::int64_t offset,
+               std::span<std::uint8_t> bytes) const
+    {
+        const std::int64_t end = offset + static_cast<std::int64_t>(bytes.size());
+        for (std::size_t index = first; index < last; ++index) {
+            const Change& change = changes_[index];
+            const std::int64_t from = std::max(offset, change.offset);
+            const std::int64_t to = std::min(end, endOf(change));
+            if (from < to)
+                std::memcpy(bytes.data() + (from - offset),
+                            bytes_.data() + change.at
+                                + static_cast<std::size_t>(from - change.offset),
+                            static_cast<std::size_t>(to - from));
+        }
+    }
+
     std::int64_t blocks_;
     std::int64_t lastBlock_ = -2;
     std::int64_t runs_ = 0;
@@ -225,13 +272,13 @@ public:
         if (mode_ == Mode::Sharing) {
             writeChanges([&](std::int64_t offset,
                              std::span<const std::uint8_t> bytes) { held_.add(offset, bytes); },
-                         from, repaired, asRead);
+                         from, repaired, asRead, Extent::ChangedBytes);
             if (held_.sharingPays((to + kBlockBytes - 1) / kBlockBytes))
                 return;
             if (!output_.dropCopy()) {
                 // The copy is the input as it was, kept since a writer came: patched after all.
                 mode_ = Mode::Patching;
-                held_.writeAll(file.write);
+                held_.writeAll(file.read, file.write, window_.asRead.bytes(), fileLength_);
                 held_.clear();
                 return;
             }
@@ -250,7 +297,8 @@ public:
     void finish()
     {
         if (mode_ == Mode::Sharing)
-            held_.writeAll(output_.file.write);
+            held_.writeAll(output_.file.read, output_.file.write, window_.asRead.bytes(),
+                           fileLength_);
         if (mode_ == Mode::Whole)
             copyUpTo(fileLength_);
     }

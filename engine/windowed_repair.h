@@ -35,8 +35,8 @@ inline constexpr std::int64_t kStretchBytes = std::int64_t{1} << 20;
 
 /// Repairs the image data of a file of `fileLength` bytes laid out as `layout`, `stretchBytes` at a
 /// time (and the rows above and below that the repair reads besides), and writes back the bytes
-/// it changed, one write for each run of 4 KiB blocks of the file that hold changes, from the
-/// first changed byte of the run to its last. The file then holds what repairDropouts() makes of
+/// it changed, one write for each run of 4 KiB blocks of the file that hold changes, the blocks
+/// whole as far as the stretch holds them. The file then holds what repairDropouts() makes of
 /// it whole by `rule`, and the counts are that repair's. The file's length must be even above 2880
 /// bytes.
 /// Throws std::bad_alloc when the window cannot be had, and whatever the file's calls throw.

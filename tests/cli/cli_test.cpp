@@ -663,7 +663,8 @@ TEST(TarnisRepair, syncs_each_output_before_naming_it_and_its_folder_after)
         const std::size_t synced = calls.find("fsync(" + file + ")", open);
         // ioctl(FILE, BTRFS_IOC_CLONE or FICLONE, INPUT) = 0 where the file system shares blocks,
         // copy_file_range(INPUT, [0], FILE, [0], LENGTH, 0) = LENGTH elsewhere; then the patches,
-        // pwrite64(FILE, "..", 2, 15040) = 2.
+        // each block that holds a repaired sample written whole, pwrite64(FILE, "..", 4096, 12288)
+        // = 4096, so that the file system need not read it first.
         std::size_t copied = calls.find("copy_file_range(", open);
         for (std::size_t at = calls.find("ioctl(" + file + ", ", open); at < copied;
              at = calls.find("ioctl(" + file + ", ", at + 1)) {
@@ -671,12 +672,15 @@ TEST(TarnisRepair, syncs_each_output_before_naming_it_and_its_folder_after)
             copied = line.find("FICLONE") != std::string::npos && line.ends_with(" = 0") ? at
                                                                                          : copied;
         }
-        std::vector<long> patches;
+        std::vector<std::pair<long, long>> patches; // where, and how many bytes written
         for (std::size_t at = calls.find("pwrite64(" + file + ",", copied); at < synced;
-             at = calls.find("pwrite64(" + file + ",", at + 1))
-            patches.push_back(std::stol(calls.substr(calls.find(") = ", at) + 4)));
-        EXPECT_EQ(patches, (std::vector<long>{2, 2}))
-            << output << ": the two samples repaired below the first row:\n"
+             at = calls.find("pwrite64(" + file + ",", at + 1)) {
+            const std::size_t result = calls.find(") = ", at);
+            patches.emplace_back(std::stol(calls.substr(calls.rfind(", ", result) + 2)),
+                                 std::stol(calls.substr(result + 4)));
+        }
+        EXPECT_EQ(patches, (std::vector<std::pair<long, long>>{{12288, 4096}, {24576, 4096}}))
+            << output << ": the blocks of the two samples repaired below the first row:\n"
             << calls;
         EXPECT_LT(copied, synced) << output << ":\n" << calls;
         EXPECT_LT(synced, named) << output << ":\n" << calls;
