@@ -55,7 +55,7 @@ enum class OutputCommit {
 
 /// Repairs the file `name` in `folder` (which ends with a separator), input `index` of `files`: its
 /// output, beside it (or in the run's output folder) under outputFileName(), starts as a copy of it
-/// that the file system makes (sharing its blocks where it can), and then only the bytes the
+/// that the file system makes (sharing its blocks where it can), and then only the blocks the
 /// repair changes are written, a window at a time, with the layout its FITS header gives. The
 /// output gets the input's permissions (and its owner's leave to write it, so that a later run can
 /// renew it). A file of at most 2880 bytes holds no image row and is copied unchanged; a longer one
