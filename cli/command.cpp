@@ -36,6 +36,9 @@ constexpr unsigned kMostJobs = 256;
 // of them; and for each output waiting for its commit, its folder and its file.
 constexpr std::size_t kDescriptorsPerFile = 4;
 constexpr std::size_t kDescriptorsPerWaitingOutput = 2;
+// Left over for what the libraries open now and then (a sanitizer's check of memory takes a pipe):
+// outputs wait for their commit only where a worker has these to spare besides.
+constexpr std::size_t kDescriptorsLeftOver = 2;
 // How many outputs of a worker may wait for their commit: more than come while one commit goes on.
 constexpr std::size_t kWaitingFiles = 8;
 // A progress line shows once a run has taken this long, and changes at most this often.
@@ -466,16 +469,18 @@ int run(const Options& options, Console& console, Language language)
     std::atomic<std::size_t> next{0};
     // As many workers as the open-file limit leaves room for, and as the system will start: fewer
     // only take longer, while a worker short of files would fail the files it takes. Where even
-    // one worker is short of room, its outputs wait for their commit in fewer numbers.
+    // one worker is short of room, its outputs wait for their commit in fewer numbers, or none
+    // waits and each is committed at once.
     constexpr std::size_t perWorker = kDescriptorsPerFile
                                       + kDescriptorsPerWaitingOutput * kWaitingFiles;
     std::size_t workers = std::min<std::size_t>(options.jobs, options.files.size());
     const std::size_t spare = spareFileDescriptors(workers * perWorker);
     workers = std::max<std::size_t>(1, std::min(spare / perWorker, workers));
-    const std::size_t waitingFiles = std::clamp<std::size_t>(
-        (spare / workers - std::min(spare / workers, kDescriptorsPerFile))
-            / kDescriptorsPerWaitingOutput,
-        1, kWaitingFiles);
+    const std::size_t perWorkerSpare = spare / workers;
+    const std::size_t waitingFiles = std::min(
+        kWaitingFiles,
+        (perWorkerSpare - std::min(perWorkerSpare, kDescriptorsPerFile + kDescriptorsLeftOver))
+            / kDescriptorsPerWaitingOutput);
     // Each worker has slots and a buffer of its own, kept from file to file, and its outputs are
     // committed while it goes on with the next files.
     const auto work = [&] {

@@ -39,6 +39,8 @@ void forEachStanding(std::vector<Output>& outputs, const Step& step)
 WaitingOutputs::WaitingOutputs(std::size_t mostWaiting)
     : mostWaiting_(std::max<std::size_t>(mostWaiting, 1)), next_(std::make_unique<FileSlot>())
 {
+    if (mostWaiting == 0)
+        return; // wait() commits in the caller's thread
     try {
         committer_ = std::jthread([this](const std::stop_token& stop) { commitWhileRunning(stop); });
     } catch (const std::system_error&) {

@@ -28,7 +28,8 @@ public:
     using Done = std::function<void(const FileIdentity* written, const Error* error)>;
 
     /// At most `mostWaiting` outputs wait at once (each holds its folder and its file open);
-    /// another waits for room.
+    /// another waits for room. With 0, none waits: each is committed at once, in the caller's
+    /// thread, as where no thread can be started.
     explicit WaitingOutputs(std::size_t mostWaiting);
     /// Commits what still waits, as commitAll().
     ~WaitingOutputs();
