@@ -294,10 +294,6 @@ Attempt attemptOne(const std::string& path, std::size_t index, RunFiles& files, 
         const FileReport report = repairFile(std::string(folderOf(input)),
                                              std::string(nameOf(input)), inputIndex, files, run,
                                              slot, commit);
-        if (commit == OutputCommit::ByCaller && slot.isOpen()) {
-            attempt.waitingOutputOf = inputIndex;
-            attempt.outputPath = report.outputPath;
-        }
         // The last column says which repair the file had, in a word that scripts can rely on: "bayer"
         // for a colour frame repaired from samples of its own colour, "mono" for every other.
         outcome.line = oneLine(input) + '\t' + oneLine(report.outputPath) + '\t'
@@ -315,6 +311,11 @@ Attempt attemptOne(const std::string& path, std::size_t index, RunFiles& files, 
         if (report.samples < report.imageSamples)
             outcome.warning += shortFileText(input, report.samples, report.imageSamples,
                                              files.options().checkOnly, language);
+        // Last, so that an output whose report could not be made is abandoned, not committed.
+        if (commit == OutputCommit::ByCaller && slot.isOpen()) {
+            attempt.waitingOutputOf = inputIndex;
+            attempt.outputPath = report.outputPath;
+        }
     } catch (const Error& error) {
         outcome.error = failureText(error, language);
         outcome.cause = error.cause();
