@@ -1,6 +1,7 @@
 #include "engine/windowed_repair.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -177,21 +178,26 @@ public:
                  ++next)
                 end = std::max(end, std::min(fileLength, (endOf(changes_[next]) + kBlockBytes - 1)
                                                              / kBlockBytes * kBlockBytes));
-            for (std::int64_t at = start; at < end;) {
-                const std::span<std::uint8_t> piece = buffer.first(static_cast<std::size_t>(
-                    std::min<std::int64_t>(end - at, static_cast<std::int64_t>(buffer.size()))));
-                read(at, piece);
-                apply(first, next, at, piece);
-                write(at, std::span<const std::uint8_t>(piece));
-                at += static_cast<std::int64_t>(piece.size());
-            }
+            writeWithChanges(read, write, buffer, start, end, first, next);
         }
     }
 
-    // Puts the changes that fall into `bytes`, the file's from `offset` on, into them.
-    void applyTo(std::int64_t offset, std::span<std::uint8_t> bytes) const
+    // Writes bytes [start, end) of the file as it was, read through `read` a piece of `buffer` at
+    // a time, with changes [first, last) put in where they fall.
+    template <typename Read, typename Write>
+    void writeWithChanges(const Read& read, const Write& write, std::span<std::uint8_t> buffer,
+                          std::int64_t start, std::int64_t end, std::size_t first = 0,
+                          std::size_t last = SIZE_MAX) const
     {
-        apply(0, changes_.size(), offset, bytes);
+        last = std::min(last, changes_.size());
+        for (std::int64_t at = start; at < end;) {
+            const std::span<std::uint8_t> piece = buffer.first(static_cast<std::size_t>(
+                std::min<std::int64_t>(end - at, static_cast<std::int64_t>(buffer.size()))));
+            read(at, piece);
+            apply(first, last, at, piece);
+            write(at, std::span<const std::uint8_t>(piece));
+            at += static_cast<std::int64_t>(piece.size());
+        }
     }
 
     void clear()
@@ -310,15 +316,10 @@ private:
     // Writes the new file whole up to `end`, from the input with the changes held back.
     void copyUpTo(std::int64_t end)
     {
-        const std::span<std::uint8_t> piece = window_.asRead.bytes();
-        while (written_ < end) {
-            const auto size = static_cast<std::size_t>(
-                std::min<std::int64_t>(end - written_, static_cast<std::int64_t>(piece.size())));
-            output_.file.read(written_, piece.first(size));
-            held_.applyTo(written_, piece.first(size));
-            output_.file.write(written_, piece.first(size));
-            written_ += static_cast<std::int64_t>(size);
-        }
+        if (written_ < end)
+            held_.writeWithChanges(output_.file.read, output_.file.write, window_.asRead.bytes(),
+                                   written_, end);
+        written_ = std::max(written_, end);
         held_.clear();
     }
 
