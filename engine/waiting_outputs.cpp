@@ -42,13 +42,24 @@ WaitingOutputs::WaitingOutputs(std::size_t mostWaiting)
     if (mostWaiting == 0)
         return; // wait() commits in the caller's thread
     try {
-        committer_ = std::jthread([this](const std::stop_token& stop) { commitWhileRunning(stop); });
+        committer_ = std::thread([this] { commitWhileRunning(); });
     } catch (const std::system_error&) {
         // Without a thread of its own, wait() commits in the caller's.
     }
 }
 
-WaitingOutputs::~WaitingOutputs() { commitAll(); }
+WaitingOutputs::~WaitingOutputs()
+{
+    commitAll();
+    if (!committer_.joinable())
+        return;
+    {
+        const std::lock_guard lock(mutex_);
+        ending_ = true;
+    }
+    changed_.notify_all();
+    committer_.join();
+}
 
 FileSlot& WaitingOutputs::slot() { return *next_; }
 
@@ -95,10 +106,13 @@ void WaitingOutputs::commitAll()
     changed_.wait(lock, [&] { return waiting_.empty() && inCommit_ == 0; });
 }
 
-void WaitingOutputs::commitWhileRunning(const std::stop_token& stop)
+void WaitingOutputs::commitWhileRunning()
 {
     std::unique_lock lock(mutex_);
-    while (changed_.wait(lock, stop, [&] { return !waiting_.empty(); })) {
+    for (;;) {
+        changed_.wait(lock, [&] { return !waiting_.empty() || ending_; });
+        if (waiting_.empty())
+            return;
         // Whatever came while the last commit went on is committed together.
         std::vector<Waiting> outputs = std::move(waiting_);
         waiting_.clear();

@@ -53,16 +53,21 @@ private:
         bool failed = false;
     };
     static void commit(std::vector<Waiting>& outputs);
-    void commitWhileRunning(const std::stop_token& stop);
+    void commitWhileRunning();
 
     std::size_t mostWaiting_;
     std::unique_ptr<FileSlot> next_;
     std::mutex mutex_;
-    std::condition_variable_any changed_;
+    std::condition_variable changed_;
     std::vector<Waiting> waiting_;                 // not yet taken by the committing thread
     std::size_t inCommit_ = 0;                     // taken, and not yet told how they ended
     std::vector<std::unique_ptr<FileSlot>> spare_; // slots kept for the files to come
-    std::jthread committer_;                       // last: stopped and joined first
+    bool ending_ = false;                          // the committing thread is to return
+    // Ended by a flag under the mutex rather than by a std::jthread's stop token: MinGW's
+    // libstdc++ 12 can lose the wake-up with which a stop callback that another thread is running
+    // tells the waiting thread it has finished, and the two threads then wait for each other for
+    // ever.
+    std::thread committer_;
 };
 
 } // namespace tarnis

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <set>
@@ -66,6 +67,27 @@ TEST(WaitingOutputs, tells_each_output_once_after_it_is_in_place_and_fails_only_
     EXPECT_EQ(test::readFile(scratch.file("b_R.fit")), otherProgram);
     EXPECT_EQ(test::namesIn(scratch.path()), std::set<std::string>(names.begin(), names.end()))
         << "nothing of the refused output is left behind";
+}
+
+// Each run of tarnis-repair starts the committing thread and ends it once its outputs are in place.
+// Ending it must never wait for a wake-up that may be lost: under MinGW, a jthread's stop callback
+// did so now and then, and the run never ended.
+TEST(WaitingOutputs, ends_its_thread_whenever_the_end_meets_it_waiting)
+{
+    test::ScratchDir scratch;
+    const std::string path = scratch.file("m31_R.fit").string();
+    for (int run = 0; run < 300; ++run) {
+        WaitingOutputs outputs(1);
+        FileSlot& slot = outputs.slot();
+        slot.openForWriting(path, std::nullopt);
+        slot.writeAt(0, Bytes{'r'});
+        slot.finishWriting();
+        bool told = false;
+        outputs.wait(path, [&](const FileIdentity* written, const Error*) { told = written; });
+        outputs.commitAll();
+        ASSERT_TRUE(told);
+        std::filesystem::remove(path);
+    }
 }
 
 } // namespace
