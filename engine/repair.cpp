@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 // On x86-64 the scan uses AVX2 when the processor has it (decided once, at run time); everywhere
 // else, and wherever TARNIS_PORTABLE_SCAN is defined, it uses 64-bit words.
@@ -27,13 +28,16 @@
 
 #if defined(__GNUC__)
 #define TARNIS_ALWAYS_INLINE [[gnu::always_inline]] inline
+#define TARNIS_NEVER_INLINE [[gnu::noinline]]
 #define TARNIS_PREFETCH(address) __builtin_prefetch(address)
 #elif defined(_M_X64) || defined(_M_IX86)
 #include <xmmintrin.h> // also where the portable scan is asked for, which includes no intrinsics above
 #define TARNIS_ALWAYS_INLINE __forceinline
+#define TARNIS_NEVER_INLINE __declspec(noinline)
 #define TARNIS_PREFETCH(address) _mm_prefetch(reinterpret_cast<const char*>(address), _MM_HINT_T0)
 #else
 #define TARNIS_ALWAYS_INLINE __forceinline
+#define TARNIS_NEVER_INLINE __declspec(noinline)
 #define TARNIS_PREFETCH(address) ((void)(address))
 #endif
 
@@ -48,12 +52,22 @@ std::atomic<bool> wordsChosen{false};
 // One plane of samples: bytes [start, end) of the buffer, `end` being where bytes below stop
 // counting. A dropout's neighbours lie `reach` bytes above and below it: one row, or two rows under
 // a colour mosaic. Samples less than a reach below the plane's start have no neighbour above.
+// Where `rewritten` is given, each dropout given a new value is noted there, by its offset in the
+// file: its place in the buffer + `fileOffset`.
 struct Plane {
     std::uint8_t* data;
     std::int64_t start;
     std::int64_t reach;
     std::int64_t end;
+    std::vector<std::int64_t>* rewritten;
+    std::int64_t fileOffset;
 };
+
+// Out of the scan's loop: it is met only at a dropout.
+TARNIS_NEVER_INLINE void noteRewritten(const Plane& p, std::int64_t pos)
+{
+    p.rewritten->push_back(p.fileOffset + pos);
+}
 
 // A sample's physical value: its stored big-endian two's complement value + 32768, which flips the
 // top bit. A dropout is physical 0.
@@ -83,15 +97,18 @@ TARNIS_ALWAYS_INLINE bool repairFromColumn(std::uint8_t* data, std::int64_t reac
     return value > 0;
 }
 
-// Repairs the dropout at `pos` and counts it as repaired or left. The plane's values come as
-// scalars, so that they stay in registers however many bytes are written between two samples.
+// Repairs the dropout at `pos` and counts it as repaired or left; one repaired is noted where the
+// plane asks for that. The plane's values come as scalars, so that they stay in registers however
+// many bytes are written between two samples.
 template <bool NearTheEnd>
-TARNIS_ALWAYS_INLINE void repairSample(std::uint8_t* data, std::int64_t reach, std::int64_t end,
-                                       std::int64_t pos, RepairCounts& counts)
+TARNIS_ALWAYS_INLINE void repairSample(const Plane& p, std::uint8_t* data, std::int64_t reach,
+                                       std::int64_t end, std::int64_t pos, RepairCounts& counts)
 {
     const bool taken = repairFromColumn<NearTheEnd>(data, reach, end, pos);
     counts.repaired += taken ? 1 : 0;
     counts.left += taken ? 0 : 1;
+    if (taken && p.rewritten != nullptr)
+        noteRewritten(p, pos);
 }
 
 // The scan takes a block of 32 samples at a time and makes a mask with bit i set when the sample
@@ -184,7 +201,7 @@ private:
 
     void repairOldest(RepairCounts& counts)
     {
-        repairSample<true>(p_.data, p_.reach, p_.end, slots_[first_], counts);
+        repairSample<true>(p_, p_.data, p_.reach, p_.end, slots_[first_], counts);
         first_ = (first_ + 1) % kSlots;
         --count_;
     }
@@ -212,12 +229,12 @@ TARNIS_ALWAYS_INLINE void repairMarked(const Plane& p, std::int64_t pos, std::ui
             if constexpr (M == Mosaic::Bayer)
                 delayed.repairAll(counts);
             for (std::int64_t sample = pos; sample < pos + kBlockBytes; sample += 2)
-                repairSample<false>(data, reach, end, sample, counts);
+                repairSample<false>(p, data, reach, end, sample, counts);
             return;
         }
         if constexpr (M == Mosaic::None) {
             for (; mask != 0; mask &= mask - 1)
-                repairSample<false>(data, reach, end, pos + std::countr_zero(mask), counts);
+                repairSample<false>(p, data, reach, end, pos + std::countr_zero(mask), counts);
             return;
         }
     }
@@ -226,7 +243,7 @@ TARNIS_ALWAYS_INLINE void repairMarked(const Plane& p, std::int64_t pos, std::ui
             delayed.add(pos + std::countr_zero(mask), counts);
     } else {
         for (; mask != 0; mask &= mask - 1)
-            repairSample<true>(data, reach, end, pos + std::countr_zero(mask), counts);
+            repairSample<true>(p, data, reach, end, pos + std::countr_zero(mask), counts);
     }
 }
 
@@ -281,7 +298,7 @@ TARNIS_AVX2_FUNCTION std::int64_t repairBlocksAvx2(const Plane p, std::int64_t p
     if (reinterpret_cast<std::uintptr_t>(p.data) % 2 == 0) {
         for (; address() % 32 != 0 && pos + 1 < to; pos += 2) {
             if (isDropout(p.data + pos))
-                repairSample<true>(p.data, p.reach, p.end, pos, found);
+                repairSample<true>(p, p.data, p.reach, p.end, pos, found);
         }
     }
     DelayedRepairs delayed(p);
@@ -363,7 +380,7 @@ void repairRows(const Plane& p, std::int64_t from, std::int64_t to, RepairCounts
     std::int64_t pos = repairBlocks<M>(p, from, to, counts);
     for (; pos + 1 < to; pos += 2) {
         if (isDropout(p.data + pos))
-            repairSample<true>(p.data, p.reach, p.end, pos, counts);
+            repairSample<true>(p, p.data, p.reach, p.end, pos, counts);
     }
 }
 
@@ -422,6 +439,8 @@ void repairBytewise(const Plane& p, std::int64_t from, std::int64_t to, RepairCo
         data[pos + 1] = combine(pos + row - 1 < p.end ? data[pos + row - 1] : 0,
                                 data[pos - row - 1]);
         ++counts.repaired;
+        if (p.rewritten != nullptr)
+            noteRewritten(p, pos);
     }
 }
 
@@ -454,8 +473,8 @@ void repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength, R
     checkLength(fileData, fileLength);
     RepairCounts ignored;
     if (fileLength > kRecordBytes)
-        repairPlane(Mosaic::None, rule, {fileData.data(), kRecordBytes, kRowBytes, fileLength},
-                    ignored);
+        repairPlane(Mosaic::None, rule,
+                    {fileData.data(), kRecordBytes, kRowBytes, fileLength, nullptr, 0}, ignored);
 }
 
 std::int64_t repairReach(const ImageLayout& layout)
@@ -479,7 +498,8 @@ RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileL
         const std::int64_t start = layout.dataStart + plane * planeBytes;
         if (start >= fileLength)
             break;
-        const Plane p{fileData.data(), start, reach, std::min(start + planeBytes, fileLength)};
+        const Plane p{fileData.data(), start, reach, std::min(start + planeBytes, fileLength),
+                      nullptr, 0};
         repairPlane(layout.mosaic, rule, p, counts);
     }
     return counts;
@@ -487,7 +507,7 @@ RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileL
 
 RepairCounts repairDropouts(std::span<std::uint8_t> window, std::int64_t windowStart,
                             std::int64_t fileLength, const ImageLayout& layout, std::int64_t from,
-                            std::int64_t to, RepairRule rule)
+                            std::int64_t to, RepairRule rule, std::vector<std::int64_t>* rewritten)
 {
     checkLayout(layout);
     checkEvenLength(fileLength);
@@ -513,8 +533,8 @@ RepairCounts repairDropouts(std::span<std::uint8_t> window, std::int64_t windowS
                 "repairDropouts: the window ends before the rows below the stretch");
         // In window terms; a byte below counts only inside the plane, which the window holds as far
         // as the stretch reaches.
-        const Plane p{window.data(), start - windowStart, reach,
-                      std::min(end, windowEnd) - windowStart};
+        const Plane p{window.data(), start - windowStart,         reach,
+                      std::min(end, windowEnd) - windowStart, rewritten, windowStart};
         const std::int64_t firstRepairable = std::min(start + reach, end);
         counts.left += countDropouts(window.data(), first - windowStart,
                                      std::min(last, firstRepairable) - windowStart);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 #include <stdexcept>
+#include <vector>
 
 namespace tarnis {
 
@@ -106,10 +107,17 @@ RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileL
 /// repairReach(layout) + 1 before `from` (or from the file's start) to repairReach(layout) past `to`
 /// (or to the end of the file or of the plane), and nothing past the file.
 ///
+/// Where `rewritten` is given, the offsets in the file of the dropouts given a new value are added
+/// to it in ascending order, so that a caller can write back what changed without a copy of the
+/// stretch to compare with: every byte the repair changes lies in one of those samples (by the
+/// byte rule a sample's bytes may come out as they were).
+///
 /// Throws TruncatedImageError for an odd `fileLength` above 2880, and std::invalid_argument for a
-/// layout as above, a stretch outside the image data, or a window that does not hold it so.
+/// layout as above, a stretch outside the image data, or a window that does not hold it so; and
+/// std::bad_alloc where `rewritten` cannot grow, the stretch then repaired in part.
 RepairCounts repairDropouts(std::span<std::uint8_t> window, std::int64_t windowStart,
                             std::int64_t fileLength, const ImageLayout& layout, std::int64_t from,
-                            std::int64_t to, RepairRule rule = RepairRule::Values);
+                            std::int64_t to, RepairRule rule = RepairRule::Values,
+                            std::vector<std::int64_t>* rewritten = nullptr);
 
 } // namespace tarnis

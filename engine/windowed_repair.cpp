@@ -38,52 +38,45 @@ enum class Extent {
     ChangedBytes,
 };
 
-// Writes the changes of `repaired` (the file's from byte `from` on) against `asRead`, one write
-// for each run of blocks that hold changes.
+// Writes the changes of `repaired` (the file's from byte `from` on), which lie in the samples that
+// start at the offsets `rewritten` (ascending, in the stretch), one write for each run of blocks
+// that hold changes.
 template <typename Write>
 void writeChanges(const Write& write, std::int64_t from, std::span<const std::uint8_t> repaired,
-                  const std::uint8_t* asRead, Extent extent = Extent::WholeBlocks)
+                  std::span<const std::int64_t> rewritten, Extent extent = Extent::WholeBlocks)
 {
-    std::size_t first = 0;
-    std::size_t last = 0; // of the run of blocks so far; none while it is empty
+    const std::int64_t to = from + static_cast<std::int64_t>(repaired.size());
+    std::int64_t firstSample = 0;
+    std::int64_t lastSample = -1; // of the run so far; none while it is before the first
     const auto writeRun = [&] {
-        if (last > first)
-            write(from + static_cast<std::int64_t>(first), repaired.subspan(first, last - first));
-        first = last = 0;
+        if (lastSample < firstSample)
+            return;
+        const std::int64_t start = extent == Extent::WholeBlocks
+                                       ? std::max(from, firstSample / kBlockBytes * kBlockBytes)
+                                       : firstSample;
+        const std::int64_t end = extent == Extent::WholeBlocks
+                                     ? std::min(to, (lastSample / kBlockBytes + 1) * kBlockBytes)
+                                     : lastSample + 2;
+        write(start, repaired.subspan(static_cast<std::size_t>(start - from),
+                                      static_cast<std::size_t>(end - start)));
     };
-    for (std::size_t at = 0; at < repaired.size();) {
-        const std::size_t end = std::min(
-            repaired.size(),
-            at
-                + static_cast<std::size_t>(kBlockBytes
-                                           - (from + static_cast<std::int64_t>(at)) % kBlockBytes));
-        if (std::memcmp(repaired.data() + at, asRead + at, end - at) == 0) {
+    for (const std::int64_t sample : rewritten) {
+        if (lastSample < firstSample || sample / kBlockBytes > lastSample / kBlockBytes + 1) {
             writeRun();
-        } else if (extent == Extent::WholeBlocks) {
-            if (last == 0)
-                first = at;
-            last = end;
-        } else {
-            if (last == 0)
-                first = static_cast<std::size_t>(
-                    std::mismatch(repaired.begin() + static_cast<std::ptrdiff_t>(at),
-                                  repaired.end(), asRead + at)
-                        .first
-                    - repaired.begin());
-            for (last = end; repaired[last - 1] == asRead[last - 1];)
-                --last;
+            firstSample = sample;
         }
-        at = end;
+        lastSample = sample;
     }
     writeRun();
 }
 
 // Repairs the image data a stretch at a time, read through `read`, and hands each stretch to
-// `done` (its offset, its bytes repaired, and, where `keepAsRead`, as they were read).
+// `done`: its offset, its bytes repaired, and, where `noteRewritten`, the offsets of the samples the
+// repair rewrote.
 template <typename Done>
 RepairCounts repairStretches(const std::function<void(std::int64_t, std::span<std::uint8_t>)>& read,
                              std::int64_t fileLength, const ImageLayout& layout, RepairRule rule,
-                             RepairWindow& window, std::int64_t stretchBytes, bool keepAsRead,
+                             RepairWindow& window, std::int64_t stretchBytes, bool noteRewritten,
                              const Done& done)
 {
     RepairCounts counts;
@@ -92,8 +85,7 @@ RepairCounts repairStretches(const std::function<void(std::int64_t, std::span<st
     // Above a stretch the repair reads up to a reach and a byte before it; even, so that samples stay at even places.
     const std::int64_t above = reach + 2;
     const std::int64_t stretch = std::max<std::int64_t>(stretchBytes / 2 * 2, 2);
-    if (!window.bytes.resize(static_cast<std::size_t>(above + stretch + reach))
-        || (keepAsRead && !window.asRead.resize(static_cast<std::size_t>(stretch))))
+    if (!window.bytes.resize(static_cast<std::size_t>(above + stretch + reach)))
         throw std::bad_alloc();
     std::uint8_t* const bytes = window.bytes.bytes().data();
     std::int64_t start = std::max<std::int64_t>(layout.dataStart - above,
@@ -107,13 +99,14 @@ RepairCounts repairStretches(const std::function<void(std::int64_t, std::span<st
         }
         const std::span<std::uint8_t> repaired(bytes + (from - start),
                                                static_cast<std::size_t>(to - from));
-        if (keepAsRead)
-            std::copy(repaired.begin(), repaired.end(), window.asRead.bytes().begin());
-        const RepairCounts found = repairDropouts({bytes, static_cast<std::size_t>(loaded - start)},
-                                                  start, fileLength, layout, from, to, rule);
+        window.rewritten.clear();
+        const RepairCounts found = repairDropouts(
+            {bytes, static_cast<std::size_t>(loaded - start)}, start, fileLength, layout, from, to,
+            rule, noteRewritten ? &window.rewritten : nullptr);
         counts.repaired += found.repaired;
         counts.left += found.left;
-        done(from, std::span<const std::uint8_t>(repaired), window.asRead.bytes().data());
+        done(from, std::span<const std::uint8_t>(repaired),
+             std::span<const std::int64_t>(window.rewritten));
         // What the next stretch needs of this one: the bytes above it, repaired, and below, as read.
         const std::int64_t next = std::max<std::int64_t>(to - above, 0);
         std::memmove(bytes, bytes + (next - start), static_cast<std::size_t>(loaded - next));
@@ -258,19 +251,19 @@ public:
             mode_ = Mode::Whole;
         else if (output.start == FileSlot::CopyMade::Whole)
             mode_ = Mode::Patching;
-        if (!window_.asRead.resize(static_cast<std::size_t>(kStretchBytes)))
+        if (!window_.spare.resize(static_cast<std::size_t>(kStretchBytes)))
             throw std::bad_alloc();
     }
 
-    [[nodiscard]] bool keepsAsRead() const { return mode_ != Mode::Whole; }
+    [[nodiscard]] bool writesChangesOnly() const { return mode_ != Mode::Whole; }
 
     void stretch(std::int64_t from, std::span<const std::uint8_t> repaired,
-                 const std::uint8_t* asRead)
+                 std::span<const std::int64_t> rewritten)
     {
         const PatchedFile& file = output_.file;
         const std::int64_t to = from + static_cast<std::int64_t>(repaired.size());
         if (mode_ == Mode::Patching) {
-            writeChanges(file.write, from, repaired, asRead);
+            writeChanges(file.write, from, repaired, rewritten);
             if (file.finished)
                 file.finished(to);
             return;
@@ -278,13 +271,13 @@ public:
         if (mode_ == Mode::Sharing) {
             writeChanges([&](std::int64_t offset,
                              std::span<const std::uint8_t> bytes) { held_.add(offset, bytes); },
-                         from, repaired, asRead, Extent::ChangedBytes);
+                         from, repaired, rewritten, Extent::ChangedBytes);
             if (held_.sharingPays((to + kBlockBytes - 1) / kBlockBytes))
                 return;
             if (!output_.dropCopy()) {
                 // The copy is the input as it was, kept since a writer came: patched after all.
                 mode_ = Mode::Patching;
-                held_.writeAll(file.read, file.write, window_.asRead.bytes(), fileLength_);
+                held_.writeAll(file.read, file.write, window_.spare.bytes(), fileLength_);
                 held_.clear();
                 return;
             }
@@ -303,7 +296,7 @@ public:
     void finish()
     {
         if (mode_ == Mode::Sharing)
-            held_.writeAll(output_.file.read, output_.file.write, window_.asRead.bytes(),
+            held_.writeAll(output_.file.read, output_.file.write, window_.spare.bytes(),
                            fileLength_);
         if (mode_ == Mode::Whole)
             copyUpTo(fileLength_);
@@ -317,7 +310,7 @@ private:
     void copyUpTo(std::int64_t end)
     {
         if (written_ < end)
-            held_.writeWithChanges(output_.file.read, output_.file.write, window_.asRead.bytes(),
+            held_.writeWithChanges(output_.file.read, output_.file.write, window_.spare.bytes(),
                                    written_, end);
         written_ = std::max(written_, end);
         held_.clear();
@@ -340,9 +333,10 @@ RepairCounts repairInWindows(const PatchedFile& file, std::int64_t fileLength,
 {
     return repairStretches(
         file.read, fileLength, layout, rule, window, stretchBytes, static_cast<bool>(file.write),
-        [&](std::int64_t from, std::span<const std::uint8_t> repaired, const std::uint8_t* asRead) {
+        [&](std::int64_t from, std::span<const std::uint8_t> repaired,
+            std::span<const std::int64_t> rewritten) {
             if (file.write)
-                writeChanges(file.write, from, repaired, asRead);
+                writeChanges(file.write, from, repaired, rewritten);
             if (file.finished)
                 file.finished(from + static_cast<std::int64_t>(repaired.size()));
         });
@@ -356,9 +350,10 @@ RepairCounts repairIntoNewFile(const NewFile& output, std::int64_t fileLength,
     RepairCounts counts;
     if (layout)
         counts = repairStretches(
-            output.file.read, fileLength, *layout, rule, window, stretchBytes, writer.keepsAsRead(),
+            output.file.read, fileLength, *layout, rule, window, stretchBytes,
+            writer.writesChangesOnly(),
             [&](std::int64_t from, std::span<const std::uint8_t> repaired,
-                const std::uint8_t* asRead) { writer.stretch(from, repaired, asRead); });
+                std::span<const std::int64_t> rewritten) { writer.stretch(from, repaired, rewritten); });
     writer.finish();
     return counts;
 }

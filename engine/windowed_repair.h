@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <vector>
 
 namespace tarnis {
 
@@ -25,12 +26,13 @@ struct PatchedFile {
 /// The memory a repair in windows works in, kept from file to file: a fresh allocation per file
 /// would make the kernel map and clear its pages again.
 struct RepairWindow {
-    ByteBuffer bytes;  ///< a stretch of the file with the rows around it that the repair reads
-    ByteBuffer asRead; ///< the stretch as it was read, to tell what the repair changed
+    ByteBuffer bytes; ///< a stretch of the file with the rows around it that the repair reads
+    ByteBuffer spare; ///< the input read again, where changes held back are written in whole blocks
+    std::vector<std::int64_t> rewritten; ///< the samples the repair of a stretch rewrote
 };
 
-/// How much of a file a repair in windows takes at a time: small enough that the stretch and its
-/// copy as read stay in the processor's cache while they are repaired and compared.
+/// How much of a file a repair in windows takes at a time: small enough that the stretch stays in
+/// the processor's cache while it is repaired and its changes are written.
 inline constexpr std::int64_t kStretchBytes = std::int64_t{1} << 20;
 
 /// Repairs the image data of a file of `fileLength` bytes laid out as `layout`, `stretchBytes` at a
