@@ -474,7 +474,13 @@ void repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileLength, R
     RepairCounts ignored;
     if (fileLength > kRecordBytes)
         repairPlane(Mosaic::None, rule,
-                    {fileData.data(), kRecordBytes, kRowBytes, fileLength, nullptr, 0}, ignored);
+                    {.data = fileData.data(),
+                     .start = kRecordBytes,
+                     .reach = kRowBytes,
+                     .end = fileLength,
+                     .rewritten = nullptr,
+                     .fileOffset = 0},
+                    ignored);
 }
 
 std::int64_t repairReach(const ImageLayout& layout)
@@ -498,8 +504,12 @@ RepairCounts repairDropouts(std::span<std::uint8_t> fileData, std::int64_t fileL
         const std::int64_t start = layout.dataStart + plane * planeBytes;
         if (start >= fileLength)
             break;
-        const Plane p{fileData.data(), start, reach, std::min(start + planeBytes, fileLength),
-                      nullptr, 0};
+        const Plane p{.data = fileData.data(),
+                      .start = start,
+                      .reach = reach,
+                      .end = std::min(start + planeBytes, fileLength),
+                      .rewritten = nullptr,
+                      .fileOffset = 0};
         repairPlane(layout.mosaic, rule, p, counts);
     }
     return counts;
@@ -533,8 +543,12 @@ RepairCounts repairDropouts(std::span<std::uint8_t> window, std::int64_t windowS
                 "repairDropouts: the window ends before the rows below the stretch");
         // In window terms; a byte below counts only inside the plane, which the window holds as far
         // as the stretch reaches.
-        const Plane p{window.data(), start - windowStart,         reach,
-                      std::min(end, windowEnd) - windowStart, rewritten, windowStart};
+        const Plane p{.data = window.data(),
+                      .start = start - windowStart,
+                      .reach = reach,
+                      .end = std::min(end, windowEnd) - windowStart,
+                      .rewritten = rewritten,
+                      .fileOffset = windowStart};
         const std::int64_t firstRepairable = std::min(start + reach, end);
         counts.left += countDropouts(window.data(), first - windowStart,
                                      std::min(last, firstRepairable) - windowStart);

@@ -71,13 +71,14 @@ void writeChanges(const Write& write, std::int64_t from, std::span<const std::ui
 }
 
 // Repairs the image data a stretch at a time, read through `read`, and hands each stretch to
-// `done`: its offset, its bytes repaired, and, where `noteRewritten`, the offsets of the samples the
-// repair rewrote.
-template <typename Done>
+// `done`: its offset, its bytes repaired, and the offsets of the samples the repair rewrote, noted
+// only while `wantsRewritten()` says they are written back (a frame with every sample a dropout
+// would otherwise note each of them for nothing once it is written whole).
+template <typename WantsRewritten, typename Done>
 RepairCounts repairStretches(const std::function<void(std::int64_t, std::span<std::uint8_t>)>& read,
                              std::int64_t fileLength, const ImageLayout& layout, RepairRule rule,
-                             RepairWindow& window, std::int64_t stretchBytes, bool noteRewritten,
-                             const Done& done)
+                             RepairWindow& window, std::int64_t stretchBytes,
+                             const WantsRewritten& wantsRewritten, const Done& done)
 {
     RepairCounts counts;
     const std::int64_t end = imageEnd(fileLength, layout);
@@ -100,9 +101,9 @@ RepairCounts repairStretches(const std::function<void(std::int64_t, std::span<st
         const std::span<std::uint8_t> repaired(bytes + (from - start),
                                                static_cast<std::size_t>(to - from));
         window.rewritten.clear();
-        const RepairCounts found = repairDropouts(
-            {bytes, static_cast<std::size_t>(loaded - start)}, start, fileLength, layout, from, to,
-            rule, noteRewritten ? &window.rewritten : nullptr);
+        const RepairCounts found = repairDropouts({bytes, static_cast<std::size_t>(loaded - start)},
+                                                  start, fileLength, layout, from, to, rule,
+                                                  wantsRewritten() ? &window.rewritten : nullptr);
         counts.repaired += found.repaired;
         counts.left += found.left;
         done(from, std::span<const std::uint8_t>(repaired),
@@ -332,7 +333,8 @@ RepairCounts repairInWindows(const PatchedFile& file, std::int64_t fileLength,
                              std::int64_t stretchBytes)
 {
     return repairStretches(
-        file.read, fileLength, layout, rule, window, stretchBytes, static_cast<bool>(file.write),
+        file.read, fileLength, layout, rule, window, stretchBytes,
+        [&] { return static_cast<bool>(file.write); },
         [&](std::int64_t from, std::span<const std::uint8_t> repaired,
             std::span<const std::int64_t> rewritten) {
             if (file.write)
@@ -351,9 +353,11 @@ RepairCounts repairIntoNewFile(const NewFile& output, std::int64_t fileLength,
     if (layout)
         counts = repairStretches(
             output.file.read, fileLength, *layout, rule, window, stretchBytes,
-            writer.writesChangesOnly(),
+            [&] { return writer.writesChangesOnly(); },
             [&](std::int64_t from, std::span<const std::uint8_t> repaired,
-                std::span<const std::int64_t> rewritten) { writer.stretch(from, repaired, rewritten); });
+                std::span<const std::int64_t> rewritten) {
+                writer.stretch(from, repaired, rewritten);
+            });
     writer.finish();
     return counts;
 }
